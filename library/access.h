@@ -1,0 +1,25 @@
+// The process-wide GPIO access state shared by the library's sources.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "registers.h"
+
+namespace tavrel {
+
+// The mapped block; null while access is closed. Operations load it once,
+// relaxed, and use only that copy: a plain global could be re-read after a
+// barrier and be found null mid-operation.
+extern std::atomic<Block> gpio_mmap;
+
+inline Block open_block()
+{
+    return gpio_mmap.load(std::memory_order_relaxed);
+}
+
+// Pins 0..29 whose function select this process changed since open;
+// close puts back only these fields.
+extern std::atomic<uint32_t> fsel_changed;
+
+}  // namespace tavrel

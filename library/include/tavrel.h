@@ -1,0 +1,114 @@
+/*
+ * libtavrel: direct GPIO register access for BCM2835-family boards
+ * (Raspberry Pi Zero and Pi 1) through /dev/gpiomem.
+ *
+ * Error convention
+ *   - tavrel_gpio_init*: 0 on success, 1 when the device cannot be opened
+ *     ("gpio open failed" is printed to standard output). A failed mapping
+ *     ends the process with status 1.
+ *   - Pin operations report nothing. While access is closed, or for a pin
+ *     outside 0 to 59, setters do nothing and getters return 0.
+ *   - Version and descriptor routines return -1 and set errno.
+ *
+ * Ownership: buffers and the version record belong to the caller. The
+ * library owns its register mapping and its listener thread; nothing it
+ * returns needs freeing.
+ *
+ * Threads: open and close are made from one thread while no pin operation
+ * runs. Pin operations may run on several threads; function-select updates
+ * of pins that share a register word (pins n*10 to n*10+9) must be
+ * serialised by the caller.
+ */
+#ifndef TAVREL_H
+#define TAVREL_H
+
+#include <pthread.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define TAVREL_API __attribute__((visibility("default")))
+#else
+#define TAVREL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- GPIO access ------------------------------------------------------ */
+
+/*
+ * Maps the GPIO register block and saves the function selection of pins
+ * 0 to 29. Registers tavrel_gpio_deinit to run at process exit (once per
+ * call). Returns 0 on success, also when access is already open (the
+ * first mapping and snapshot are kept); 1 when /dev/gpiomem cannot be
+ * opened. Exits the process with status 1 if the mapping fails.
+ */
+TAVREL_API int tavrel_gpio_init(void);
+
+/* As tavrel_gpio_init, without registering the exit handler. */
+TAVREL_API int tavrel_gpio_init_noatexit(void);
+
+/*
+ * Stops the quit listener if it runs, puts back the function selection of
+ * those pins 0 to 29 that this process changed through the library since
+ * open, unmaps the block, and resets SIGTERM and SIGINT to their default
+ * actions. Output levels are not put back. Safe to call when access is
+ * closed, and more than once.
+ */
+TAVREL_API void tavrel_gpio_deinit(void);
+
+/* ---- Pin operations --------------------------------------------------- */
+
+/*
+ * Sets the pin's function-select code: 0 input, 1 output (2 to 7 are the
+ * raw alternate-function codes). Pins 0 to 59; a mode outside 0 to 7 is
+ * ignored.
+ */
+TAVREL_API void tavrel_gpio_config_io(int32_t pin, int32_t mode);
+
+/*
+ * Selects alternate function 0 to 5 for the pin (pins 0 to 59). A number
+ * below 0 selects function 0, above 5 selects function 5.
+ */
+TAVREL_API void tavrel_gpio_set_alt(int32_t pin, int32_t alt);
+
+/* Drives the pin high when value is non-zero, low when 0 (pins 0 to 59). */
+TAVREL_API void tavrel_gpio_set_val(int32_t pin, int32_t value);
+
+/*
+ * Drives pins first_pin to first_pin + 7 from bits 0 to 7 of byte, one
+ * after the other in ascending order. Pins outside 0 to 59 are skipped.
+ */
+TAVREL_API void tavrel_gpio_set_byte(int32_t first_pin, int32_t byte);
+
+/* Returns the pin's level, 1 or 0 (pins 0 to 59). */
+TAVREL_API int32_t tavrel_gpio_get_val(int32_t pin);
+
+/*
+ * Returns the levels of pins first_pin to first_pin + 7 as bits 0 to 7,
+ * from one read of the level register of first_pin's bank. Bits beyond
+ * the bank's last pin repeat that pin's level.
+ */
+TAVREL_API int32_t tavrel_gpio_get_byte(int32_t first_pin);
+
+/* ---- Quit listener ---------------------------------------------------- */
+
+/* Handle of the quit-listener thread, valid while the listener runs. */
+TAVREL_API extern pthread_t tavrel_register_thread_id;
+
+/* ---- Version file ----------------------------------------------------- */
+
+/* The installation's version, "<major>.<two-digit minor><capital letter>". */
+typedef struct tavrel_version {
+    int32_t major;
+    int32_t minor;
+    char letter;
+} tavrel_version;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TAVREL_H */

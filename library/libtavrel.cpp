@@ -1,0 +1,109 @@
+// GPIO access state: open, snapshot, close and restore.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "access.h"
+#include "tavrel.h"
+
+namespace tavrel {
+
+std::atomic<Block> gpio_mmap{nullptr};
+std::atomic<uint32_t> fsel_changed{0};
+
+namespace {
+
+uint32_t gpio_original_io[kFselWordsSaved];
+// Level sample taken at open. GPLEV0 ignores writes, so close does not
+// write it back.
+uint32_t gpio_original_val;
+
+constexpr const char kDevice[] = "/dev/gpiomem";
+
+int tavrel_gpio_init_impl(int register_exit_handler)
+{
+    // Registered before the open and on every call, so that each
+    // successful or failed init is paired with one close at exit.
+    if (register_exit_handler) atexit(tavrel_gpio_deinit);
+
+    // A second open keeps the first mapping and its snapshot, which still
+    // describes the pins as they were before this process changed them.
+    if (open_block()) return 0;
+
+    int fd = open(kDevice, O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) {
+        puts("gpio open failed");
+        return 1;
+    }
+    void* map = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED) {
+        puts("Failed to create GPIO MMAP.");
+        exit(1);
+    }
+
+    Block block = static_cast<Block>(map);
+    barrier();
+    for (unsigned w = 0; w < kFselWordsSaved; ++w) gpio_original_io[w] = reg_read(block, GPFSEL0 + w);
+    gpio_original_val = reg_read(block, GPLEV0);
+    fsel_changed.store(0, std::memory_order_relaxed);
+    gpio_mmap.store(block, std::memory_order_release);
+    return 0;
+}
+
+uint32_t field_mask(uint32_t pins_of_word)
+{
+    uint32_t mask = 0;
+    for (unsigned p = 0; p < 10; ++p)
+        if (pins_of_word & (1u << p)) mask |= 7u << (3 * p);
+    return mask;
+}
+
+// Puts back the changed fields of pins 0..29, leaving every other field as
+// it is now: another process or a driver may have set it meanwhile.
+void restore_changed_fields(Block block)
+{
+    uint32_t changed = fsel_changed.exchange(0, std::memory_order_relaxed);
+    barrier();
+    for (unsigned w = 0; w < kFselWordsSaved; ++w) {
+        uint32_t mask = field_mask((changed >> (10 * w)) & 0x3FF);
+        if (!mask) continue;
+        uint32_t now = reg_read(block, GPFSEL0 + w);
+        reg_write(block, GPFSEL0 + w, (now & ~mask) | (gpio_original_io[w] & mask));
+    }
+}
+
+}  // namespace
+}  // namespace tavrel
+
+using namespace tavrel;
+
+extern "C" {
+
+int tavrel_gpio_init(void)
+{
+    return tavrel_gpio_init_impl(1);
+}
+
+int tavrel_gpio_init_noatexit(void)
+{
+    return tavrel_gpio_init_impl(0);
+}
+
+void tavrel_gpio_deinit(void)
+{
+    // Taken out of the state first, so that any operation that starts from
+    // here on is a no-op rather than a write after the restore.
+    Block block = gpio_mmap.exchange(nullptr, std::memory_order_acq_rel);
+    if (block) {
+        restore_changed_fields(block);
+        munmap(const_cast<uint32_t*>(block), kBlockBytes);
+    }
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
+}  // extern "C"

@@ -1,0 +1,94 @@
+// Pin operations: function select, single-pin and eight-pin level I/O.
+#include "access.h"
+#include "tavrel.h"
+
+using namespace tavrel;
+
+namespace {
+
+// Alternate functions 0..5 in BCM2835 function-select encoding.
+constexpr uint8_t kAltCode[6] = {4, 5, 6, 7, 3, 2};
+
+// One read and one write of the pin's word; the other nine fields keep
+// their codes.
+void update_fsel(int32_t pin, uint32_t code)
+{
+    Block block = open_block();
+    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return;
+    unsigned word = GPFSEL0 + pin / 10;
+    unsigned shift = 3 * (pin % 10);
+    if (pin < 30) fsel_changed.fetch_or(1u << pin, std::memory_order_relaxed);
+    barrier();
+    uint32_t value = reg_read(block, word);
+    reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
+}
+
+// Caller has checked pin < kPinCount. Bank 1 registers follow bank 0's.
+inline unsigned bank(uint32_t pin)
+{
+    return pin >> 5;
+}
+
+inline void drive(Block block, uint32_t pin, int32_t value)
+{
+    reg_write(block, (value ? GPSET0 : GPCLR0) + bank(pin), 1u << (pin & 31));
+}
+
+}  // namespace
+
+extern "C" {
+
+void tavrel_gpio_config_io(int32_t pin, int32_t mode)
+{
+    if (static_cast<uint32_t>(mode) > 7) return;
+    update_fsel(pin, static_cast<uint32_t>(mode));
+}
+
+void tavrel_gpio_set_alt(int32_t pin, int32_t alt)
+{
+    if (alt < 0) alt = 0;
+    if (alt > 5) alt = 5;
+    update_fsel(pin, kAltCode[alt]);
+}
+
+void tavrel_gpio_set_val(int32_t pin, int32_t value)
+{
+    Block block = open_block();
+    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return;
+    barrier();
+    drive(block, static_cast<uint32_t>(pin), value);
+}
+
+void tavrel_gpio_set_byte(int32_t first_pin, int32_t byte)
+{
+    Block block = open_block();
+    if (!block) return;
+    barrier();
+    // Unsigned arithmetic: a negative first pin reaches pin 0 after the
+    // same number of steps as signed addition would, without overflow.
+    for (uint32_t i = 0; i < 8; ++i) {
+        uint32_t pin = static_cast<uint32_t>(first_pin) + i;
+        if (pin < kPinCount) drive(block, pin, (byte >> i) & 1);
+    }
+}
+
+int32_t tavrel_gpio_get_val(int32_t pin)
+{
+    Block block = open_block();
+    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return 0;
+    barrier();
+    uint32_t levels = reg_read(block, GPLEV0 + bank(pin));
+    return (levels >> (pin & 31)) & 1;
+}
+
+int32_t tavrel_gpio_get_byte(int32_t first_pin)
+{
+    Block block = open_block();
+    if (!block || static_cast<uint32_t>(first_pin) >= kPinCount) return 0;
+    barrier();
+    // Arithmetic shift: bits beyond the bank's pin 31 repeat its level.
+    int32_t levels = static_cast<int32_t>(reg_read(block, GPLEV0 + bank(first_pin)));
+    return (levels >> (first_pin & 31)) & 0xFF;
+}
+
+}  // extern "C"

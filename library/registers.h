@@ -1,0 +1,55 @@
+// Register map of the BCM2835 GPIO block and the one way this library
+// touches it. Every access goes through reg_read/reg_write below.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrel {
+
+constexpr unsigned kBlockBytes = 4096;
+
+// Word indices into the block.
+enum Reg : unsigned {
+    GPFSEL0 = 0,  // GPFSEL0..5 are words 0..5, ten pins each
+    GPSET0 = 7,   // bank 0: pins 0..31, bank 1 (word + 1): pins 32..
+    GPCLR0 = 10,
+    GPLEV0 = 13,
+};
+
+// Pins with a function-select field (words 0..5). The chip bonds out 54
+// of them; the other fields exist and read back as written.
+constexpr unsigned kPinCount = 60;
+constexpr unsigned kFselWordsSaved = 3;  // pins 0..29
+
+using Block = volatile uint32_t*;
+
+// Full data memory barrier. The peripheral bus does not keep accesses to
+// different peripherals in order, so each access is fenced on both sides.
+inline void barrier()
+{
+#if defined(__arm__) && __ARM_ARCH < 7
+    // ARMv6 has no DMB instruction; the CP15 operation is its equivalent.
+    asm volatile("mcr p15, 0, %0, c7, c10, 5" : : "r"(0) : "memory");
+#elif defined(__arm__) || defined(__aarch64__)
+    asm volatile("dmb sy" : : : "memory");
+#else
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+#endif
+}
+
+// An operation calls barrier() once before its first access; each access
+// is then followed by its own barrier, so every access sits between two.
+inline uint32_t reg_read(Block block, unsigned word)
+{
+    uint32_t value = block[word];
+    barrier();
+    return value;
+}
+
+inline void reg_write(Block block, unsigned word, uint32_t value)
+{
+    block[word] = value;
+    barrier();
+}
+
+}  // namespace tavrel

@@ -1,0 +1,18 @@
+/* Functions the simulated-board shim offers to programs it is preloaded
+ * into, such as tests. Look them up with dlsym(RTLD_DEFAULT, ...) so that
+ * a program still runs without the shim. */
+#ifndef TAVREL_SIM_H
+#define TAVREL_SIM_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The flags of the last open of /dev/gpiomem, or -1 if there was none. */
+int tavrel_sim_last_device_flags(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,199 @@
+// Opening and closing GPIO access: mapping, snapshot, restore, exit handler.
+#include <fcntl.h>
+#include <signal.h>
+
+#include <dlfcn.h>
+
+#include "support/process.h"
+#include "support/sim_board.h"
+#include "tavrel.h"
+
+using namespace tavrel_test;
+
+namespace {
+
+class Access : public testing::Test {
+protected:
+    void TearDown() override { tavrel_gpio_deinit(); }
+    SimBoard board;
+};
+
+void on_signal(int) {}
+
+bool default_disposition(int sig)
+{
+    struct sigaction sa;
+    sigaction(sig, nullptr, &sa);
+    return sa.sa_handler == SIG_DFL;
+}
+
+TEST_F(Access, init_returns_0_and_opens_the_device_read_write_sync_cloexec)
+{
+    using Flags = int (*)();
+    auto last_flags = reinterpret_cast<Flags>(dlsym(RTLD_DEFAULT, "tavrel_sim_last_device_flags"));
+    ASSERT_NE(last_flags, nullptr) << "the simulated board shim is not loaded";
+
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    int flags = last_flags();
+    EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+    EXPECT_EQ(flags & O_SYNC, O_SYNC);
+    EXPECT_EQ(flags & O_CLOEXEC, O_CLOEXEC);
+}
+
+TEST_F(Access, operations_reach_the_board_once_open)
+{
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    tavrel_gpio_config_io(2, 1);
+    EXPECT_EQ(board.fsel(2), 1u);
+}
+
+TEST_F(Access, missing_device_prints_message_returns_1_and_stays_closed)
+{
+    board.unplug();
+    Outcome o = in_child([] {
+        int rc = tavrel_gpio_init_noatexit();
+        tavrel_gpio_config_io(2, 1);
+        exit(rc == 1 ? 0 : 10 + rc);
+    });
+    EXPECT_TRUE(o.exited_with(0)) << o.status;
+    EXPECT_EQ(o.out, "gpio open failed\n");
+    EXPECT_EQ(board.fsel(2), 0u);
+}
+
+TEST_F(Access, failed_mapping_prints_message_and_exits_with_1)
+{
+    board.unmappable();
+    Outcome o = in_child([] {
+        tavrel_gpio_init_noatexit();
+        _exit(99);
+    });
+    EXPECT_TRUE(o.exited_with(1)) << o.status;
+    EXPECT_EQ(o.out, "Failed to create GPIO MMAP.\n");
+}
+
+TEST_F(Access, failed_init_still_registers_close_which_resets_signals_at_exit)
+{
+    board.unplug();
+    Outcome o = in_child([] {
+        // Exit handlers run in reverse order: this one runs after the
+        // library's close and reports what it left.
+        atexit([] { _exit(default_disposition(SIGTERM) && default_disposition(SIGINT) ? 0 : 3); });
+        signal(SIGTERM, on_signal);
+        signal(SIGINT, on_signal);
+        if (tavrel_gpio_init() != 1) _exit(4);
+    });
+    EXPECT_TRUE(o.exited_with(0)) << o.status;
+}
+
+TEST_F(Access, deinit_resets_sigterm_and_sigint_even_when_closed)
+{
+    signal(SIGTERM, on_signal);
+    signal(SIGINT, on_signal);
+    tavrel_gpio_deinit();
+    EXPECT_TRUE(default_disposition(SIGTERM));
+    EXPECT_TRUE(default_disposition(SIGINT));
+}
+
+TEST_F(Access, deinit_unmaps_and_may_be_called_again)
+{
+    int before = mappings_of(board.path());
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    EXPECT_EQ(mappings_of(board.path()), before + 1);
+    tavrel_gpio_deinit();
+    tavrel_gpio_deinit();
+    EXPECT_EQ(mappings_of(board.path()), before);
+    EXPECT_EQ(tavrel_gpio_get_val(0), 0);
+}
+
+TEST_F(Access, init_while_open_keeps_the_mapping_and_first_snapshot)
+{
+    int before = mappings_of(board.path());
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    tavrel_gpio_config_io(3, 1);
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    EXPECT_EQ(mappings_of(board.path()), before + 1);
+
+    tavrel_gpio_deinit();
+    EXPECT_EQ(board.fsel(3), 0u) << "close must restore the state from before the first init";
+    EXPECT_EQ(mappings_of(board.path()), before);
+}
+
+TEST_F(Access, close_restores_changed_fields_of_pins_0_to_29_only)
+{
+    board.set_word(0, 01234567012);  // octal: one field per digit
+    board.set_word(1, 07654321076);
+    board.set_word(2, 01111111111);
+    board.set_word(3, 02222222222);
+    Registers before = board.all();
+
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    tavrel_gpio_config_io(3, 0);
+    tavrel_gpio_set_alt(15, 2);
+    tavrel_gpio_config_io(29, 1);
+    tavrel_gpio_config_io(35, 1);
+    tavrel_gpio_deinit();
+
+    EXPECT_EQ(board.word(0), before[0]);
+    EXPECT_EQ(board.word(1), before[1]);
+    EXPECT_EQ(board.word(2), before[2]);
+    EXPECT_EQ(board.fsel(35), 1u) << "pins 30 and above are not put back";
+}
+
+TEST_F(Access, close_leaves_fields_this_process_did_not_change)
+{
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    tavrel_gpio_config_io(3, 1);
+    // Another process changes pin 5 in the same word, and all of word 1.
+    board.set_fsel(5, 4);
+    board.set_word(1, 0x12345678);
+    tavrel_gpio_deinit();
+
+    EXPECT_EQ(board.fsel(3), 0u);
+    EXPECT_EQ(board.fsel(5), 4u);
+    EXPECT_EQ(board.word(1), 0x12345678u);
+}
+
+TEST_F(Access, close_does_not_write_the_level_word)
+{
+    board.set_word(GPLEV0, 0xAAAA5555);
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    board.set_word(GPLEV0, 0x0F0F0F0F);
+    tavrel_gpio_deinit();
+    EXPECT_EQ(board.word(GPLEV0), 0x0F0F0F0Fu);
+}
+
+TEST_F(Access, exit_handler_from_init_restores_pins_at_exit)
+{
+    Outcome o = in_child([] {
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 1);
+        tavrel_gpio_config_io(33, 1);
+    });
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(board.fsel(7), 0u);
+    EXPECT_EQ(board.fsel(33), 1u);
+}
+
+TEST_F(Access, init_noatexit_leaves_pins_as_set_at_exit)
+{
+    Outcome o = in_child([] {
+        tavrel_gpio_init_noatexit();
+        tavrel_gpio_config_io(7, 1);
+    });
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(board.fsel(7), 1u);
+}
+
+TEST_F(Access, init_called_twice_closes_twice_at_exit_without_harm)
+{
+    board.set_fsel(7, 1);
+    Outcome o = in_child([] {
+        tavrel_gpio_init();
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 0);
+    });
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(board.fsel(7), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// tavrel-gpio_mode as a black box: output, error stream, exit status, and
+// what it leaves on the board.
+#include "support/process.h"
+#include "support/sim_board.h"
+
+using namespace tavrel_test;
+
+namespace {
+
+const char kUsage[] =
+    "Usage:\n\ttavrel-gpio_mode -p PIN_NUM -f FUNC_NUM\nor\n\ttavrel-gpio_mode -p PIN_NUM -i\n"
+    "or\n\ttavrel-gpio_mode -p PIN_NUM -o\n";
+
+class Tool : public testing::Test {
+protected:
+    Outcome gpio_mode(std::vector<std::string> args) { return run(TAVREL_TOOL_PATH, args); }
+    SimBoard board;
+};
+
+TEST_F(Tool, sets_an_alternate_function_and_reports_it)
+{
+    Outcome o = gpio_mode({"-p", "18", "-f", "5"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 18 to alternative-function 5\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(board.fsel(18), 2u);
+}
+
+TEST_F(Tool, reports_the_function_number_as_given_while_the_library_clamps_it)
+{
+    Outcome o = gpio_mode({"-p", "4", "-f", "9"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 4 to alternative-function 9\n");
+    EXPECT_EQ(board.fsel(4), 2u);
+}
+
+TEST_F(Tool, sets_output_and_input)
+{
+    Outcome o = gpio_mode({"-p", "4", "-o"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 4 to output\n");
+    EXPECT_EQ(board.fsel(4), 1u);
+
+    o = gpio_mode({"-p", "4", "-i"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 4 to input\n");
+    EXPECT_EQ(board.fsel(4), 0u);
+}
+
+TEST_F(Tool, last_direction_and_last_value_win)
+{
+    Outcome o = gpio_mode({"-p", "9", "-i", "-o", "-p", "4"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 4 to output\n");
+    EXPECT_EQ(board.fsel(4), 1u);
+    EXPECT_EQ(board.fsel(9), 0u);
+}
+
+TEST_F(Tool, non_numeric_pin_is_pin_0)
+{
+    board.set_fsel(0, 4);
+    Outcome o = gpio_mode({"-p", "x", "-o"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 0 to output\n");
+    EXPECT_EQ(board.fsel(0), 1u);
+}
+
+TEST_F(Tool, mode_stays_after_the_tool_exits)
+{
+    // Pins 0 to 29 would be put back at exit if the tool registered the
+    // library's close; the mode it reports must outlive it.
+    board.set_fsel(17, 0);
+    ASSERT_TRUE(gpio_mode({"-p", "17", "-o"}).exited_with(0));
+    EXPECT_EQ(board.fsel(17), 1u);
+}
+
+TEST_F(Tool, invalid_combinations_print_usage_and_fail)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"-h"}, {"-p", "4"}, {"-f", "2"}, {"-o"}, {"-p", "4", "-f", "2", "-o"}, {"-p", "4", "-i", "-f", "1"}, {"extra"},
+    };
+    Registers before = board.all();
+    for (const auto& args : cases) {
+        Outcome o = gpio_mode(args);
+        EXPECT_TRUE(o.exited_with(1)) << testing::PrintToString(args);
+        EXPECT_EQ(o.err, kUsage) << testing::PrintToString(args);
+        EXPECT_EQ(o.out, "");
+    }
+    EXPECT_EQ(board.all(), before);
+}
+
+TEST_F(Tool, option_errors_come_from_getopt)
+{
+    Outcome o = gpio_mode({"-p"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("option requires an argument -- 'p'"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "");
+
+    o = gpio_mode({"-x", "-p", "3", "-o"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("invalid option -- 'x'"), std::string::npos) << o.err;
+    EXPECT_EQ(board.fsel(3), 0u);
+}
+
+TEST_F(Tool, pins_the_library_cannot_set_are_refused)
+{
+    Registers before = board.all();
+    for (const char* pin : {"60", "-1", "99999999999"}) {
+        Outcome o = gpio_mode({"-p", pin, "-o"});
+        EXPECT_TRUE(o.exited_with(1)) << pin;
+        EXPECT_NE(o.err.find("out of range (0 to 59)"), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "");
+    }
+    EXPECT_EQ(board.all(), before);
+}
+
+TEST_F(Tool, missing_device_fails_with_both_messages)
+{
+    board.unplug();
+    Outcome o = gpio_mode({"-p", "4", "-o"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_EQ(o.out, "gpio open failed\n");
+    EXPECT_EQ(o.err, "Failed to initialise GPIO access.\n");
+}
+
+TEST_F(Tool, unmappable_device_ends_with_the_library_message)
+{
+    board.unmappable();
+    Outcome o = gpio_mode({"-p", "4", "-o"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_EQ(o.out, "Failed to create GPIO MMAP.\n");
+    EXPECT_EQ(o.err, "");
+}
+
+}  // namespace
