@@ -15,7 +15,9 @@ using namespace tavrel_sim;
 
 namespace {
 
+// Flags of the last open of each redirected path, for tests.
 int last_device_flags = -1;
+int last_version_flags = -1;
 
 // Returns the path to open instead of `path`, or null to open it as is.
 const char* redirect(const char* path, char* buf, size_t size)
@@ -44,7 +46,6 @@ OpenAt real_openat()
 
 int open_board(const char* board, int flags)
 {
-    last_device_flags = flags;
     int fd = real_openat()(AT_FDCWD, board, flags | O_CREAT, 0600);
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kBoardBytes)
@@ -59,7 +60,11 @@ int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
 {
     char buf[256];
     const char* target = redirect(path, buf, sizeof buf);
-    if (target && strcmp(path, kDevicePath) == 0) return open_board(target, flags);
+    if (target && strcmp(path, kDevicePath) == 0) {
+        last_device_flags = flags;
+        return open_board(target, flags);
+    }
+    if (target) last_version_flags = flags;
     return real(dir..., target ? target : path, flags, mode);
 }
 
@@ -123,7 +128,9 @@ extern "C" int __openat64_2(int dirfd, const char* path, int flags)
     return openat64(dirfd, path, flags);
 }
 
-extern "C" int tavrel_sim_last_device_flags(void)
+extern "C" int tavrel_sim_last_open_flags(const char* path)
 {
-    return last_device_flags;
+    if (path && strcmp(path, kDevicePath) == 0) return last_device_flags;
+    if (path && strcmp(path, kVersionPath) == 0) return last_version_flags;
+    return -1;
 }

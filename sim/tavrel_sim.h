@@ -8,8 +8,9 @@
 extern "C" {
 #endif
 
-/* The flags of the last open of /dev/gpiomem, or -1 if there was none. */
-int tavrel_sim_last_device_flags(void);
+/* The flags of the last redirected open of path ("/dev/gpiomem" or
+ * "/opt/tavrel/VERSION"), or -1 if there was none. */
+int tavrel_sim_last_open_flags(const char* path);
 
 #ifdef __cplusplus
 }

@@ -100,12 +100,53 @@ TAVREL_API extern pthread_t tavrel_register_thread_id;
 
 /* ---- Version file ----------------------------------------------------- */
 
-/* The installation's version, "<major>.<two-digit minor><capital letter>". */
+/*
+ * The installation's version, from the text "<major>.<minor><letter>":
+ * major is one or more digits (at most 2147483647), minor exactly two
+ * digits, letter one of A to Z. Filled by tavrel_get_version; owned by the
+ * caller.
+ */
 typedef struct tavrel_version {
     int32_t major;
     int32_t minor;
     char letter;
 } tavrel_version;
+
+/*
+ * Copies the version text of /opt/tavrel/VERSION (its first 63 bytes,
+ * without leading and trailing space, tab, CR and LF) and a terminating NUL
+ * into buf. Returns the text's length, or -1 with errno: EINVAL for a null
+ * buf, a size of 0 or a malformed text; ENOSPC when the text and its NUL do
+ * not fit (buf is then untouched); or the error of the open or read.
+ * Thread-safe.
+ */
+TAVREL_API int tavrel_get_version_str(char* buf, size_t size);
+
+/*
+ * Reads and validates the version, and fills *version when it is not
+ * null. Returns 0, or -1 with errno as tavrel_get_version_str; the record
+ * is untouched on failure. Thread-safe.
+ */
+TAVREL_API int tavrel_get_version(tavrel_version* version);
+
+/* ---- Descriptor I/O --------------------------------------------------- */
+
+/*
+ * Writes all len bytes of data to fd, continuing after short writes and
+ * EINTR. Returns 0, or -1 with errno from the failing write (EIO when a
+ * write makes no progress). The number of bytes written before a failure
+ * is not reported.
+ */
+TAVREL_API int tavrel_write_exact(int fd, const void* data, size_t len);
+
+/*
+ * Reads exactly len bytes from fd into buf within timeout_ms milliseconds
+ * of the call, waiting again after EINTR and EAGAIN. Returns len, or -1:
+ * on time-out or end of file (errno not set), with EINVAL when len is above
+ * INT_MAX, EBADF for a bad descriptor, or the error of poll or read. Bytes
+ * received before a failure stay in buf. Any descriptor number works.
+ */
+TAVREL_API int tavrel_read_with_timeout(int fd, void* buf, size_t len, int timeout_ms);
 
 #ifdef __cplusplus
 }

@@ -84,6 +84,18 @@ private:
     volatile uint32_t* regs_ = nullptr;
 };
 
+// Flags of the last redirected open of path, from the shim.
+inline int last_open_flags(const char* path)
+{
+    using Fn = int (*)(const char*);
+    auto fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, "tavrel_sim_last_open_flags"));
+    if (!fn) {
+        ADD_FAILURE() << "the simulated board shim is not loaded";
+        return -1;
+    }
+    return fn(path);
+}
+
 // Number of mappings of `path` in this process.
 inline int mappings_of(const std::string& path)
 {
