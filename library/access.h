@@ -22,4 +22,12 @@ inline Block open_block()
 // close puts back only these fields.
 extern std::atomic<uint32_t> fsel_changed;
 
+// Stops and joins the quit listener if it runs; returns at once when
+// called on the listener thread.
+void stop_quit_listener();
+
+// True once SIGTERM or SIGINT asked for a quit, or the listener began
+// ending the process.
+bool quit_pending();
+
 }  // namespace tavrel

@@ -23,11 +23,18 @@ uint32_t gpio_original_val;
 
 constexpr const char kDevice[] = "/dev/gpiomem";
 
+void close_access(bool at_exit);
+
+void close_at_exit()
+{
+    close_access(true);
+}
+
 int tavrel_gpio_init_impl(int register_exit_handler)
 {
     // Registered before the open and on every call, so that each
     // successful or failed init is paired with one close at exit.
-    if (register_exit_handler) atexit(tavrel_gpio_deinit);
+    if (register_exit_handler) atexit(close_at_exit);
 
     // A second open keeps the first mapping and its snapshot, which still
     // describes the pins as they were before this process changed them.
@@ -76,6 +83,30 @@ void restore_changed_fields(Block block)
     }
 }
 
+// At exit the process may be ending from the listener or a signal while
+// application threads are still in pin operations: the block is put back
+// and marked closed, but stays mapped until the process is gone.
+void close_access(bool at_exit)
+{
+    stop_quit_listener();
+    // Taken out of the state first, so that any operation that starts from
+    // here on is a no-op rather than a write after the restore.
+    Block block = gpio_mmap.exchange(nullptr, std::memory_order_acq_rel);
+    if (block) {
+        restore_changed_fields(block);
+        if (!at_exit) munmap(const_cast<uint32_t*>(block), kBlockBytes);
+    }
+    if (quit_pending()) {
+        // A quit is under way, or a signal asked for one while the listener
+        // was being stopped. The handlers stay to absorb further signals,
+        // and a quit asked for outside exit is carried out here.
+        if (!at_exit) exit(0);
+        return;
+    }
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
 }  // namespace
 }  // namespace tavrel
 
@@ -95,15 +126,7 @@ int tavrel_gpio_init_noatexit(void)
 
 void tavrel_gpio_deinit(void)
 {
-    // Taken out of the state first, so that any operation that starts from
-    // here on is a no-op rather than a write after the restore.
-    Block block = gpio_mmap.exchange(nullptr, std::memory_order_acq_rel);
-    if (block) {
-        restore_changed_fields(block);
-        munmap(const_cast<uint32_t*>(block), kBlockBytes);
-    }
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    close_access(false);
 }
 
 }  // extern "C"

@@ -168,6 +168,20 @@ TEST_F(Access, exit_handler_from_init_restores_pins_at_exit)
     EXPECT_EQ(board.fsel(33), 1u);
 }
 
+TEST_F(Access, close_at_exit_leaves_the_block_mapped_for_threads_still_running)
+{
+    static std::string path;
+    path = board.path();
+    Outcome o = in_child([] {
+        // Runs after the library's close, which was registered later.
+        atexit([] { _exit(mappings_of(path) == 2 ? 0 : 5); });
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 1);
+    });
+    EXPECT_TRUE(o.exited_with(0)) << "the board was unmapped: " << o.status;
+    EXPECT_EQ(board.fsel(7), 0u) << "the restore was still written";
+}
+
 TEST_F(Access, init_noatexit_leaves_pins_as_set_at_exit)
 {
     Outcome o = in_child([] {

@@ -51,11 +51,14 @@ TAVREL_API int tavrel_gpio_init(void);
 TAVREL_API int tavrel_gpio_init_noatexit(void);
 
 /*
- * Stops the quit listener if it runs, puts back the function selection of
- * those pins 0 to 29 that this process changed through the library since
- * open, unmaps the block, and resets SIGTERM and SIGINT to their default
- * actions. Output levels are not put back. Safe to call when access is
- * closed, and more than once.
+ * Stops and joins the quit listener if it runs, puts back the function
+ * selection of those pins 0 to 29 that this process changed through the
+ * library since open, unmaps the block, and resets SIGTERM and SIGINT to
+ * their default actions. Output levels are not put back. Safe to call when
+ * access is closed, and more than once. If SIGTERM or SIGINT arrived while
+ * the listener was being stopped, it ends the process with exit(0) instead
+ * of returning. At process exit the block stays mapped until the process
+ * is gone, so that other threads' pin operations cannot fault.
  */
 TAVREL_API void tavrel_gpio_deinit(void);
 
@@ -94,6 +97,35 @@ TAVREL_API int32_t tavrel_gpio_get_val(int32_t pin);
 TAVREL_API int32_t tavrel_gpio_get_byte(int32_t first_pin);
 
 /* ---- Quit listener ---------------------------------------------------- */
+
+/*
+ * The quit pattern: two consecutive samples of pins 24 to 27, the first
+ * with all four low and the next with all four high.
+ */
+
+/*
+ * Starts a thread that samples pins 24 to 27 about every 100 microseconds
+ * and, on the quit pattern or on SIGTERM or SIGINT, ends the process with
+ * exit(0), so that exit handlers (the close registered by tavrel_gpio_init
+ * among them) run. Installs handlers for SIGTERM and SIGINT and makes pins
+ * 24 to 27 inputs. Returns 0 when the listener runs (also when it already
+ * did), 1 when access is closed, or pthread_create's error number, after
+ * printing "Failed to create ToRav thread (ERR: n)." and handing the two
+ * signals back to their previous handlers. Call it from the thread that
+ * opens and closes access.
+ */
+TAVREL_API int tavrel_gpio_start_quit_listener(void);
+
+/*
+ * Takes one sample of pins 24 to 27 and returns 1 if it completes the quit
+ * pattern, or if access is closed; else 0. The pattern state is shared
+ * with the listener thread: call this only when the listener is not
+ * running. The first sample in a process never completes the pattern.
+ */
+TAVREL_API int tavrel_gpio_should_quit(void);
+
+/* The listener thread's body; only tavrel_gpio_start_quit_listener runs it. */
+TAVREL_API void* torav_pthread_loop(void* unused);
 
 /* Handle of the quit-listener thread, valid while the listener runs. */
 TAVREL_API extern pthread_t tavrel_register_thread_id;

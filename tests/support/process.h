@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,6 +69,90 @@ inline Outcome run(const std::string& program, const std::vector<std::string>& a
         execv(program.c_str(), argv.data());
         _exit(127);
     });
+}
+
+}  // namespace tavrel_test
+
+namespace tavrel_test {
+
+// A program started in the background, with its standard output on a pipe.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& args)
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) abort();
+        fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Child()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Reads up to and including the next line feed; "" at end of output.
+    std::string line()
+    {
+        std::string s;
+        char c;
+        while (read(out_, &c, 1) == 1) {
+            s += c;
+            if (c == '\n') break;
+        }
+        return s;
+    }
+
+    void signal(int sig) const { kill(pid_, sig); }
+
+    // The wait status, or -1 when the child is still running after
+    // `seconds` (it is then killed).
+    int wait(int seconds = 20)
+    {
+        for (int i = 0;; ++i) {
+            int status;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            if (i >= seconds * 1000) return -1;
+            usleep(1000);
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+inline bool exited_with(int status, int code)
+{
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
+
+inline std::string describe(int status)
+{
+    if (status == -1) return "still running";
+    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+    return "status " + std::to_string(status);
 }
 
 }  // namespace tavrel_test

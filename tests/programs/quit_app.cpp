@@ -1,0 +1,84 @@
+// A small application of the library, driven by the quit-listener tests.
+//   quit_app first-sample          print one should_quit() sample
+//   quit_app listen [THREADS]      open, start the listener, make pin 5 an
+//                                  output, run THREADS threads that drive
+//                                  pins, print "ready", and wait for a quit
+//   quit_app close-during-signal   open, start the listener, then close
+//                                  with SIGTERM arriving as the listener
+//                                  is joined
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "tavrel.h"
+
+namespace {
+
+bool signal_in_join = false;
+
+void* drive_pins(void* arg)
+{
+    int32_t pin = 6 + static_cast<int32_t>(reinterpret_cast<intptr_t>(arg) % 4);
+    for (uint32_t i = 0;; ++i) {
+        tavrel_gpio_config_io(pin, 1);
+        tavrel_gpio_set_val(pin, i & 1);
+        (void)tavrel_gpio_get_val(pin);
+        tavrel_gpio_set_byte(40, static_cast<int32_t>(i));
+        (void)tavrel_gpio_get_byte(40);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// The library joins the listener through this definition; it can raise a
+// signal right after the listener has ended, inside the close.
+extern "C" int pthread_join(pthread_t thread, void** result)
+{
+    using Join = int (*)(pthread_t, void**);
+    static Join real = reinterpret_cast<Join>(dlsym(RTLD_NEXT, "pthread_join"));
+    int rc = real(thread, result);
+    if (signal_in_join) raise(SIGTERM);
+    return rc;
+}
+
+int main(int argc, char** argv)
+{
+    const char* mode = argc > 1 ? argv[1] : "";
+    if (strcmp(mode, "first-sample") == 0) {
+        if (tavrel_gpio_init_noatexit() != 0) return 2;
+        printf("%d\n", tavrel_gpio_should_quit());
+        return 0;
+    }
+    // Registered first, so it runs last: tells which thread ended the
+    // process.
+    atexit([] {
+        const char* who = gettid() == getpid() ? "exit on main thread\n" : "exit on another thread\n";
+        (void)!write(1, who, strlen(who));
+    });
+    if (tavrel_gpio_init() != 0) return 2;
+    tavrel_gpio_config_io(5, 1);
+    int rc = tavrel_gpio_start_quit_listener();
+    if (rc != 0) return 10 + rc;
+
+    if (strcmp(mode, "close-during-signal") == 0) {
+        signal_in_join = true;
+        tavrel_gpio_deinit();
+        return 3;  // the signal was lost
+    }
+    if (strcmp(mode, "listen") == 0) {
+        long threads = argc > 2 ? atol(argv[2]) : 0;
+        for (long t = 0; t < threads; ++t) {
+            pthread_t id;
+            pthread_create(&id, nullptr, drive_pins, reinterpret_cast<void*>(t));
+        }
+        puts("ready");
+        fflush(stdout);
+        for (;;) pause();
+    }
+    return 4;
+}

@@ -1,0 +1,339 @@
+// The quit listener: the pattern on pins 24 to 27, SIGTERM and SIGINT, and
+// how starting and closing meet.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "support/process.h"
+#include "support/sim_board.h"
+#include "tavrel.h"
+
+using namespace tavrel_test;
+
+// pthread_create as the library sees it: it can be made to fail.
+static std::atomic<int> fail_thread_create{0};
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*fn)(void*), void* arg)
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static Create real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (int err = fail_thread_create.exchange(0)) return err;
+    return real(thread, attr, fn, arg);
+}
+
+namespace {
+
+constexpr uint32_t kQuitMask = 0xFu << 24;
+
+int thread_count()
+{
+    int n = 0;
+    DIR* d = opendir("/proc/self/task");
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+
+// The blocked-signal mask of the thread that is not this one.
+uint64_t other_thread_blocked_signals()
+{
+    std::string self = std::to_string(gettid());
+    DIR* d = opendir("/proc/self/task");
+    uint64_t mask = ~uint64_t{0};
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.' || self == e->d_name) continue;
+        std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("SigBlk:", 0) == 0) mask = std::stoull(line.substr(7), nullptr, 16);
+    }
+    closedir(d);
+    return mask;
+}
+
+sighandler_t disposition(int sig)
+{
+    struct sigaction sa;
+    sigaction(sig, nullptr, &sa);
+    return sa.sa_handler;
+}
+
+void on_signal(int) {}
+
+class QuitSample : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+        sample(5);  // forget whatever an earlier sample left
+    }
+    void TearDown() override { tavrel_gpio_deinit(); }
+
+    int sample(uint32_t code)
+    {
+        board.set_word(GPLEV0, (board.word(GPLEV0) & ~kQuitMask) | (code << 24));
+        return tavrel_gpio_should_quit();
+    }
+    std::vector<int> samples(std::initializer_list<uint32_t> codes)
+    {
+        std::vector<int> r;
+        for (uint32_t c : codes) r.push_back(sample(c));
+        return r;
+    }
+
+    SimBoard board;
+};
+
+using Results = std::vector<int>;
+
+TEST_F(QuitSample, low_then_high_quits_at_the_second_sample)
+{
+    EXPECT_EQ(samples({0, 15}), (Results{0, 1}));
+}
+
+TEST_F(QuitSample, any_code_in_between_starts_the_pattern_over)
+{
+    EXPECT_EQ(samples({0, 3, 15}), (Results{0, 0, 0}));
+    EXPECT_EQ(samples({15, 0, 15}), (Results{0, 0, 1}));
+}
+
+TEST_F(QuitSample, holding_all_high_quits_once_only)
+{
+    EXPECT_EQ(samples({0, 15, 15}), (Results{0, 1, 0}));
+}
+
+TEST_F(QuitSample, other_pins_do_not_matter)
+{
+    board.set_word(GPLEV0, 0xF0FFFFFF);
+    EXPECT_EQ(tavrel_gpio_should_quit(), 0);
+    board.set_word(GPLEV0, 0x0F000000);
+    EXPECT_EQ(tavrel_gpio_should_quit(), 1);
+}
+
+TEST(QuitSampleClosed, reports_quit_while_access_is_closed)
+{
+    EXPECT_EQ(tavrel_gpio_should_quit(), 1);
+}
+
+TEST(QuitSampleFirst, first_sample_after_load_never_quits)
+{
+    SimBoard board;
+    board.set_word(GPLEV0, kQuitMask);
+    Outcome o = run(TAVREL_QUIT_APP, {"first-sample"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "0\n");
+}
+
+class Listener : public testing::Test {
+protected:
+    void TearDown() override { tavrel_gpio_deinit(); }
+    SimBoard board;
+};
+
+TEST_F(Listener, start_before_init_returns_1_and_installs_nothing)
+{
+    signal(SIGTERM, on_signal);
+    int threads = thread_count();
+    EXPECT_EQ(tavrel_gpio_start_quit_listener(), 1);
+    EXPECT_EQ(disposition(SIGTERM), on_signal);
+    EXPECT_EQ(disposition(SIGINT), SIG_DFL);
+    EXPECT_EQ(thread_count(), threads);
+}
+
+TEST_F(Listener, start_makes_pins_24_to_27_inputs_and_installs_handlers)
+{
+    for (unsigned pin = 23; pin <= 28; ++pin) board.set_fsel(pin, 1);
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    ASSERT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    EXPECT_EQ(board.fsel(23), 1u);
+    for (unsigned pin = 24; pin <= 27; ++pin) EXPECT_EQ(board.fsel(pin), 0u) << pin;
+    EXPECT_EQ(board.fsel(28), 1u);
+    EXPECT_NE(disposition(SIGTERM), SIG_DFL);
+    EXPECT_NE(disposition(SIGINT), SIG_DFL);
+}
+
+TEST_F(Listener, second_start_returns_0_and_creates_no_second_thread)
+{
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    int threads = thread_count();
+    ASSERT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    EXPECT_EQ(thread_count(), threads + 1);
+    EXPECT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    EXPECT_EQ(thread_count(), threads + 1);
+}
+
+TEST_F(Listener, close_returns_after_the_listener_has_ended_and_restores_defaults)
+{
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    int threads = thread_count();
+    ASSERT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    tavrel_gpio_deinit();
+    EXPECT_EQ(thread_count(), threads);
+    EXPECT_EQ(disposition(SIGTERM), SIG_DFL);
+    EXPECT_EQ(disposition(SIGINT), SIG_DFL);
+}
+
+TEST_F(Listener, start_close_and_start_again)
+{
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    int threads = thread_count();
+    ASSERT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    tavrel_gpio_deinit();
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    EXPECT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    EXPECT_EQ(thread_count(), threads + 1);
+    EXPECT_NE(disposition(SIGTERM), SIG_DFL);
+}
+
+TEST_F(Listener, listener_thread_blocks_no_synchronous_signal)
+{
+    sigset_t faults, saved;
+    sigemptyset(&faults);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGUSR1}) sigaddset(&faults, sig);
+    pthread_sigmask(SIG_BLOCK, &faults, &saved);
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    ASSERT_EQ(tavrel_gpio_start_quit_listener(), 0);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+
+    // A new thread starts with every signal blocked until it sets its own
+    // mask.
+    uint64_t blocked = other_thread_blocked_signals();
+    for (int i = 0; i < 1000 && (blocked & (uint64_t{1} << (SIGSEGV - 1))); ++i) {
+        usleep(1000);
+        blocked = other_thread_blocked_signals();
+    }
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP})
+        EXPECT_FALSE(blocked & (uint64_t{1} << (sig - 1))) << strsignal(sig);
+    EXPECT_TRUE(blocked & (uint64_t{1} << (SIGUSR1 - 1))) << "the rest of the mask is the caller's";
+}
+
+TEST_F(Listener, failed_thread_creation_reports_and_hands_the_signals_back)
+{
+    signal(SIGTERM, on_signal);
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    int threads = thread_count();
+    fail_thread_create = EAGAIN;
+    testing::internal::CaptureStdout();
+    int rc = tavrel_gpio_start_quit_listener();
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to create ToRav thread (ERR: 11).\n");
+    EXPECT_EQ(rc, EAGAIN);
+    EXPECT_EQ(thread_count(), threads);
+    EXPECT_EQ(disposition(SIGTERM), on_signal);
+    EXPECT_EQ(disposition(SIGINT), SIG_DFL);
+
+    EXPECT_EQ(tavrel_gpio_start_quit_listener(), 0) << "a later start tries again";
+    EXPECT_EQ(thread_count(), threads + 1);
+}
+
+// End to end: an application in a child process, ended by the pattern or a
+// signal, with the pins' functions put back by the exit handler.
+class QuitProcess : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
+        board.set_word(GPLEV0, 0);
+    }
+
+    std::unique_ptr<Child> start(int app_threads = 0)
+    {
+        auto child = std::make_unique<Child>(TAVREL_QUIT_APP,
+                                             std::vector<std::string>{"listen", std::to_string(app_threads)});
+        EXPECT_EQ(child->line(), "ready\n");
+        return child;
+    }
+
+    // Shows the pattern until the child has ended; returns its status.
+    int show_pattern(Child& child)
+    {
+        for (int i = 0; i < 200; ++i) {
+            board.set_word(GPLEV0, 0);
+            usleep(5000);
+            board.set_word(GPLEV0, kQuitMask);
+            int status = child.wait(0);
+            if (status == -1) status = (usleep(5000), child.wait(0));
+            if (status != -1) return status;
+        }
+        return child.wait(5);
+    }
+
+    void expect_pins_put_back()
+    {
+        EXPECT_EQ(board.fsel(5), 0u) << "pin 5";
+        for (unsigned pin = 24; pin <= 27; ++pin) EXPECT_EQ(board.fsel(pin), 1u) << "pin " << pin;
+    }
+
+    SimBoard board;
+};
+
+TEST_F(QuitProcess, pattern_ends_with_status_0_and_close_on_the_listener_does_not_wait_for_itself)
+{
+    auto child = start();
+    int status = show_pattern(*child);
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+    expect_pins_put_back();
+}
+
+TEST_F(QuitProcess, sigterm_and_sigint_end_with_status_0_and_pins_put_back)
+{
+    for (int sig : {SIGTERM, SIGINT}) {
+        SetUp();
+        auto child = start();
+        child->signal(sig);
+        int status = child->wait();
+        EXPECT_TRUE(exited_with(status, 0)) << strsignal(sig) << ": " << describe(status);
+        expect_pins_put_back();
+    }
+}
+
+TEST_F(QuitProcess, signal_handler_leaves_the_exit_to_the_listener_thread)
+{
+    // Delivered to the main thread, which is in pause(): a handler that
+    // called exit() would end the process there.
+    auto child = start();
+    syscall(SYS_tgkill, child->pid(), child->pid(), SIGTERM);
+    EXPECT_EQ(child->line(), "exit on another thread\n");
+    int status = child->wait();
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+}
+
+TEST_F(QuitProcess, bursts_of_mixed_signals_end_with_status_0)
+{
+    for (int round = 0; round < 20; ++round) {
+        auto child = start();
+        for (int i = 0; i < 12; ++i) child->signal(i % 3 ? SIGTERM : SIGINT);
+        int status = child->wait();
+        ASSERT_TRUE(exited_with(status, 0)) << "round " << round << ": " << describe(status);
+    }
+    expect_pins_put_back();
+}
+
+TEST_F(QuitProcess, quits_while_application_threads_drive_pins_end_with_status_0)
+{
+    for (int round = 0; round < 30; ++round) {
+        auto child = start(3);
+        usleep(2000);
+        int status;
+        if (round % 2) {
+            child->signal(round % 4 == 1 ? SIGTERM : SIGINT);
+            status = child->wait();
+        } else {
+            status = show_pattern(*child);
+        }
+        ASSERT_TRUE(exited_with(status, 0)) << "round " << round << ": " << describe(status);
+    }
+}
+
+TEST_F(QuitProcess, signal_that_arrives_while_close_stops_the_listener_is_not_lost)
+{
+    Outcome o = run(TAVREL_QUIT_APP, {"close-during-signal"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+    expect_pins_put_back();
+}
+
+}  // namespace
