@@ -1,13 +1,301 @@
 #include "board.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace tavrel_sim {
+
+namespace {
+
+constexpr uint32_t kMagicReady = 0x54415652;  // "TAVR"
+constexpr uint32_t kMagicInit = 1;
+
+// The model's own open: the shim interposes open() and would redirect.
+int raw_open(const char* path, int flags, mode_t mode)
+{
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+std::atomic<uint32_t>& atomic_ref(uint32_t& word)
+{
+    return *reinterpret_cast<std::atomic<uint32_t>*>(&word);
+}
+
+}  // namespace
 
 void default_board_path(char* buf, size_t size)
 {
     snprintf(buf, size, "/tmp/tavrel-sim-%u.board", static_cast<unsigned>(getuid()));
+}
+
+const char* function_name(unsigned code)
+{
+    static const char* const names[8] = {"input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"};
+    return names[code & 7];
+}
+
+const char* register_name(unsigned word)
+{
+    static const char* const names[] = {"GPFSEL0", "GPFSEL1", "GPFSEL2", "GPFSEL3", "GPFSEL4", "GPFSEL5",
+                                        nullptr,   "GPSET0",  "GPSET1",  nullptr,   "GPCLR0",  "GPCLR1",
+                                        nullptr,   "GPLEV0",  "GPLEV1"};
+    return word < sizeof names / sizeof names[0] ? names[word] : nullptr;
+}
+
+std::string describe(const TraceRecord& r)
+{
+    char buf[160];
+    const char* name = register_name(r.word);
+    char word[16];
+    snprintf(word, sizeof word, "word %u", r.word);
+    snprintf(buf, sizeof buf, "%u/%u %s %-8s 0x%08x", r.pid, r.tid, r.kind == TraceRecord::kRead ? "read " : "write",
+             name ? name : word, r.value);
+    std::string s = buf;
+    if (r.flags & TraceRecord::kBadWidth) s += " ERROR: " + std::to_string(r.width * 8) + "-bit access";
+    if (r.flags & TraceRecord::kUnaligned) s += " ERROR: unaligned access";
+    if (r.flags & TraceRecord::kAfterUnmap) s += " ERROR: access after munmap";
+    return s;
+}
+
+std::vector<TraceRecord> read_trace(const std::string& path)
+{
+    std::vector<TraceRecord> records;
+    int fd = raw_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return records;
+    TraceRecord r;
+    while (::read(fd, &r, sizeof r) == sizeof r) records.push_back(r);
+    ::close(fd);
+    return records;
+}
+
+bool Board::open(const char* path)
+{
+    close();
+    int fd = raw_open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    if (st.st_size < kBoardBytes && ftruncate(fd, kBoardBytes) != 0) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    void* map = mmap(nullptr, kBoardBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    int err = errno;
+    ::close(fd);
+    if (map == MAP_FAILED) {
+        errno = err;
+        return false;
+    }
+    regs_ = static_cast<volatile uint32_t*>(map);
+    state_ = reinterpret_cast<ModelState*>(static_cast<char*>(map) + kPageBytes);
+
+    // The first process to see a new board sets up its lock.
+    auto& magic = atomic_ref(state_->magic);
+    uint32_t expected = 0;
+    if (magic.compare_exchange_strong(expected, kMagicInit)) {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+        pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+        pthread_mutex_init(&state_->lock, &attr);
+        pthread_mutexattr_destroy(&attr);
+        magic.store(kMagicReady);
+    }
+    for (int i = 0; magic.load() != kMagicReady; ++i) {
+        if (i > 100000) {  // its creator died half-way: take over
+            uint32_t stuck = kMagicInit;
+            if (magic.compare_exchange_strong(stuck, 0)) return open(path);
+        }
+        sched_yield();
+    }
+    return true;
+}
+
+void Board::close()
+{
+    if (regs_) munmap(const_cast<uint32_t*>(regs_), kBoardBytes);
+    regs_ = nullptr;
+    state_ = nullptr;
+}
+
+// Callers block signals first: a handler that touches the block would
+// otherwise wait for a lock its own thread holds.
+void Board::lock()
+{
+    if (pthread_mutex_lock(&state_->lock) == EOWNERDEAD) pthread_mutex_consistent(&state_->lock);
+}
+
+void Board::unlock()
+{
+    pthread_mutex_unlock(&state_->lock);
+}
+
+namespace {
+
+class SignalsBlocked {
+public:
+    SignalsBlocked()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
+}  // namespace
+
+unsigned Board::fsel(unsigned pin)
+{
+    return (regs_[pin / 10] >> (3 * (pin % 10))) & 7;
+}
+
+uint32_t Board::read_locked(unsigned word)
+{
+    if (word == GPSET0 || word == GPSET1 || word == GPCLR0 || word == GPCLR1) return 0;
+    if (word == GPLEV0 || word == GPLEV1) {
+        // Output pins read their latch, all others what is driven onto them.
+        unsigned bank = word - GPLEV0;
+        uint32_t levels = 0;
+        for (unsigned bit = 0; bit < 32; ++bit) {
+            unsigned pin = 32 * bank + bit;
+            if (pin >= 60) break;
+            uint32_t source = fsel(pin) == 1 ? state_->latch[bank] : state_->driven[bank];
+            levels |= source & (1u << bit);
+        }
+        return levels;
+    }
+    return regs_[word];
+}
+
+void Board::write_locked(unsigned word, uint32_t value)
+{
+    switch (word) {
+    case GPSET0:
+    case GPSET1: state_->latch[word - GPSET0] |= value; break;
+    case GPCLR0:
+    case GPCLR1: state_->latch[word - GPCLR0] &= ~value; break;
+    case GPLEV0:
+    case GPLEV1: break;  // read-only
+    default: regs_[word] = value;
+    }
+}
+
+uint32_t Board::read(unsigned word)
+{
+    SignalsBlocked blocked;
+    return read_traced(word, -1, 0);
+}
+
+void Board::write(unsigned word, uint32_t value)
+{
+    SignalsBlocked blocked;
+    write_traced(word, value, -1, 0);
+}
+
+namespace {
+
+void append(int fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags)
+{
+    if (fd < 0) return;
+    TraceRecord r = {static_cast<uint32_t>(getpid()), static_cast<uint32_t>(syscall(SYS_gettid)),
+                     static_cast<uint16_t>(word), kind, flags, value, flags & TraceRecord::kBadWidth ? 0u : 4u};
+    // O_APPEND: one write per record keeps records whole across processes.
+    (void)!::write(fd, &r, sizeof r);
+}
+
+}  // namespace
+
+uint32_t Board::read_traced(unsigned word, int trace_fd, uint8_t flags)
+{
+    lock();
+    uint32_t value = read_locked(word % kWords);
+    append(trace_fd, TraceRecord::kRead, word, value, flags);
+    unlock();
+    return value;
+}
+
+void Board::write_traced(unsigned word, uint32_t value, int trace_fd, uint8_t flags)
+{
+    lock();
+    write_locked(word % kWords, value);
+    append(trace_fd, TraceRecord::kWrite, word, value, flags);
+    unlock();
+}
+
+void Board::drive(unsigned pin, bool high)
+{
+    SignalsBlocked blocked;
+    lock();
+    uint32_t bit = 1u << (pin % 32);
+    uint32_t& d = state_->driven[pin / 32 % 2];
+    d = high ? d | bit : d & ~bit;
+    unlock();
+}
+
+uint32_t Board::driven(unsigned bank)
+{
+    return atomic_ref(state_->driven[bank % 2]).load();
+}
+
+uint32_t Board::latch(unsigned bank)
+{
+    return atomic_ref(state_->latch[bank % 2]).load();
+}
+
+bool Board::level(unsigned pin)
+{
+    return (read(GPLEV0 + pin / 32) >> (pin % 32)) & 1;
+}
+
+void Board::poke(unsigned word, uint32_t value)
+{
+    regs_[word % kWords] = value;
+}
+
+uint32_t Board::peek(unsigned word)
+{
+    return regs_[word % kWords];
+}
+
+void Board::note_error()
+{
+    atomic_ref(state_->errors).fetch_add(1);
+}
+
+uint32_t Board::errors()
+{
+    return atomic_ref(state_->errors).load();
+}
+
+void Board::reset()
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned w = 0; w < kWords; ++w) regs_[w] = 0;
+    state_->errors = 0;
+    state_->latch[0] = state_->latch[1] = 0;
+    state_->driven[0] = state_->driven[1] = 0;
+    unlock();
 }
 
 }  // namespace tavrel_sim

@@ -1,19 +1,19 @@
 // tavrel-sim: runs a program that uses libtavrel against the simulated
 // board, and reports what it did to the pins.
 #include <errno.h>
-#include <fcntl.h>
 #include <getopt.h>
 #include <libgen.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "board.h"
 
@@ -21,89 +21,87 @@ using namespace tavrel_sim;
 
 namespace {
 
-constexpr unsigned kShownPins = 54;
-
 const char kHelp[] =
     "Usage: tavrel-sim [options] -- COMMAND [ARGS...]\n"
     "Runs COMMAND against the simulated GPIO board and exits with its status.\n"
     "\n"
-    "  --board FILE   the board file (default: /tmp/tavrel-sim-UID.board)\n"
-    "  --reset        start from a board with every register 0\n"
-    "  --pins         print pins 0 to 53 after the command: function, level\n"
-    "  --changes      print the pins whose function or level the command changed\n"
-    "  --help         print this text\n";
+    "  --board FILE         the board file (default: /tmp/tavrel-sim-UID.board);\n"
+    "                       it keeps its state from one run to the next\n"
+    "  --reset              set every register, latch and driven level to 0 first\n"
+    "  --drive MS:PINS=L    at MS milliseconds after the start, drive PINS (17,\n"
+    "                       24-27 or 3,5,9) to level L (0 or 1); may be repeated\n"
+    "  --trace              print every access to the GPIO block, in order\n"
+    "  --changes            print the pins whose function or level changed\n"
+    "  --pins               print pins 0 to 53: function and level\n"
+    "  --plain              map the block as plain memory: no model, no trace\n"
+    "  --help               print this text\n";
 
-struct Snapshot {
-    uint32_t regs[kPageBytes / 4];
+struct Drive {
+    long ms;
+    std::vector<unsigned> pins;
+    bool high;
 };
 
-const char* function_name(unsigned code)
+bool parse_number(const char* s, const char** end, long max, long* out)
 {
-    static const char* const names[8] = {"input", "output", "alt5", "alt4",
-                                         "alt0",  "alt1",   "alt2", "alt3"};
-    return names[code & 7];
+    if (*s < '0' || *s > '9') return false;
+    errno = 0;
+    char* e;
+    long v = strtol(s, &e, 10);
+    if (errno || v > max) return false;
+    *out = v;
+    *end = e;
+    return true;
 }
 
-unsigned fsel(const Snapshot& s, unsigned pin)
+// MS:PINS=LEVEL, PINS being a comma list of pins and ranges.
+bool parse_drive(const char* text, Drive* d)
 {
-    return (s.regs[pin / 10] >> (3 * (pin % 10))) & 7;
+    const char* p = text;
+    long v, hi;
+    if (!parse_number(p, &p, 24L * 3600 * 1000, &d->ms) || *p++ != ':') return false;
+    for (;;) {
+        if (!parse_number(p, &p, kPins - 1, &v)) return false;
+        hi = v;
+        if (*p == '-' && (!parse_number(p + 1, &p, kPins - 1, &hi) || hi < v)) return false;
+        for (long pin = v; pin <= hi; ++pin) d->pins.push_back(static_cast<unsigned>(pin));
+        if (*p != ',') break;
+        ++p;
+    }
+    if (*p++ != '=' || (*p != '0' && *p != '1') || p[1] != '\0') return false;
+    d->high = *p == '1';
+    return true;
 }
 
-unsigned level(const Snapshot& s, unsigned pin)
-{
-    return (s.regs[13 + pin / 32] >> (pin % 32)) & 1;
-}
+struct PinState {
+    unsigned fsel[kPins];
+    bool level[kPins];
+};
 
-// Opens (creating if needed) and maps the board file.
-volatile uint32_t* map_board(const std::string& path, bool reset)
+PinState pin_state(Board& board)
 {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        fprintf(stderr, "tavrel-sim: cannot open board file %s: %s\n", path.c_str(), strerror(errno));
-        return nullptr;
+    PinState s;
+    for (unsigned p = 0; p < kPins; ++p) {
+        s.fsel[p] = board.fsel(p);
+        s.level[p] = board.level(p);
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        fprintf(stderr, "tavrel-sim: board file %s is not a regular file\n", path.c_str());
-        close(fd);
-        return nullptr;
-    }
-    if ((reset && ftruncate(fd, 0) != 0) || ftruncate(fd, kBoardBytes) != 0) {
-        fprintf(stderr, "tavrel-sim: cannot size board file %s: %s\n", path.c_str(), strerror(errno));
-        close(fd);
-        return nullptr;
-    }
-    void* map = mmap(nullptr, kBoardBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (map == MAP_FAILED) {
-        fprintf(stderr, "tavrel-sim: cannot map board file %s: %s\n", path.c_str(), strerror(errno));
-        return nullptr;
-    }
-    return static_cast<volatile uint32_t*>(map);
-}
-
-Snapshot snapshot(volatile uint32_t* regs)
-{
-    Snapshot s;
-    for (unsigned w = 0; w < kPageBytes / 4; ++w) s.regs[w] = regs[w];
     return s;
 }
 
-void print_pins(const Snapshot& s)
+void print_pins(const PinState& s)
 {
     printf("pin  function  level\n");
-    for (unsigned p = 0; p < kShownPins; ++p) printf("%3u  %-8s  %u\n", p, function_name(fsel(s, p)), level(s, p));
+    for (unsigned p = 0; p < kPins; ++p) printf("%3u  %-8s  %u\n", p, function_name(s.fsel[p]), s.level[p]);
 }
 
-void print_changes(const Snapshot& before, const Snapshot& after)
+void print_changes(const PinState& before, const PinState& after)
 {
     bool any = false;
-    for (unsigned p = 0; p < kShownPins; ++p) {
-        unsigned f0 = fsel(before, p), f1 = fsel(after, p);
-        unsigned l0 = level(before, p), l1 = level(after, p);
-        if (f0 != f1) printf("pin %u: %s -> %s\n", p, function_name(f0), function_name(f1));
-        if (l0 != l1) printf("pin %u: level %u -> %u\n", p, l0, l1);
-        any = any || f0 != f1 || l0 != l1;
+    for (unsigned p = 0; p < kPins; ++p) {
+        if (before.fsel[p] != after.fsel[p])
+            printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
+        if (before.level[p] != after.level[p]) printf("pin %u: level %d -> %d\n", p, before.level[p], after.level[p]);
+        any = any || before.fsel[p] != after.fsel[p] || before.level[p] != after.level[p];
     }
     if (!any) printf("no pin changed\n");
 }
@@ -124,30 +122,70 @@ std::string find_shim()
     return {};
 }
 
+long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000;
+}
+
+// Waits for the command, applying the drives as their times come.
+int run(pid_t pid, Board& board, std::vector<Drive> drives)
+{
+    std::stable_sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.ms < b.ms; });
+    long start = now_ms();
+    size_t next = 0;
+    for (;;) {
+        int status;
+        pid_t r = waitpid(pid, &status, next < drives.size() ? WNOHANG : 0);
+        if (r == pid) return status;
+        if (r < 0 && errno != EINTR) return -1;
+        while (next < drives.size() && now_ms() - start >= drives[next].ms) {
+            for (unsigned pin : drives[next].pins) board.drive(pin, drives[next].high);
+            ++next;
+        }
+        if (next < drives.size()) usleep(200);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    enum { kBoard = 1, kReset, kPins, kChanges, kHelpOpt };
+    enum { kBoard = 1, kReset, kDriveOpt, kTrace, kChanges, kPinsOpt, kPlain, kHelpOpt };
     static const option longopts[] = {
         {"board", required_argument, nullptr, kBoard}, {"reset", no_argument, nullptr, kReset},
-        {"pins", no_argument, nullptr, kPins},         {"changes", no_argument, nullptr, kChanges},
-        {"help", no_argument, nullptr, kHelpOpt},      {nullptr, 0, nullptr, 0},
+        {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
+        {"changes", no_argument, nullptr, kChanges},    {"pins", no_argument, nullptr, kPinsOpt},
+        {"plain", no_argument, nullptr, kPlain},        {"help", no_argument, nullptr, kHelpOpt},
+        {nullptr, 0, nullptr, 0},
     };
 
     char default_board[256];
     default_board_path(default_board, sizeof default_board);
-    std::string board = default_board;
-    bool reset = false, pins = false, changes = false;
+    std::string board_path = default_board;
+    bool reset = false, trace = false, changes = false, pins = false, plain = false;
+    std::vector<Drive> drives;
 
     int opt;
-    // "+": stop at the first non-option, which starts the command.
+    // "+": the first non-option starts the command.
     while ((opt = getopt_long(argc, argv, "+", longopts, nullptr)) != -1) {
         switch (opt) {
-        case kBoard: board = optarg; break;
+        case kBoard: board_path = optarg; break;
         case kReset: reset = true; break;
-        case kPins: pins = true; break;
+        case kDriveOpt: {
+            Drive d;
+            if (!parse_drive(optarg, &d)) {
+                fprintf(stderr, "tavrel-sim: bad --drive '%s': expected MS:PINS=LEVEL, as in 100:24-27=1\n", optarg);
+                return 2;
+            }
+            drives.push_back(d);
+            break;
+        }
+        case kTrace: trace = true; break;
         case kChanges: changes = true; break;
+        case kPinsOpt: pins = true; break;
+        case kPlain: plain = true; break;
         case kHelpOpt: fputs(kHelp, stdout); return 0;
         default: fputs(kHelp, stderr); return 2;
         }
@@ -156,38 +194,59 @@ int main(int argc, char** argv)
         fprintf(stderr, "tavrel-sim: no command given\n%s", kHelp);
         return 2;
     }
-
     std::string shim = find_shim();
     if (shim.empty()) {
         fprintf(stderr, "tavrel-sim: cannot find libtavrel-sim.so beside this program\n");
         return 2;
     }
-    volatile uint32_t* regs = map_board(board, reset);
-    if (!regs) return 2;
-    Snapshot before = snapshot(regs);
+    Board board;
+    if (!board.open(board_path.c_str())) {
+        fprintf(stderr, "tavrel-sim: cannot open board file %s: %s\n", board_path.c_str(), strerror(errno));
+        return 2;
+    }
+    if (reset) board.reset();
 
+    char trace_path[] = "/tmp/tavrel-sim-trace-XXXXXX";
+    if (trace) {
+        int fd = mkstemp(trace_path);
+        if (fd < 0) {
+            fprintf(stderr, "tavrel-sim: cannot create a trace file: %s\n", strerror(errno));
+            return 2;
+        }
+        close(fd);
+    }
+
+    PinState before = pin_state(board);
+    uint32_t errors_before = board.errors();
     std::string preload = shim;
     if (const char* old = getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
 
+    fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) {
         fprintf(stderr, "tavrel-sim: fork: %s\n", strerror(errno));
         return 2;
     }
     if (pid == 0) {
-        setenv(kBoardEnv, board.c_str(), 1);
+        setenv(kBoardEnv, board_path.c_str(), 1);
         setenv("LD_PRELOAD", preload.c_str(), 1);
+        if (trace) setenv(kTraceEnv, trace_path, 1);
+        if (plain) setenv(kModeEnv, "plain", 1);
         execvp(argv[optind], argv + optind);
         fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", argv[optind], strerror(errno));
         _exit(127);
     }
-    int status;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return 2;
-    fflush(stdout);
+    int status = run(pid, board, drives);
 
-    Snapshot after = snapshot(regs);
+    if (trace) {
+        for (const TraceRecord& r : read_trace(trace_path)) printf("%s\n", describe(r).c_str());
+        unlink(trace_path);
+    }
+    PinState after = pin_state(board);
     if (changes) print_changes(before, after);
     if (pins) print_pins(after);
+    if (uint32_t errors = board.errors() - errors_before)
+        fprintf(stderr, "tavrel-sim: %u malformed accesses to the GPIO block (see --trace)\n", errors);
+    if (status < 0) return 2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -1,4 +1,5 @@
-// Pin operations on an open board, and their bounds.
+// Pin operations on an open board: the exact register accesses each makes,
+// and their bounds.
 #include <algorithm>
 #include <climits>
 
@@ -11,33 +12,34 @@ namespace {
 
 class Pins : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(tavrel_gpio_init_noatexit(), 0); }
-    void TearDown() override { tavrel_gpio_deinit(); }
-
-    // Expects the board to equal `expected` except for the listed words.
-    void expect_only_changed(const Registers& expected, std::initializer_list<unsigned> words)
+    void SetUp() override
     {
-        Registers now = board.all();
-        for (unsigned w = 0; w < now.size(); ++w) {
-            bool allowed = std::find(words.begin(), words.end(), w) != words.end();
-            if (!allowed) {
-                EXPECT_EQ(now[w], expected[w]) << "word " << w;
-            }
-        }
+        ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+        board.clear_trace();
     }
+    void TearDown() override { tavrel_gpio_deinit(); }
 
     SimBoard board;
 };
 
 constexpr int kOutOfRange[] = {-1, -10, 60, 64, 1000, INT_MAX, INT_MIN};
 
+TEST_F(Pins, function_select_update_is_one_read_then_one_write_of_its_word)
+{
+    REQUIRE_TRAPPING();
+    board.set_word(1, 07777777777);
+    tavrel_gpio_config_io(12, 1);
+    EXPECT_EQ(board.trace(), (Accesses{R(1, 07777777777), W(1, 07777777177)}));
+    board.clear_trace();
+    tavrel_gpio_set_alt(19, 0);
+    EXPECT_EQ(board.trace(), (Accesses{R(1, 07777777177), W(1, 04777777177)}));
+}
+
 TEST_F(Pins, config_io_changes_only_its_own_field)
 {
     board.set_word(1, 07777777777);
-    Registers before = board.all();
     tavrel_gpio_config_io(12, 1);
     EXPECT_EQ(board.word(1), 07777777177u);
-    expect_only_changed(before, {1});
 }
 
 TEST_F(Pins, config_io_reaches_every_pin_from_0_to_59)
@@ -55,7 +57,8 @@ TEST_F(Pins, config_io_ignores_modes_outside_0_to_7)
     board.fill();
     Registers before = board.all();
     for (int mode : {8, 9, 15, 64, -1, INT_MIN, INT_MAX}) tavrel_gpio_config_io(12, mode);
-    expect_only_changed(before, {});
+    EXPECT_EQ(board.all(), before);
+    EXPECT_EQ(board.trace(), Accesses{});
     tavrel_gpio_config_io(12, 7);
     EXPECT_EQ(board.fsel(12), 7u);
 }
@@ -87,26 +90,36 @@ TEST_F(Pins, function_select_ignores_pins_outside_0_to_59)
         tavrel_gpio_config_io(pin, 1);
         tavrel_gpio_set_alt(pin, 3);
     }
-    expect_only_changed(before, {});
+    EXPECT_EQ(board.all(), before);
+    EXPECT_EQ(board.trace(), Accesses{});
 }
 
-TEST_F(Pins, set_val_writes_one_bit_to_the_set_or_clear_word_of_the_pin_bank)
+TEST_F(Pins, set_val_is_one_write_to_the_set_or_clear_word_of_the_pin_bank)
 {
+    REQUIRE_TRAPPING();
     struct Case {
         int pin, value;
-        unsigned word;
-        uint32_t bit;
+        Access write;
     } cases[] = {
-        {5, 1, GPSET0, 1u << 5},   {5, 0, GPCLR0, 1u << 5},   {31, 7, GPSET0, 1u << 31},
-        {32, 1, GPSET1, 1u << 0},  {40, 0, GPCLR1, 1u << 8},  {59, -1, GPSET1, 1u << 27},
+        {5, 1, W(GPSET0, 1u << 5)},  {5, 0, W(GPCLR0, 1u << 5)},  {31, 7, W(GPSET0, 1u << 31)},
+        {32, 1, W(GPSET1, 1u << 0)}, {40, 0, W(GPCLR1, 1u << 8)}, {59, -1, W(GPSET1, 1u << 27)},
     };
     for (const Case& c : cases) {
-        board.fill();
-        Registers before = board.all();
+        board.clear_trace();
         tavrel_gpio_set_val(c.pin, c.value);
-        EXPECT_EQ(board.word(c.word), c.bit) << "pin " << c.pin;
-        expect_only_changed(before, {c.word});
+        EXPECT_EQ(board.trace(), Accesses{c.write}) << "pin " << c.pin;
     }
+}
+
+TEST_F(Pins, set_val_drives_the_output_latch)
+{
+    REQUIRE_TRAPPING();
+    tavrel_gpio_set_val(3, 1);
+    tavrel_gpio_set_val(35, 1);
+    EXPECT_EQ(board.latch(0), 1u << 3);
+    EXPECT_EQ(board.latch(1), 1u << 3);
+    tavrel_gpio_set_val(3, 0);
+    EXPECT_EQ(board.latch(0), 0u);
 }
 
 TEST_F(Pins, level_and_output_operations_ignore_pins_outside_0_to_59)
@@ -122,38 +135,43 @@ TEST_F(Pins, level_and_output_operations_ignore_pins_outside_0_to_59)
     tavrel_gpio_set_byte(INT_MAX, 0xFF);
     tavrel_gpio_set_byte(-8, 0xFF);
     tavrel_gpio_set_byte(60, 0xFF);
-    expect_only_changed(before, {});
+    EXPECT_EQ(board.all(), before);
+    EXPECT_EQ(board.trace(), Accesses{});
 }
 
-TEST_F(Pins, set_byte_drives_eight_pins_ending_with_the_highest)
+TEST_F(Pins, set_byte_drives_pins_in_ascending_order)
 {
-    // The registers keep the last value written: pin 11 was the last set,
-    // pin 10 the last cleared.
+    REQUIRE_TRAPPING();
     tavrel_gpio_set_byte(4, 0xA5);
-    EXPECT_EQ(board.word(GPSET0), 1u << 11);
-    EXPECT_EQ(board.word(GPCLR0), 1u << 10);
+    EXPECT_EQ(board.trace(), (Accesses{W(GPSET0, 1u << 4), W(GPCLR0, 1u << 5), W(GPSET0, 1u << 6),
+                                       W(GPCLR0, 1u << 7), W(GPCLR0, 1u << 8), W(GPSET0, 1u << 9),
+                                       W(GPCLR0, 1u << 10), W(GPSET0, 1u << 11)}));
+    EXPECT_EQ(board.latch(0), 0xA5u << 4);
 }
 
 TEST_F(Pins, set_byte_crosses_into_bank_1)
 {
-    tavrel_gpio_set_byte(28, 0xFF);
-    EXPECT_EQ(board.word(GPSET0), 1u << 31);
-    EXPECT_EQ(board.word(GPSET1), 1u << 3);
+    REQUIRE_TRAPPING();
+    tavrel_gpio_set_byte(30, 0x0F);
+    EXPECT_EQ(board.trace(), (Accesses{W(GPSET0, 1u << 30), W(GPSET0, 1u << 31), W(GPSET1, 1u << 0),
+                                       W(GPSET1, 1u << 1), W(GPCLR1, 1u << 2), W(GPCLR1, 1u << 3),
+                                       W(GPCLR1, 1u << 4), W(GPCLR1, 1u << 5)}));
 }
 
 TEST_F(Pins, set_byte_skips_pins_beyond_59_and_below_0)
 {
-    tavrel_gpio_set_byte(56, 0x00);
-    EXPECT_EQ(board.word(GPCLR1), 1u << 27) << "pin 59 is the last driven";
-    board.set_word(GPSET0, 0);
-    tavrel_gpio_set_byte(-3, 0x08);  // bit 3 lands on pin 0
-    EXPECT_EQ(board.word(GPSET0), 1u << 0);
+    REQUIRE_TRAPPING();
+    tavrel_gpio_set_byte(57, 0xFF);
+    EXPECT_EQ(board.trace(), (Accesses{W(GPSET1, 1u << 25), W(GPSET1, 1u << 26), W(GPSET1, 1u << 27)}));
+    board.clear_trace();
+    tavrel_gpio_set_byte(-6, 0x40);  // bit 6 lands on pin 0
+    EXPECT_EQ(board.trace(), (Accesses{W(GPSET0, 1u << 0), W(GPCLR0, 1u << 1)}));
 }
 
 TEST_F(Pins, get_val_reads_the_level_word_of_the_pin_bank)
 {
-    board.set_word(GPLEV0, 0x80000021);
-    board.set_word(GPLEV1, 0x00000102);
+    board.drive_bank(0, 0x80000021);
+    board.drive_bank(1, 0x00000102);
     EXPECT_EQ(tavrel_gpio_get_val(0), 1);
     EXPECT_EQ(tavrel_gpio_get_val(1), 0);
     EXPECT_EQ(tavrel_gpio_get_val(5), 1);
@@ -163,30 +181,66 @@ TEST_F(Pins, get_val_reads_the_level_word_of_the_pin_bank)
     EXPECT_EQ(tavrel_gpio_get_val(40), 1);
 }
 
-TEST_F(Pins, get_byte_returns_eight_levels_from_the_first_pin)
+TEST_F(Pins, getters_read_output_latches_on_outputs_and_driven_levels_on_inputs)
 {
-    board.set_word(GPLEV0, 0xFF000000);
+    REQUIRE_TRAPPING();
+    board.drive(6, true);
+    board.drive(7, true);
+    tavrel_gpio_config_io(7, 1);  // an output now: reads its latch, 0
+    tavrel_gpio_config_io(8, 1);
+    tavrel_gpio_set_val(8, 1);
+    EXPECT_EQ(tavrel_gpio_get_val(6), 1);
+    EXPECT_EQ(tavrel_gpio_get_val(7), 0);
+    EXPECT_EQ(tavrel_gpio_get_val(8), 1);
+    EXPECT_EQ(tavrel_gpio_get_byte(6), 0b101);
+}
+
+TEST_F(Pins, get_byte_returns_eight_levels_from_one_read)
+{
+    board.drive_bank(0, 0xFF000000);
+    board.clear_trace();
     EXPECT_EQ(tavrel_gpio_get_byte(24), 255);
-    board.set_word(GPLEV0, 0x01000000);
+    if (trapping()) {
+        EXPECT_EQ(board.trace(), (Accesses{R(GPLEV0, 0xFF000000)}));
+    }
+    board.drive_bank(0, 0x01000000);
     EXPECT_EQ(tavrel_gpio_get_byte(24), 1);
-    board.set_word(GPLEV0, 0x00000A50);
+    board.drive_bank(0, 0x00000A50);
     EXPECT_EQ(tavrel_gpio_get_byte(4), 0xA5);
 }
 
 TEST_F(Pins, get_byte_repeats_pin_31_above_the_bank)
 {
-    board.set_word(GPLEV0, 0xA0000000);  // pins 29 and 31 high
+    board.drive_bank(0, 0xA0000000);  // pins 29 and 31 high
     EXPECT_EQ(tavrel_gpio_get_byte(28), 0xFA);
-    board.set_word(GPLEV0, 0x70000000);  // pin 31 low
+    board.drive_bank(0, 0x70000000);  // pin 31 low
     EXPECT_EQ(tavrel_gpio_get_byte(28), 0x07);
 }
 
 TEST_F(Pins, get_byte_reads_bank_1_for_pins_32_to_59)
 {
-    board.set_word(GPLEV0, 0xFFFFFFFF);
-    board.set_word(GPLEV1, 0x00005A00);
+    board.drive_bank(0, 0xFFFFFFFF);
+    board.drive_bank(1, 0x00005A00);
     EXPECT_EQ(tavrel_gpio_get_byte(40), 0x5A);
     EXPECT_EQ(tavrel_gpio_get_byte(32), 0x00);
+}
+
+TEST_F(Pins, every_access_is_one_aligned_32_bit_access)
+{
+    REQUIRE_TRAPPING();
+    tavrel_gpio_config_io(3, 1);
+    tavrel_gpio_set_alt(44, 2);
+    tavrel_gpio_set_val(3, 1);
+    tavrel_gpio_set_byte(28, 0x5A);
+    (void)tavrel_gpio_get_val(3);
+    (void)tavrel_gpio_get_byte(30);
+    tavrel_gpio_deinit();
+    auto records = board.records();
+    EXPECT_EQ(records.size(), 2u + 2 + 1 + 8 + 1 + 1 + 2);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.width, 4u) << tavrel_sim::describe(r);
+        EXPECT_EQ(r.flags, 0u) << tavrel_sim::describe(r);
+    }
 }
 
 TEST(ClosedAccess, every_operation_touches_nothing_and_getters_return_0)
@@ -204,9 +258,12 @@ TEST(ClosedAccess, every_operation_touches_nothing_and_getters_return_0)
         EXPECT_EQ(tavrel_gpio_get_byte(0), 0);
     };
     all_operations();  // before init
+    EXPECT_EQ(board.trace(), Accesses{});
     ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
     tavrel_gpio_deinit();
+    board.clear_trace();
     all_operations();  // after deinit
+    EXPECT_EQ(board.trace(), Accesses{});
     EXPECT_EQ(board.all(), before);
 }
 

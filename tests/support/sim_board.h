@@ -1,18 +1,20 @@
-// A fresh simulated board per test, and direct access to its registers.
+// A fresh simulated board per test: its registers as the device model has
+// them, the levels driven onto its inputs, and the trace of accesses.
 #pragma once
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "board.h"
 
 namespace tavrel_test {
 
@@ -21,6 +23,56 @@ enum : unsigned { GPFSEL0 = 0, GPSET0 = 7, GPSET1 = 8, GPCLR0 = 10, GPCLR1 = 11,
 
 using Registers = std::array<uint32_t, 1024>;
 
+// One access as tests compare it: read or write, word, value.
+struct Access {
+    char kind;  // 'R' or 'W'
+    unsigned word;
+    uint32_t value;
+    bool operator==(const Access& o) const { return kind == o.kind && word == o.word && value == o.value; }
+};
+inline Access R(unsigned word, uint32_t value) { return {'R', word, value}; }
+inline Access W(unsigned word, uint32_t value) { return {'W', word, value}; }
+inline std::ostream& operator<<(std::ostream& os, const Access& a)
+{
+    const char* name = tavrel_sim::register_name(a.word);
+    os << a.kind << ' ';
+    if (name) os << name;
+    else os << "word " << a.word;
+    char buf[16];
+    snprintf(buf, sizeof buf, " 0x%08x", a.value);
+    return os << buf;
+}
+using Accesses = std::vector<Access>;
+
+template <typename Fn>
+Fn shim_function(const char* name)
+{
+    auto fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+    if (!fn) ADD_FAILURE() << "the simulated board shim is not loaded";
+    return fn;
+}
+
+// Flags of the last redirected open of path, from the shim.
+inline int last_open_flags(const char* path)
+{
+    auto fn = shim_function<int (*)(const char*)>("tavrel_sim_last_open_flags");
+    return fn ? fn(path) : -1;
+}
+
+// Mappings of the GPIO block this process holds.
+inline int blocks_mapped()
+{
+    auto fn = shim_function<int (*)()>("tavrel_sim_blocks_mapped");
+    return fn ? fn() : -1;
+}
+
+// True when accesses run against the device model and are traced.
+inline bool trapping()
+{
+    auto fn = shim_function<int (*)()>("tavrel_sim_trapping");
+    return fn && fn();
+}
+
 class SimBoard {
 public:
     SimBoard()
@@ -28,84 +80,102 @@ public:
         char tmpl[] = "/tmp/tavrel-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
         path_ = dir_ + "/board";
-        int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0 || ftruncate(fd, 2 * 4096) != 0) abort();
-        void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        close(fd);
-        if (map == MAP_FAILED) abort();
-        regs_ = static_cast<volatile uint32_t*>(map);
+        trace_ = dir_ + "/trace";
+        if (!board_.open(path_.c_str())) abort();
         use();
+        setenv(tavrel_sim::kTraceEnv, trace_.c_str(), 1);
     }
     ~SimBoard()
     {
-        munmap(const_cast<uint32_t*>(regs_), 4096);
-        unlink(path_.c_str());
-        unlink((dir_ + "/fifo").c_str());
+        if (!errors_allowed_) {
+            EXPECT_EQ(board_.errors(), 0u) << "malformed accesses to the block; the trace:\n" << dump();
+        }
+        board_.close();
+        for (const char* f : {"/board", "/trace", "/fifo"}) unlink((dir_ + f).c_str());
         rmdir(dir_.c_str());
     }
     SimBoard(const SimBoard&) = delete;
     SimBoard& operator=(const SimBoard&) = delete;
 
     // Makes /dev/gpiomem open this board, in this process and its children.
-    void use() const { setenv("TAVREL_SIM_BOARD", path_.c_str(), 1); }
+    void use() const { setenv(tavrel_sim::kBoardEnv, path_.c_str(), 1); }
     // Makes /dev/gpiomem fail to open.
-    void unplug() const { setenv("TAVREL_SIM_BOARD", (dir_ + "/missing/board").c_str(), 1); }
+    void unplug() const { setenv(tavrel_sim::kBoardEnv, (dir_ + "/missing/board").c_str(), 1); }
     // Makes /dev/gpiomem open but fail to map: a FIFO cannot be mapped.
     void unmappable() const
     {
         std::string fifo = dir_ + "/fifo";
         mkfifo(fifo.c_str(), 0600);
-        setenv("TAVREL_SIM_BOARD", fifo.c_str(), 1);
+        setenv(tavrel_sim::kBoardEnv, fifo.c_str(), 1);
     }
 
     const std::string& path() const { return path_; }
-    uint32_t word(unsigned w) const { return regs_[w]; }
-    void set_word(unsigned w, uint32_t v) { regs_[w] = v; }
-    unsigned fsel(unsigned pin) const { return (word(pin / 10) >> (3 * (pin % 10))) & 7; }
+
+    // A register as the library reads it.
+    uint32_t word(unsigned w) { return board_.read(w); }
+    // Sets a register's stored contents, as another process might.
+    void set_word(unsigned w, uint32_t v) { board_.poke(w, v); }
+    unsigned fsel(unsigned pin) { return board_.fsel(pin); }
     void set_fsel(unsigned pin, unsigned code)
     {
         unsigned shift = 3 * (pin % 10);
-        set_word(pin / 10, (word(pin / 10) & ~(7u << shift)) | (code << shift));
+        set_word(pin / 10, (board_.peek(pin / 10) & ~(7u << shift)) | (code << shift));
     }
-    Registers all() const
+    // Levels a device drives onto the pins of a bank that are inputs. Also
+    // stored in the level word, which is what a plain block reads back.
+    void drive_bank(unsigned bank, uint32_t levels)
+    {
+        for (unsigned bit = 0; bit < 32; ++bit) board_.drive(32 * bank + bit, (levels >> bit) & 1);
+        board_.poke(GPLEV0 + bank, levels);
+    }
+    void drive(unsigned pin, bool high)
+    {
+        board_.drive(pin, high);
+        uint32_t bit = 1u << (pin % 32), lev = board_.peek(GPLEV0 + pin / 32);
+        board_.poke(GPLEV0 + pin / 32, high ? lev | bit : lev & ~bit);
+    }
+    uint32_t latch(unsigned bank) { return board_.latch(bank); }
+
+    Registers all()
     {
         Registers r;
-        for (unsigned w = 0; w < r.size(); ++w) r[w] = regs_[w];
+        for (unsigned w = 0; w < r.size(); ++w) r[w] = board_.peek(w);
         return r;
     }
     // Fills every register with a distinct value, so stray writes show.
     void fill()
     {
-        for (unsigned w = 0; w < 1024; ++w) regs_[w] = 0x9E3779B9u * (w + 1);
+        for (unsigned w = 0; w < 1024; ++w) board_.poke(w, 0x9E3779B9u * (w + 1));
     }
+
+    // The accesses made since the last clear_trace, in order.
+    Accesses trace() const
+    {
+        Accesses a;
+        for (const auto& r : tavrel_sim::read_trace(trace_))
+            a.push_back({r.kind == tavrel_sim::TraceRecord::kRead ? 'R' : 'W', r.word, r.value});
+        return a;
+    }
+    std::vector<tavrel_sim::TraceRecord> records() const { return tavrel_sim::read_trace(trace_); }
+    void clear_trace() const { (void)!truncate(trace_.c_str(), 0); }
+    std::string dump() const
+    {
+        std::string s;
+        for (const auto& r : records()) s += tavrel_sim::describe(r) + "\n";
+        return s;
+    }
+    uint32_t errors() { return board_.errors(); }
+    // For tests that provoke malformed accesses on purpose.
+    void allow_errors() { errors_allowed_ = true; }
 
 private:
-    std::string dir_, path_;
-    volatile uint32_t* regs_ = nullptr;
+    std::string dir_, path_, trace_;
+    tavrel_sim::Board board_;
+    bool errors_allowed_ = false;
 };
 
-// Flags of the last redirected open of path, from the shim.
-inline int last_open_flags(const char* path)
-{
-    using Fn = int (*)(const char*);
-    auto fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, "tavrel_sim_last_open_flags"));
-    if (!fn) {
-        ADD_FAILURE() << "the simulated board shim is not loaded";
-        return -1;
-    }
-    return fn(path);
-}
-
-// Number of mappings of `path` in this process.
-inline int mappings_of(const std::string& path)
-{
-    FILE* f = fopen("/proc/self/maps", "re");
-    int n = 0;
-    char line[1024];
-    while (f && fgets(line, sizeof line, f))
-        if (std::string(line).find(path) != std::string::npos) ++n;
-    if (f) fclose(f);
-    return n;
-}
+// Skips a test that needs the device model's trace.
+#define REQUIRE_TRAPPING() \
+    if (!trapping()) GTEST_SKIP() << "the block is plain shared memory here"
 
 }  // namespace tavrel_test

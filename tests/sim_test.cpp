@@ -1,0 +1,120 @@
+// tavrel-sim as a black box: it runs a command against the board file,
+// drives inputs on a schedule, and reports the trace and the pins.
+#include "support/process.h"
+#include "support/sim_board.h"
+
+using namespace tavrel_test;
+
+namespace {
+
+class Sim : public testing::Test {
+protected:
+    Outcome sim(std::vector<std::string> args)
+    {
+        std::vector<std::string> all = {"--board", board.path()};
+        all.insert(all.end(), args.begin(), args.end());
+        return run(TAVREL_SIM_PATH, all);
+    }
+    SimBoard board;
+};
+
+TEST_F(Sim, passes_the_command_status_through)
+{
+    EXPECT_TRUE(sim({"--", "/bin/sh", "-c", "exit 7"}).exited_with(7));
+    EXPECT_TRUE(sim({"--", "/bin/sh", "-c", "kill -TERM $$"}).exited_with(128 + SIGTERM));
+    Outcome o = sim({"--", "/nonexistent/program"});
+    EXPECT_TRUE(o.exited_with(127));
+    EXPECT_NE(o.err.find("cannot run /nonexistent/program"), std::string::npos) << o.err;
+}
+
+TEST_F(Sim, trace_and_changes_show_what_the_tool_did)
+{
+    REQUIRE_TRAPPING();
+    Outcome o = sim({"--trace", "--changes", "--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
+    EXPECT_TRUE(o.exited_with(0)) << o.err;
+    std::string expected_tail =
+        "read  GPFSEL0  0x00000000\n"
+        "read  GPFSEL1  0x00000000\n"
+        "read  GPFSEL2  0x00000000\n"
+        "read  GPLEV0   0x00000000\n"
+        "read  GPFSEL1  0x00000000\n"
+        "write GPFSEL1  0x02000000\n"
+        "pin 18: input -> alt5\n";
+    std::string out = o.out;
+    // Drop the pid/tid column of each trace line.
+    std::string stripped;
+    for (size_t pos = 0; pos < out.size();) {
+        size_t end = out.find('\n', pos);
+        std::string line = out.substr(pos, end - pos);
+        size_t space = line.find(' ');
+        stripped += (line.find('/') < space ? line.substr(space + 1) : line) + "\n";
+        pos = end + 1;
+    }
+    EXPECT_EQ(stripped, "Set pin 18 to alternative-function 5\n" + expected_tail);
+}
+
+TEST_F(Sim, board_keeps_its_state_between_runs_until_reset)
+{
+    ASSERT_TRUE(sim({"--", TAVREL_TOOL_PATH, "-p", "17", "-o"}).exited_with(0));
+    Outcome o = sim({"--changes", "--", TAVREL_TOOL_PATH, "-p", "17", "-i"});
+    EXPECT_NE(o.out.find("pin 17: output -> input\n"), std::string::npos) << o.out;
+    ASSERT_TRUE(sim({"--", TAVREL_TOOL_PATH, "-p", "17", "-o"}).exited_with(0));
+    o = sim({"--reset", "--changes", "--", "true"});
+    EXPECT_NE(o.out.find("no pin changed"), std::string::npos) << o.out;
+    EXPECT_EQ(board.fsel(17), 0u);
+}
+
+TEST_F(Sim, pin_table_lists_pins_0_to_53)
+{
+    board.set_fsel(4, 4);
+    board.drive(5, true);
+    Outcome o = sim({"--pins", "--", "true"});
+    EXPECT_NE(o.out.find("pin  function  level\n"), std::string::npos);
+    EXPECT_NE(o.out.find("\n  4  alt0      0\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n  5  input     1\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n 53  input     0\n"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("\n 54 "), std::string::npos);
+}
+
+TEST_F(Sim, drive_schedule_ends_a_listening_program_with_the_quit_pattern)
+{
+    for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
+    Outcome o = sim({"--drive", "100:24-27=0", "--drive", "300:24,25,26,27=1", "--", TAVREL_QUIT_APP, "listen", "0"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+    EXPECT_EQ(o.out, "ready\nexit on another thread\n");
+    for (unsigned pin = 24; pin <= 27; ++pin) EXPECT_EQ(board.fsel(pin), 1u) << "pin " << pin;
+}
+
+TEST_F(Sim, bad_options_and_schedules_are_refused)
+{
+    for (std::vector<std::string> args : {
+             std::vector<std::string>{"--drive", "x:3=1", "--", "true"},
+             {"--drive", "10:3=2", "--", "true"},
+             {"--drive", "10:54=1", "--", "true"},
+             {"--drive", "10:9-3=1", "--", "true"},
+             {"--drive", "10:3=1x", "--", "true"},
+             {"--drive", "10:=1", "--", "true"},
+         }) {
+        Outcome o = sim(args);
+        EXPECT_TRUE(o.exited_with(2)) << args[1];
+        EXPECT_NE(o.err.find("bad --drive '" + args[1] + "'"), std::string::npos) << o.err;
+    }
+    Outcome o = sim({"--bogus", "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("Usage: tavrel-sim"), std::string::npos);
+    o = sim({});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("no command given"), std::string::npos);
+    o = run(TAVREL_SIM_PATH, {"--board", "/nonexistent/dir/board", "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("cannot open board file /nonexistent/dir/board"), std::string::npos) << o.err;
+}
+
+TEST_F(Sim, plain_mode_runs_without_trace)
+{
+    Outcome o = sim({"--plain", "--trace", "--changes", "--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 18 to alternative-function 5\npin 18: input -> alt5\n");
+}
+
+}  // namespace
