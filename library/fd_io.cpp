@@ -32,7 +32,9 @@ int tavrel_write_exact(int fd, const void* data, size_t len)
     const char* p = static_cast<const char*>(data);
     size_t written = 0;
     while (written < len) {
-        ssize_t n = write(fd, p + written, len - written);
+        // A count above SSIZE_MAX fails with EINVAL on 32-bit Linux.
+        size_t chunk = len - written < size_t(SSIZE_MAX) ? len - written : size_t(SSIZE_MAX);
+        ssize_t n = write(fd, p + written, chunk);
         if (n > 0) {
             written += static_cast<size_t>(n);
         } else if (n == 0) {

@@ -1,11 +1,23 @@
 #!/bin/sh
-# Installs what is missing and runs every test.
+# Installs what is missing and runs every test: the host build with the
+# simulated board, then the ARMv6 cross build under qemu.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils
+install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils \
+    g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev
 
+jobs=$(nproc)
+echo "== host build and tests"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON
-cmake --build build-test -j"$(nproc)"
-cd build-test
-ctest --output-on-failure -j"$(nproc)"
+cmake --build build-test -j"$jobs"
+(cd build-test && ctest --output-on-failure -j"$jobs")
+
+echo "== ARMv6 hard-float release build, checked, and its tests under qemu"
+start=$(date +%s)
+cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DTAVREL_WERROR=ON
+cmake --build build-armv6 -j"$jobs"
+(cd build-armv6 && ctest --output-on-failure -j"$jobs")
+sh scripts/armv6-release.sh build-armv6
+echo "ARM stage: $(($(date +%s) - start)) s"

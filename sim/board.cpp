@@ -33,6 +33,17 @@ std::atomic<uint32_t>& atomic_ref(uint32_t& word)
 
 }  // namespace
 
+bool identify(int fd, FileId* id)
+{
+    struct statx sx;
+    if (syscall(SYS_statx, fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_SIZE, &sx) != 0) return false;
+    id->dev = uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
+    id->ino = sx.stx_ino;
+    id->size = sx.stx_size;
+    id->regular = S_ISREG(sx.stx_mode);
+    return true;
+}
+
 void default_board_path(char* buf, size_t size)
 {
     snprintf(buf, size, "/tmp/tavrel-sim-%u.board", static_cast<unsigned>(getuid()));
@@ -44,52 +55,18 @@ const char* function_name(unsigned code)
     return names[code & 7];
 }
 
-const char* register_name(unsigned word)
-{
-    static const char* const names[] = {"GPFSEL0", "GPFSEL1", "GPFSEL2", "GPFSEL3", "GPFSEL4", "GPFSEL5",
-                                        nullptr,   "GPSET0",  "GPSET1",  nullptr,   "GPCLR0",  "GPCLR1",
-                                        nullptr,   "GPLEV0",  "GPLEV1"};
-    return word < sizeof names / sizeof names[0] ? names[word] : nullptr;
-}
-
-std::string describe(const TraceRecord& r)
-{
-    char buf[160];
-    const char* name = register_name(r.word);
-    char word[16];
-    snprintf(word, sizeof word, "word %u", r.word);
-    snprintf(buf, sizeof buf, "%u/%u %s %-8s 0x%08x", r.pid, r.tid, r.kind == TraceRecord::kRead ? "read " : "write",
-             name ? name : word, r.value);
-    std::string s = buf;
-    if (r.flags & TraceRecord::kBadWidth) s += " ERROR: " + std::to_string(r.width * 8) + "-bit access";
-    if (r.flags & TraceRecord::kUnaligned) s += " ERROR: unaligned access";
-    if (r.flags & TraceRecord::kAfterUnmap) s += " ERROR: access after munmap";
-    return s;
-}
-
-std::vector<TraceRecord> read_trace(const std::string& path)
-{
-    std::vector<TraceRecord> records;
-    int fd = raw_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) return records;
-    TraceRecord r;
-    while (::read(fd, &r, sizeof r) == sizeof r) records.push_back(r);
-    ::close(fd);
-    return records;
-}
-
 bool Board::open(const char* path)
 {
     close();
     int fd = raw_open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    FileId id;
+    if (!identify(fd, &id) || !id.regular) {
         ::close(fd);
         errno = EINVAL;
         return false;
     }
-    if (st.st_size < kBoardBytes && ftruncate(fd, kBoardBytes) != 0) {
+    if (id.size < kBoardBytes && ftruncate(fd, kBoardBytes) != 0) {
         int err = errno;
         ::close(fd);
         errno = err;

@@ -50,6 +50,15 @@ const char* register_name(unsigned word);  // null for plain words
 
 void default_board_path(char* buf, size_t size);
 
+// What identifies an open file. Taken with statx, whose layout the kernel
+// fixes, so that the shim also works under a C library other than the one
+// it was built against (such as musl's loader on an ARM1176 model).
+struct FileId {
+    uint64_t dev = 0, ino = 0, size = 0;
+    bool regular = false;
+};
+bool identify(int fd, FileId* id);
+
 // Function-select code names: input, output, alt0..alt5.
 const char* function_name(unsigned code);
 

@@ -78,8 +78,7 @@ bool model_mode()
 // The board most recently opened in place of the device, by identity, so
 // that its mapping is recognised whatever descriptor number it has.
 struct BoardId {
-    dev_t dev = 0;
-    ino_t ino = 0;
+    FileId file;
     char path[512] = {};
 };
 BoardId opened_board;
@@ -102,11 +101,10 @@ int open_board(OpenAt real_openat, const char* path, int flags)
 {
     last_device_flags = flags;
     int fd = real_openat(AT_FDCWD, path, flags | O_CREAT, 0600);
-    struct stat st;
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        if (st.st_size < kBoardBytes) (void)!ftruncate(fd, kBoardBytes);
-        opened_board.dev = st.st_dev;
-        opened_board.ino = st.st_ino;
+    FileId id;
+    if (fd >= 0 && identify(fd, &id) && id.regular) {
+        if (id.size < kBoardBytes) (void)!ftruncate64(fd, kBoardBytes);
+        opened_board.file = id;
         snprintf(opened_board.path, sizeof opened_board.path, "%s", path);
     }
     return fd;
@@ -114,9 +112,9 @@ int open_board(OpenAt real_openat, const char* path, int flags)
 
 bool is_board(int fd)
 {
-    struct stat st;
-    return fd >= 0 && opened_board.ino != 0 && fstat(fd, &st) == 0 && st.st_dev == opened_board.dev &&
-           st.st_ino == opened_board.ino;
+    FileId id;
+    return fd >= 0 && opened_board.file.ino != 0 && identify(fd, &id) && id.dev == opened_board.file.dev &&
+           id.ino == opened_board.file.ino;
 }
 
 // ---- the trapped blocks --------------------------------------------------
@@ -155,6 +153,8 @@ void open_trace()
                      : -1;
 }
 
+#if defined(__x86_64__)
+
 struct sigaction previous_segv;
 
 void chain(int sig, siginfo_t* info, void* uc)
@@ -168,8 +168,6 @@ void chain(int sig, siginfo_t* info, void* uc)
         signal(SIGSEGV, SIG_DFL);
     }
 }
-
-#if defined(__x86_64__)
 
 // Accesses of the faulting instruction, against the model.
 class BlockBus : public Bus {
@@ -379,7 +377,10 @@ SHIM_API int __openat64_2(int dirfd, const char* path, int flags)
     return openat64(dirfd, path, flags);
 }
 
-SHIM_API void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off)
+namespace {
+
+template <typename Off, typename Real>
+void* map(Real real, void* addr, size_t len, int prot, int flags, int fd, Off off)
 {
     bool block = off == 0 && len <= kPageBytes && (flags & MAP_SHARED) && is_board(fd);
     if (block && model_mode()) {
@@ -387,21 +388,30 @@ SHIM_API void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t o
         if (page != MAP_FAILED) ++live_blocks;
         return page;
     }
-    void* map = real_mmap()(addr, len, prot, flags, fd, off);
-    if (block && map != MAP_FAILED) {
+    void* mapped = real(addr, len, prot, flags, fd, off);
+    if (block && mapped != MAP_FAILED) {
         for (uintptr_t& b : plain_blocks)
             if (!b) {
-                b = reinterpret_cast<uintptr_t>(map);
+                b = reinterpret_cast<uintptr_t>(mapped);
                 ++live_blocks;
                 break;
             }
     }
-    return map;
+    return mapped;
 }
 
-SHIM_API void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off_t off)
+}  // namespace
+
+SHIM_API void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off)
 {
-    return mmap(addr, len, prot, flags, fd, off);
+    return map(real_mmap(), addr, len, prot, flags, fd, off);
+}
+
+SHIM_API void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off64_t off)
+{
+    using Mmap64 = void* (*)(void*, size_t, int, int, int, off64_t);
+    static Mmap64 real = next<Mmap64>("mmap64");
+    return map(real, addr, len, prot, flags, fd, off);
 }
 
 SHIM_API int munmap(void* addr, size_t len)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/process.h"
+
 int main(int argc, char** argv)
 {
     const char* preload = getenv("LD_PRELOAD");
@@ -15,9 +17,11 @@ int main(int argc, char** argv)
         std::string value = TAVREL_SIM_SHIM;
         if (preload && *preload) value += std::string(":") + preload;
         setenv("LD_PRELOAD", value.c_str(), 1);
-        execv("/proc/self/exe", argv);
-        perror("re-executing with the simulated board");
-        return 1;
+        char self[4096];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) return 1;
+        self[n] = '\0';
+        tavrel_test::exec_program(self, std::vector<std::string>(argv + 1, argv + argc));
     }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -9,6 +9,13 @@ namespace {
 
 class Sim : public testing::Test {
 protected:
+    void SetUp() override
+    {
+#ifdef TAVREL_TEST_EMULATOR
+        GTEST_SKIP() << "tavrel-sim starts host programs; it is not for cross builds";
+#endif
+    }
+
     Outcome sim(std::vector<std::string> args)
     {
         std::vector<std::string> all = {"--board", board.path()};

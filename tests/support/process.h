@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <functional>
@@ -60,15 +61,39 @@ inline Outcome in_child(const std::function<void()>& body)
     return o;
 }
 
+// Replaces this process with `program`. In a cross build the tests run
+// under an emulator and the kernel cannot start the target's programs, so
+// they are started through the emulator too, which is then given the
+// preload list the program needs (the host's loader must not see it).
+[[noreturn]] inline void exec_program(const std::string& program, const std::vector<std::string>& args)
+{
+    std::vector<std::string> cmd;
+#ifdef TAVREL_TEST_EMULATOR
+    std::string emulator = TAVREL_TEST_EMULATOR;
+    for (size_t pos = 0;;) {
+        size_t end = emulator.find('|', pos);
+        cmd.push_back(emulator.substr(pos, end - pos));
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    if (const char* preload = getenv("LD_PRELOAD")) {
+        cmd.push_back("-E");
+        cmd.push_back(std::string("LD_PRELOAD=") + preload);
+        unsetenv("LD_PRELOAD");
+    }
+#endif
+    cmd.push_back(program);
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : cmd) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
 inline Outcome run(const std::string& program, const std::vector<std::string>& args)
 {
-    return in_child([&] {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    });
+    return in_child([&] { exec_program(program, args); });
 }
 
 }  // namespace tavrel_test
@@ -86,11 +111,7 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             dup2(fds[1], 1);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
+            exec_program(program, args);
         }
         close(fds[1]);
         out_ = fds[0];

@@ -1,0 +1,45 @@
+// Reading and describing the access trace; tools and tests only.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "board.h"
+
+namespace tavrel_sim {
+
+const char* register_name(unsigned word)
+{
+    static const char* const names[] = {"GPFSEL0", "GPFSEL1", "GPFSEL2", "GPFSEL3", "GPFSEL4", "GPFSEL5",
+                                        nullptr,   "GPSET0",  "GPSET1",  nullptr,   "GPCLR0",  "GPCLR1",
+                                        nullptr,   "GPLEV0",  "GPLEV1"};
+    return word < sizeof names / sizeof names[0] ? names[word] : nullptr;
+}
+
+std::string describe(const TraceRecord& r)
+{
+    char buf[160];
+    const char* name = register_name(r.word);
+    char word[16];
+    snprintf(word, sizeof word, "word %u", r.word);
+    snprintf(buf, sizeof buf, "%u/%u %s %-8s 0x%08x", r.pid, r.tid, r.kind == TraceRecord::kRead ? "read " : "write",
+             name ? name : word, r.value);
+    std::string s = buf;
+    if (r.flags & TraceRecord::kBadWidth) s += " ERROR: " + std::to_string(r.width * 8) + "-bit access";
+    if (r.flags & TraceRecord::kUnaligned) s += " ERROR: unaligned access";
+    if (r.flags & TraceRecord::kAfterUnmap) s += " ERROR: access after munmap";
+    return s;
+}
+
+std::vector<TraceRecord> read_trace(const std::string& path)
+{
+    std::vector<TraceRecord> records;
+    int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (fd < 0) return records;
+    TraceRecord r;
+    while (::read(fd, &r, sizeof r) == sizeof r) records.push_back(r);
+    ::close(fd);
+    return records;
+}
+
+}  // namespace tavrel_sim
