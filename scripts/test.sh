@@ -1,22 +1,25 @@
 #!/bin/sh
 # Installs what is missing and runs every test: the host build with the
-# simulated board, then the ARMv6 cross build under qemu.
+# simulated board, its Debian package, then the ARMv6 cross build, its
+# tests under qemu, and the board's package.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils \
+install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev
 
 jobs=$(nproc)
 echo "== host build and tests"
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DTAVREL_WERROR=ON
 cmake --build build-test -j"$jobs"
 (cd build-test && ctest --output-on-failure -j"$jobs")
+(cd build-test && cpack >/dev/null)
+sh tests/check_package.sh build-test/libtavrel_*_amd64.deb amd64 x86_64-linux-gnu
 
 echo "== ARMv6 hard-float release build, checked, and its tests under qemu"
 start=$(date +%s)
 cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DTAVREL_WERROR=ON
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTAVREL_WERROR=ON
 cmake --build build-armv6 -j"$jobs"
 (cd build-armv6 && ctest --output-on-failure -j"$jobs")
 sh scripts/armv6-release.sh build-armv6

@@ -26,3 +26,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${TAVREL_ARM_SYSROOT})
 
 set(TAVREL_ARMV6_RUNTIME ON)
+
+# GNUInstallDirs gives Debian's multiarch directory only to native builds.
+set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+set(CMAKE_INSTALL_LIBDIR lib/arm-linux-gnueabihf CACHE PATH "Object code libraries")

@@ -40,14 +40,21 @@ extern "C" {
 
 /*
  * Maps the GPIO register block and saves the function selection of pins
- * 0 to 29. Registers tavrel_gpio_deinit to run at process exit (once per
- * call). Returns 0 on success, also when access is already open (the
- * first mapping and snapshot are kept); 1 when /dev/gpiomem cannot be
- * opened. Exits the process with status 1 if the mapping fails.
+ * 0 to 29. Registers the close to run at process exit (once per call, even
+ * when the open then fails), so that on any normal exit the pins 0 to 29
+ * this process changed get their functions back. Returns 0 on success,
+ * also when access is already open (the first mapping and snapshot are
+ * kept); 1 when /dev/gpiomem cannot be opened, after printing "gpio open
+ * failed" (usually: not in the gpio group). Exits the process with status
+ * 1 if the mapping fails. Not thread-safe: call it before other threads use
+ * the pins.
  */
 TAVREL_API int tavrel_gpio_init(void);
 
-/* As tavrel_gpio_init, without registering the exit handler. */
+/*
+ * As tavrel_gpio_init, without registering the exit handler: nothing is put
+ * back at exit unless the caller calls tavrel_gpio_deinit.
+ */
 TAVREL_API int tavrel_gpio_init_noatexit(void);
 
 /*
@@ -67,7 +74,8 @@ TAVREL_API void tavrel_gpio_deinit(void);
 /*
  * Sets the pin's function-select code: 0 input, 1 output (2 to 7 are the
  * raw alternate-function codes). Pins 0 to 59; a mode outside 0 to 7 is
- * ignored.
+ * ignored. One read and one write of the register word the pin shares
+ * with nine others: serialise calls for pins of the same word.
  */
 TAVREL_API void tavrel_gpio_config_io(int32_t pin, int32_t mode);
 
@@ -77,7 +85,11 @@ TAVREL_API void tavrel_gpio_config_io(int32_t pin, int32_t mode);
  */
 TAVREL_API void tavrel_gpio_set_alt(int32_t pin, int32_t alt);
 
-/* Drives the pin high when value is non-zero, low when 0 (pins 0 to 59). */
+/*
+ * Drives the pin high when value is non-zero, low when 0 (pins 0 to 59);
+ * it shows on the pin once the pin is an output. One write that touches
+ * no other pin: safe from any thread.
+ */
 TAVREL_API void tavrel_gpio_set_val(int32_t pin, int32_t value);
 
 /*
@@ -86,7 +98,7 @@ TAVREL_API void tavrel_gpio_set_val(int32_t pin, int32_t value);
  */
 TAVREL_API void tavrel_gpio_set_byte(int32_t first_pin, int32_t byte);
 
-/* Returns the pin's level, 1 or 0 (pins 0 to 59). */
+/* Returns the pin's level, 1 or 0 (pins 0 to 59). Safe from any thread. */
 TAVREL_API int32_t tavrel_gpio_get_val(int32_t pin);
 
 /*

@@ -1,0 +1,33 @@
+#!/bin/sh
+# Checks a built Debian package: its metadata, and that it holds the
+# library with its SONAME link, the header, the tool and its man page, and
+# the CMake and pkg-config files.
+# Usage: check_package.sh DEB ARCH TRIPLET
+set -eu
+deb=$1 arch=$2 triplet=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+status=0
+expect() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; status=1; fi; }
+
+info=$(dpkg-deb --info "$deb")
+field() { printf '%s\n' "$info" | sed -n "s/^ $1: //p"; }
+expect "package name libtavrel" '[ "$(field Package)" = libtavrel ]'
+expect "architecture $arch" '[ "$(field Architecture)" = "$arch" ]'
+expect "depends on libc6 (>= 2.34)" 'field Depends | grep -q "libc6 (>= 2.34)"'
+expect "version $(field Version)" '[ -n "$(field Version)" ]'
+
+dpkg-deb --contents "$deb" | awk '{ print $6, $7, $8 }' | sed 's|^\./||' >"$tmp/contents"
+lib=usr/lib/$triplet
+for path in "$lib/libtavrel.so.1.0.0" usr/include/tavrel.h usr/bin/tavrel-gpio_mode \
+    usr/share/man/man1/tavrel-gpio_mode.1 "$lib/pkgconfig/libtavrel.pc" \
+    "$lib/cmake/tavrel/tavrelConfig.cmake" "$lib/cmake/tavrel/tavrelConfigVersion.cmake"; do
+    expect "contains /$path" 'grep -q "^$path" "$tmp/contents"'
+done
+expect "libtavrel.so.1 links to libtavrel.so.1.0.0" 'grep -q "^$lib/libtavrel.so.1 -> libtavrel.so.1.0.0" "$tmp/contents"'
+expect "libtavrel.so links to libtavrel.so.1" 'grep -q "^$lib/libtavrel.so -> libtavrel.so.1" "$tmp/contents"'
+
+dpkg-deb --extract "$deb" "$tmp/root"
+expect "SONAME libtavrel.so.1" 'readelf -d "$tmp/root/$lib/libtavrel.so.1.0.0" | grep -q "SONAME.*\[libtavrel.so.1\]"'
+expect "man page formats" 'man -l "$tmp/root/usr/share/man/man1/tavrel-gpio_mode.1" >/dev/null 2>&1 || groff -man -Tutf8 "$tmp/root/usr/share/man/man1/tavrel-gpio_mode.1" >/dev/null'
+exit $status

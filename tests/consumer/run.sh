@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the library from a build tree into a scratch prefix, then builds
+# and runs a user's program against it, through find_package and through
+# pkg-config.
+# Usage: run.sh BUILD_DIR
+set -eu
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" --component tavrel >/dev/null
+libdir=$(dirname "$(find "$prefix" -name libtavrel.so.1 | head -n 1)")
+expected="level 0, version file absent"
+
+cmake -S "$here" -B "$tmp/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
+cmake --build "$tmp/cmake" >/dev/null
+got=$("$tmp/cmake/consumer")
+[ "$got" = "$expected" ] || { echo "find_package consumer printed: $got"; exit 1; }
+echo "ok   find_package(tavrel CONFIG): $got"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+cc -std=c99 -Wall -Wextra -Werror "$here/consumer.c" $(pkg-config --cflags --libs libtavrel) \
+    -Wl,-rpath,"$libdir" -o "$tmp/pc-consumer"
+got=$("$tmp/pc-consumer")
+[ "$got" = "$expected" ] || { echo "pkg-config consumer printed: $got"; exit 1; }
+echo "ok   pkg-config libtavrel $(pkg-config --modversion libtavrel): $got"
