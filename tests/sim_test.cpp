@@ -117,6 +117,26 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
     EXPECT_NE(o.err.find("cannot open board file /nonexistent/dir/board"), std::string::npos) << o.err;
 }
 
+TEST_F(Sim, examples_run_under_tavrel_sim)
+{
+    const std::string dir = TAVREL_EXAMPLES_DIR "/tavrel-example-";
+    Outcome o = sim({"--changes", "--", dir + "blink", "17", "2", "10"});
+    EXPECT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "blinked pin 17 2 times\nno pin changed\n") << "blink puts pin 17 back at exit";
+
+    o = sim({"--drive", "0:4,6,9,11=1", "--", dir + "read_byte"});
+    EXPECT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "pins 4 to 11: 0xa5\n");
+
+    o = sim({"--drive", "150:24-27=0", "--drive", "300:24-27=1", "--", dir + "wait_quit"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+    EXPECT_EQ(board.fsel(17), 0u) << "pin 17 put back";
+
+    o = sim({"--", dir + "counter", "16"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(board.latch(0) & 0xFF0, 15u << 4) << "the last count, 15, stays on pins 4 to 11";
+}
+
 TEST_F(Sim, plain_mode_runs_without_trace)
 {
     Outcome o = sim({"--plain", "--trace", "--changes", "--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
