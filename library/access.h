@@ -6,12 +6,17 @@
 
 #include "registers.h"
 
+// Declarations of internal data must say hidden too: otherwise position-
+// independent code reaches them through the GOT, two more loads on every
+// pin operation.
+#define TAVREL_INTERNAL __attribute__((visibility("hidden")))
+
 namespace tavrel {
 
 // The mapped block; null while access is closed. Operations load it once,
 // relaxed, and use only that copy: a plain global could be re-read after a
 // barrier and be found null mid-operation.
-extern std::atomic<Block> gpio_mmap;
+extern TAVREL_INTERNAL std::atomic<Block> gpio_mmap;
 
 inline Block open_block()
 {
@@ -20,14 +25,14 @@ inline Block open_block()
 
 // Pins 0..29 whose function select this process changed since open;
 // close puts back only these fields.
-extern std::atomic<uint32_t> fsel_changed;
+extern TAVREL_INTERNAL std::atomic<uint32_t> fsel_changed;
 
 // Stops and joins the quit listener if it runs; returns at once when
 // called on the listener thread.
-void stop_quit_listener();
+TAVREL_INTERNAL void stop_quit_listener();
 
 // True once SIGTERM or SIGINT asked for a quit, or the listener began
 // ending the process.
-bool quit_pending();
+TAVREL_INTERNAL bool quit_pending();
 
 }  // namespace tavrel

@@ -17,7 +17,10 @@ void update_fsel(int32_t pin, uint32_t code)
     if (!block || static_cast<uint32_t>(pin) >= kPinCount) return;
     unsigned word = GPFSEL0 + pin / 10;
     unsigned shift = 3 * (pin % 10);
-    if (pin < 30) fsel_changed.fetch_or(1u << pin, std::memory_order_relaxed);
+    // A locked read-modify-write costs as much as a barrier: only the first
+    // change of a pin needs one.
+    uint32_t bit = pin < 30 ? 1u << pin : 0;
+    if (~fsel_changed.load(std::memory_order_relaxed) & bit) fsel_changed.fetch_or(bit, std::memory_order_relaxed);
     barrier();
     uint32_t value = reg_read(block, word);
     reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
@@ -51,10 +54,14 @@ void tavrel_gpio_set_alt(int32_t pin, int32_t alt)
     update_fsel(pin, kAltCode[alt]);
 }
 
+// The single-pin operations are the hot path: two plain early returns
+// compile to two compare-and-return pairs on ARMv6, where the combined
+// test became a longer flag computation.
 void tavrel_gpio_set_val(int32_t pin, int32_t value)
 {
+    if (static_cast<uint32_t>(pin) >= kPinCount) return;
     Block block = open_block();
-    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return;
+    if (!block) return;
     barrier();
     drive(block, static_cast<uint32_t>(pin), value);
 }
@@ -74,8 +81,9 @@ void tavrel_gpio_set_byte(int32_t first_pin, int32_t byte)
 
 int32_t tavrel_gpio_get_val(int32_t pin)
 {
+    if (static_cast<uint32_t>(pin) >= kPinCount) return 0;
     Block block = open_block();
-    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return 0;
+    if (!block) return 0;
     barrier();
     uint32_t levels = reg_read(block, GPLEV0 + bank(pin));
     return (levels >> (pin & 31)) & 1;

@@ -32,6 +32,11 @@ inline void barrier()
     asm volatile("mcr p15, 0, %0, c7, c10, 5" : : "r"(0) : "memory");
 #elif defined(__arm__) || defined(__aarch64__)
     asm volatile("dmb sy" : : : "memory");
+#elif defined(__x86_64__)
+    // A locked add is a full barrier. Aimed below the stack pointer, as
+    // Linux's own does, it does not wait on the return address a call has
+    // just stored at (%rsp), where the compiler's own fence would aim.
+    asm volatile("lock addl $0, -4(%%rsp)" : : : "memory", "cc");
 #else
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
 #endif

@@ -1,0 +1,38 @@
+#!/bin/sh
+# Counts the ARMv6 instructions each pin operation executes from entry to
+# return with access open, barriers included, in the release build: qemu
+# runs bench/arm_paths one instruction per block and logs every block it
+# executes; the program counters inside each function are counted.
+# Usage: count_armv6_instructions.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+lib=$build/library/libtavrel.so
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+head -c 8192 /dev/zero >"$tmp/board"
+
+TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_MODE=plain QEMU_SET_ENV="LD_PRELOAD=$build/sim/libtavrel-sim.so" \
+    qemu-arm -L /usr/arm-linux-gnueabihf -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-arm-paths" \
+    >"$tmp/address"
+# The library's load address: where the program found tavrel_gpio_set_val.
+entry=$(arm-linux-gnueabihf-nm "$lib" | awk '$3 == "tavrel_gpio_set_val" { print $1 }')
+loaded=$(sed 's/^0x//' "$tmp/address")
+arm-linux-gnueabihf-nm -S --defined-only "$lib" | awk '$3 == "T" || $3 == "t"' >"$tmp/symbols"
+# One executed instruction per Trace line: "Trace 0: 0x... [00000000/0001f1c4/...]".
+awk -v entry="$entry" -v loaded="$loaded" '
+    function hex(s,    i, c, v) {
+        v = 0; s = tolower(s)
+        for (i = 1; i <= length(s); i++) { c = index("0123456789abcdef", substr(s, i, 1)); v = v * 16 + c - 1 }
+        return v
+    }
+    FNR == NR { start[$4] = hex($1); size[$4] = hex($2); next }
+    /^Trace/ {
+        split($0, f, "/"); pc = hex(f[2])
+        pc -= hex(loaded) - hex(entry)
+        for (s in start) if (pc >= start[s] && pc < start[s] + size[s]) { n[s]++; break }
+    }
+    END {
+        split("tavrel_gpio_set_val tavrel_gpio_get_val tavrel_gpio_config_io tavrel_gpio_set_alt tavrel_gpio_set_byte tavrel_gpio_get_byte", ops, " ")
+        calls["tavrel_gpio_set_val"] = 2
+        for (i = 1; i <= 6; i++) { c = calls[ops[i]] ? calls[ops[i]] : 1; printf "%-24s %3d instructions\n", ops[i], n[ops[i]] / c }
+    }' "$tmp/symbols" "$tmp/trace"
