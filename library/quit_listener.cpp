@@ -112,6 +112,7 @@ int tavrel_gpio_start_quit_listener(void)
         uninstall_handlers();
         return err;
     }
+    pthread_setname_np(tavrel_register_thread_id, "tavrel-quit");  // for ps, top and debuggers
     tavrel_quit_listener_started.store(1);
     return 0;
 }

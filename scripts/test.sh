@@ -16,6 +16,18 @@ cmake --build build-test -j"$jobs"
 (cd build-test && cpack >/dev/null)
 sh tests/check_package.sh build-test/libtavrel_*_amd64.deb amd64 x86_64-linux-gnu
 
+echo "== the host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -DTAVREL_SANITIZE=address,undefined
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs")
+
+echo "== the listener and close tests under ThreadSanitizer"
+# Plain shared memory: the trapping model's signal handler is not for TSan.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -DTAVREL_SANITIZE=thread
+cmake --build build-tsan -j"$jobs"
+(cd build-tsan && TAVREL_SIM_MODE=plain TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../tests/tsan.supp" \
+    ctest --output-on-failure -j"$jobs" -R 'Listener|QuitSample|QuitProcess|Access|Stress')
+
 echo "== ARMv6 hard-float release build, checked, and its tests under qemu"
 start=$(date +%s)
 cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake \

@@ -218,8 +218,9 @@ int main(int argc, char** argv)
 
     PinState before = pin_state(board);
     uint32_t errors_before = board.errors();
+    // After what is preloaded already: a sanitizer's runtime must stay first.
     std::string preload = shim;
-    if (const char* old = getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
+    if (const char* old = getenv("LD_PRELOAD"); old && *old) preload = std::string(old) + ":" + shim;
 
     fflush(nullptr);
     pid_t pid = fork();

@@ -15,6 +15,9 @@ int main(int argc, char** argv)
     const char* preload = getenv("LD_PRELOAD");
     if (!preload || !strstr(preload, TAVREL_SIM_SHIM)) {
         std::string value = TAVREL_SIM_SHIM;
+#ifdef TAVREL_SANITIZER_RUNTIME
+        value = std::string(TAVREL_SANITIZER_RUNTIME) + ":" + value;  // it must come first
+#endif
         if (preload && *preload) value += std::string(":") + preload;
         setenv("LD_PRELOAD", value.c_str(), 1);
         char self[4096];

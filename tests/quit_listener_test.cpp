@@ -29,19 +29,26 @@ namespace {
 
 constexpr uint32_t kQuitMask = 0xFu << 24;
 
+// Quit-listener threads of this process, by the name the library gives
+// them: sanitizers and emulators run threads of their own.
 int thread_count()
 {
     int n = 0;
     DIR* d = opendir("/proc/self/task");
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++n;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "tavrel-quit") ++n;
+    }
     closedir(d);
     return n;
 }
 
-// The thread count once it reaches `expected`. Natively a joined thread
-// is gone when the join returns; under qemu-user the host thread behind it
-// may linger a moment.
+// The count once it reaches `expected`. Natively a joined thread is gone
+// when the join returns; under qemu-user the host thread behind it may
+// linger a moment, and a new one takes a moment to be named.
 int thread_count_settled([[maybe_unused]] int expected)
 {
 #ifdef TAVREL_TEST_EMULATOR
@@ -50,15 +57,19 @@ int thread_count_settled([[maybe_unused]] int expected)
     return thread_count();
 }
 
-// The blocked-signal mask of the thread that is not this one.
-uint64_t other_thread_blocked_signals()
+// The blocked-signal mask of the listener thread.
+uint64_t listener_blocked_signals()
 {
-    std::string self = std::to_string(gettid());
     DIR* d = opendir("/proc/self/task");
     uint64_t mask = ~uint64_t{0};
     while (dirent* e = readdir(d)) {
-        if (e->d_name[0] == '.' || self == e->d_name) continue;
-        std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+        if (e->d_name[0] == '.') continue;
+        std::string dir = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(dir + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != "tavrel-quit") continue;
+        std::ifstream status(dir + "/status");
         for (std::string line; std::getline(status, line);)
             if (line.rfind("SigBlk:", 0) == 0) mask = std::stoull(line.substr(7), nullptr, 16);
     }
@@ -214,10 +225,10 @@ TEST_F(Listener, listener_thread_blocks_no_synchronous_signal)
 
     // A new thread starts with every signal blocked until it sets its own
     // mask.
-    uint64_t blocked = other_thread_blocked_signals();
+    uint64_t blocked = listener_blocked_signals();
     for (int i = 0; i < 1000 && (blocked & (uint64_t{1} << (SIGBUS - 1))); ++i) {
         usleep(1000);
-        blocked = other_thread_blocked_signals();
+        blocked = listener_blocked_signals();
     }
     for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP})
         EXPECT_FALSE(blocked & (uint64_t{1} << (sig - 1))) << strsignal(sig);

@@ -22,7 +22,9 @@ bool signal_in_join = false;
 
 void* drive_pins(void* arg)
 {
-    int32_t pin = 6 + static_cast<int32_t>(reinterpret_cast<intptr_t>(arg) % 4);
+    // One function-select word per thread, as the library asks of callers.
+    static const int32_t kPins[] = {6, 16, 36, 46};
+    int32_t pin = kPins[reinterpret_cast<intptr_t>(arg) % 4];
     for (uint32_t i = 0;; ++i) {
         tavrel_gpio_config_io(pin, 1);
         tavrel_gpio_set_val(pin, i & 1);
