@@ -9,7 +9,11 @@
 
 namespace {
 
-constexpr const char kVersionPath[] = "/opt/tavrel/VERSION";
+// Fixed for the library; the fuzzer builds this file with a path of its own.
+#ifndef TAVREL_VERSION_FILE
+#define TAVREL_VERSION_FILE "/opt/tavrel/VERSION"
+#endif
+constexpr const char kVersionPath[] = TAVREL_VERSION_FILE;
 constexpr size_t kMaxRead = 63;
 
 bool is_ws(char c)

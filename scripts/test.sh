@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
-    g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev
+    g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind
 
 jobs=$(nproc)
 echo "== host build and tests"
@@ -27,6 +27,9 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -D
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && TAVREL_SIM_MODE=plain TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../tests/tsan.supp" \
     ctest --output-on-failure -j"$jobs" -R 'Listener|QuitSample|QuitProcess|Access|Stress')
+
+echo "== fuzzing"
+sh scripts/fuzz.sh 60
 
 echo "== ARMv6 hard-float release build, checked, and its tests under qemu"
 start=$(date +%s)
