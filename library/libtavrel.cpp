@@ -70,16 +70,47 @@ uint32_t field_mask(uint32_t pins_of_word)
 }
 
 // Puts back the changed fields of pins 0..29, leaving every other field as
-// it is now: another process or a driver may have set it meanwhile.
-void restore_changed_fields(Block block)
+// it is now: another process or a driver may have set it meanwhile. With
+// `only_if_disturbed`, writes just the words whose changed fields differ
+// from the snapshot; returns whether it wrote any.
+bool restore_changed_fields(Block block, uint32_t changed, bool only_if_disturbed)
 {
-    uint32_t changed = fsel_changed.exchange(0, std::memory_order_relaxed);
+    bool wrote = false;
     barrier();
     for (unsigned w = 0; w < kFselWordsSaved; ++w) {
         uint32_t mask = field_mask((changed >> (10 * w)) & 0x3FF);
         if (!mask) continue;
         uint32_t now = reg_read(block, GPFSEL0 + w);
+        if (only_if_disturbed && (now & mask) == (gpio_original_io[w] & mask)) continue;
         reg_write(block, GPFSEL0 + w, (now & ~mask) | (gpio_original_io[w] & mask));
+        wrote = true;
+    }
+    return wrote;
+}
+
+bool other_threads_running()
+{
+    FILE* f = fopen("/proc/self/stat", "re");
+    if (!f) return true;
+    long threads = 0;
+    // Field 20; the command name in field 2 may hold spaces, so skip past ')'.
+    int ok = fscanf(f, "%*[^)]) %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld",
+                    &threads);
+    fclose(f);
+    return ok != 1 || threads > 1;
+}
+
+// Another thread may have passed its check just before access was marked
+// closed and still write back a function-select word it read before the
+// restore. Such a write lands within microseconds unless its thread was
+// preempted: watch the restored fields for a few quiet milliseconds, and
+// put them back again when one is overwritten.
+void settle_restore(Block block, uint32_t changed)
+{
+    constexpr int kQuietChecks = 3, kMaxChecks = 50;
+    for (int quiet = 0, i = 0; quiet < kQuietChecks && i < kMaxChecks; ++i) {
+        usleep(1000);
+        quiet = restore_changed_fields(block, changed, true) ? 0 : quiet + 1;
     }
 }
 
@@ -93,7 +124,10 @@ void close_access(bool at_exit)
     // here on is a no-op rather than a write after the restore.
     Block block = gpio_mmap.exchange(nullptr, std::memory_order_acq_rel);
     if (block) {
-        restore_changed_fields(block);
+        uint32_t changed = fsel_changed.exchange(0, std::memory_order_relaxed);
+        restore_changed_fields(block, changed, false);
+        // Outside exit, no operation may run during close.
+        if (at_exit && changed && other_threads_running()) settle_restore(block, changed);
         if (!at_exit) munmap(const_cast<uint32_t*>(block), kBlockBytes);
     }
     if (quit_pending()) {

@@ -26,6 +26,12 @@
 #include "tavrel_sim.h"
 #include "x86_emulate.h"
 
+#if __has_include(<valgrind/memcheck.h>)
+#include <valgrind/memcheck.h>
+#else
+#define VALGRIND_MAKE_MEM_DEFINED(addr, len) ((void)0)
+#endif
+
 using namespace tavrel_sim;
 
 // What the shim defines for others to bind to; all else stays inside.
@@ -279,7 +285,11 @@ void* map_block()
     for (Trapped& b : blocks)
         if (!b.base.load()) {
             void* page = real_mmap()(nullptr, kPageBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (page != MAP_FAILED) b.base.store(reinterpret_cast<uintptr_t>(page));
+            if (page == MAP_FAILED) return page;
+            // Under valgrind: the page is the device, not a bad address;
+            // every access still faults into the model.
+            VALGRIND_MAKE_MEM_DEFINED(page, kPageBytes);
+            b.base.store(reinterpret_cast<uintptr_t>(page));
             return page;
         }
     errno = ENOMEM;
