@@ -6,7 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
-    g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind
+    g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
+    gtkwave xvfb xauth
 
 jobs=$(nproc)
 echo "== host build and tests"

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,6 +33,27 @@ std::atomic<uint32_t>& atomic_ref(uint32_t& word)
 }
 
 }  // namespace
+
+uint64_t monotonic_ns()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+TraceRecord make_record(TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags, uint32_t width)
+{
+    TraceRecord r = {};
+    r.pid = static_cast<uint32_t>(getpid());
+    r.tid = static_cast<uint32_t>(syscall(SYS_gettid));
+    r.ns = monotonic_ns();
+    r.word = static_cast<uint16_t>(word);
+    r.kind = kind;
+    r.flags = flags;
+    r.value = value;
+    r.width = width;
+    return r;
+}
 
 bool identify(int fd, FileId* id)
 {
@@ -194,8 +216,7 @@ namespace {
 void append(int fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags)
 {
     if (fd < 0) return;
-    TraceRecord r = {static_cast<uint32_t>(getpid()), static_cast<uint32_t>(syscall(SYS_gettid)),
-                     static_cast<uint16_t>(word), kind, flags, value, flags & TraceRecord::kBadWidth ? 0u : 4u};
+    TraceRecord r = make_record(kind, word, value, flags, 4);
     // O_APPEND: one write per record keeps records whole across processes.
     (void)!::write(fd, &r, sizeof r);
 }

@@ -36,13 +36,19 @@ struct TraceRecord {
     enum Flag : uint8_t { kBadWidth = 1, kUnaligned = 2, kAfterUnmap = 4 };
     uint32_t pid;
     uint32_t tid;
+    uint64_t ns;  // CLOCK_MONOTONIC
     uint16_t word;
     uint8_t kind;
     uint8_t flags;  // 0 for a well-formed access
     uint32_t value;
     uint32_t width;  // bytes
+    uint32_t reserved;
 };
-static_assert(sizeof(TraceRecord) == 20, "trace records are fixed-size");
+static_assert(sizeof(TraceRecord) == 32, "trace records are fixed-size");
+
+// The record of an access by this thread, now.
+TraceRecord make_record(TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags, uint32_t width);
+uint64_t monotonic_ns();
 
 std::vector<TraceRecord> read_trace(const std::string& path);
 std::string describe(const TraceRecord& r);

@@ -221,8 +221,7 @@ private:
         ++local_errors;
         model.note_error();
         if (trace_fd < 0) return;
-        TraceRecord r = {static_cast<uint32_t>(getpid()), static_cast<uint32_t>(syscall(SYS_gettid)),
-                         static_cast<uint16_t>(word), kind, flags, value, width};
+        TraceRecord r = make_record(kind, word, value, flags, width);
         (void)!write(trace_fd, &r, sizeof r);
     }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "board.h"
+#include "vcd.h"
 
 using namespace tavrel_sim;
 
@@ -31,6 +32,8 @@ const char kHelp[] =
     "  --drive MS:PINS=L    at MS milliseconds after the start, drive PINS (17,\n"
     "                       24-27 or 3,5,9) to level L (0 or 1); may be repeated\n"
     "  --trace              print every access to the GPIO block, in order\n"
+    "  --vcd FILE           write the pins' levels and functions over time to FILE,\n"
+    "                       a Value Change Dump for GTKWave or PulseView\n"
     "  --changes            print the pins whose function or level changed\n"
     "  --pins               print pins 0 to 53: function and level\n"
     "  --plain              map the block as plain memory: no model, no trace\n"
@@ -122,26 +125,22 @@ std::string find_shim()
     return {};
 }
 
-long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000;
-}
-
-// Waits for the command, applying the drives as their times come.
-int run(pid_t pid, Board& board, std::vector<Drive> drives)
+// Waits for the command, applying the drives as their times come, and
+// noting when each was applied.
+int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Drive> drives, std::vector<DriveEvent>* applied)
 {
     std::stable_sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.ms < b.ms; });
-    long start = now_ms();
     size_t next = 0;
     for (;;) {
         int status;
         pid_t r = waitpid(pid, &status, next < drives.size() ? WNOHANG : 0);
         if (r == pid) return status;
         if (r < 0 && errno != EINTR) return -1;
-        while (next < drives.size() && now_ms() - start >= drives[next].ms) {
-            for (unsigned pin : drives[next].pins) board.drive(pin, drives[next].high);
+        while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000) {
+            for (unsigned pin : drives[next].pins) {
+                board.drive(pin, drives[next].high);
+                applied->push_back({monotonic_ns(), pin, drives[next].high});
+            }
             ++next;
         }
         if (next < drives.size()) usleep(200);
@@ -152,10 +151,11 @@ int run(pid_t pid, Board& board, std::vector<Drive> drives)
 
 int main(int argc, char** argv)
 {
-    enum { kBoard = 1, kReset, kDriveOpt, kTrace, kChanges, kPinsOpt, kPlain, kHelpOpt };
+    enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kChanges, kPinsOpt, kPlain, kHelpOpt };
     static const option longopts[] = {
         {"board", required_argument, nullptr, kBoard}, {"reset", no_argument, nullptr, kReset},
         {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
+        {"vcd", required_argument, nullptr, kVcd},
         {"changes", no_argument, nullptr, kChanges},    {"pins", no_argument, nullptr, kPinsOpt},
         {"plain", no_argument, nullptr, kPlain},        {"help", no_argument, nullptr, kHelpOpt},
         {nullptr, 0, nullptr, 0},
@@ -165,6 +165,7 @@ int main(int argc, char** argv)
     default_board_path(default_board, sizeof default_board);
     std::string board_path = default_board;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
+    std::string vcd;
     std::vector<Drive> drives;
 
     int opt;
@@ -183,6 +184,7 @@ int main(int argc, char** argv)
             break;
         }
         case kTrace: trace = true; break;
+        case kVcd: vcd = optarg; break;
         case kChanges: changes = true; break;
         case kPinsOpt: pins = true; break;
         case kPlain: plain = true; break;
@@ -205,9 +207,24 @@ int main(int argc, char** argv)
         return 2;
     }
     if (reset) board.reset();
+    if (!vcd.empty() && plain) {
+        fprintf(stderr, "tavrel-sim: --vcd needs the device model; it cannot be used with --plain\n");
+        return 2;
+    }
+
+    // The dump is written beside its final name and renamed when whole, so
+    // that no partial file ever stands under that name. Checked before the
+    // command runs.
+    std::string vcd_part = vcd + ".part";
+    FILE* vcd_out = nullptr;
+    if (!vcd.empty() && !(vcd_out = fopen(vcd_part.c_str(), "we"))) {
+        fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
+        return 2;
+    }
 
     char trace_path[] = "/tmp/tavrel-sim-trace-XXXXXX";
-    if (trace) {
+    bool tracing = trace || vcd_out;
+    if (tracing) {
         int fd = mkstemp(trace_path);
         if (fd < 0) {
             fprintf(stderr, "tavrel-sim: cannot create a trace file: %s\n", strerror(errno));
@@ -222,7 +239,9 @@ int main(int argc, char** argv)
     std::string preload = shim;
     if (const char* old = getenv("LD_PRELOAD"); old && *old) preload = std::string(old) + ":" + shim;
 
+    BoardStart start = board_start(board);
     fflush(nullptr);
+    uint64_t t0 = monotonic_ns();
     pid_t pid = fork();
     if (pid < 0) {
         fprintf(stderr, "tavrel-sim: fork: %s\n", strerror(errno));
@@ -231,23 +250,40 @@ int main(int argc, char** argv)
     if (pid == 0) {
         setenv(kBoardEnv, board_path.c_str(), 1);
         setenv("LD_PRELOAD", preload.c_str(), 1);
-        if (trace) setenv(kTraceEnv, trace_path, 1);
+        if (tracing) setenv(kTraceEnv, trace_path, 1);
         if (plain) setenv(kModeEnv, "plain", 1);
         execvp(argv[optind], argv + optind);
         fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", argv[optind], strerror(errno));
         _exit(127);
     }
-    int status = run(pid, board, drives);
+    std::vector<DriveEvent> applied;
+    int status = run(pid, t0, board, drives, &applied);
 
-    if (trace) {
-        for (const TraceRecord& r : read_trace(trace_path)) printf("%s\n", describe(r).c_str());
+    bool vcd_failed = false;
+    if (tracing) {
+        std::vector<TraceRecord> records = read_trace(trace_path);
         unlink(trace_path);
+        if (trace)
+            for (const TraceRecord& r : records) printf("%s\n", describe(r).c_str());
+        if (vcd_out) {
+            time_t now = time(nullptr);
+            char date[64];
+            strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %Z", localtime(&now));
+            bool ok = write_vcd(vcd_out, start, t0, records, applied, date, TAVREL_SIM_VERSION_TEXT);
+            ok = fflush(vcd_out) == 0 && ok;
+            ok = fclose(vcd_out) == 0 && ok;
+            if (!ok || rename(vcd_part.c_str(), vcd.c_str()) != 0) {
+                fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
+                unlink(vcd_part.c_str());
+                vcd_failed = true;
+            }
+        }
     }
     PinState after = pin_state(board);
     if (changes) print_changes(before, after);
     if (pins) print_pins(after);
     if (uint32_t errors = board.errors() - errors_before)
         fprintf(stderr, "tavrel-sim: %u malformed accesses to the GPIO block (see --trace)\n", errors);
-    if (status < 0) return 2;
+    if (status < 0 || vcd_failed) return 2;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

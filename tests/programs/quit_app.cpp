@@ -6,6 +6,8 @@
 //   quit_app close-during-signal   open, start the listener, then close
 //                                  with SIGTERM arriving as the listener
 //                                  is joined
+//   quit_app bytes                 make pins 4 to 11 outputs, then drive
+//                                  them with 0xA5 and then 0x5A
 #include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
@@ -51,6 +53,14 @@ extern "C" int pthread_join(pthread_t thread, void** result)
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
+    if (strcmp(mode, "bytes") == 0) {
+        if (tavrel_gpio_init_noatexit() != 0) return 2;
+        for (int pin = 4; pin < 12; ++pin) tavrel_gpio_config_io(pin, 1);
+        tavrel_gpio_set_byte(4, 0xA5);
+        usleep(2000);
+        tavrel_gpio_set_byte(4, 0x5A);
+        return 0;
+    }
     if (strcmp(mode, "first-sample") == 0) {
         if (tavrel_gpio_init_noatexit() != 0) return 2;
         printf("%d\n", tavrel_gpio_should_quit());

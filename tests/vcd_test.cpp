@@ -1,0 +1,164 @@
+// tavrel-sim --vcd: the dump of a scripted run, parsed and checked.
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/process.h"
+#include "support/sim_board.h"
+
+using namespace tavrel_test;
+
+namespace {
+
+struct Change {
+    uint64_t time;
+    std::string signal, value;
+};
+
+struct Vcd {
+    std::map<std::string, std::string> timescale_and_such;
+    std::map<std::string, std::string> name_of;  // identifier -> name
+    std::vector<std::string> declared;
+    std::vector<uint64_t> times;
+    std::vector<Change> changes;  // after the initial dump
+    std::map<std::string, std::string> initial;
+    bool ended_definitions = false;
+};
+
+Vcd parse(const std::string& path)
+{
+    Vcd v;
+    std::ifstream in(path);
+    std::string tok;
+    uint64_t now = 0;
+    bool dumpvars = false;
+    while (in >> tok) {
+        if (tok == "$timescale" || tok == "$date" || tok == "$version") {
+            std::string text, word;
+            while (in >> word && word != "$end") text += (text.empty() ? "" : " ") + word;
+            v.timescale_and_such[tok] = text;
+        } else if (tok == "$var") {
+            std::string type, size, id, name, end;
+            in >> type >> size >> id >> name >> end;
+            v.name_of[id] = name;
+            v.declared.push_back(name);
+        } else if (tok == "$enddefinitions") {
+            in >> tok;
+            v.ended_definitions = true;
+        } else if (tok == "$dumpvars") {
+            dumpvars = true;
+        } else if (tok == "$end") {
+            dumpvars = false;
+        } else if (tok[0] == '#') {
+            now = std::stoull(tok.substr(1));
+            v.times.push_back(now);
+        } else if (tok[0] == 's') {
+            std::string id;
+            in >> id;
+            (dumpvars ? v.initial[v.name_of[id]] : (v.changes.push_back({now, v.name_of[id], tok.substr(1)}), tok)) =
+                tok.substr(1);
+        } else if (tok[0] == '0' || tok[0] == '1') {
+            std::string name = v.name_of[tok.substr(1)];
+            if (dumpvars) v.initial[name] = tok.substr(0, 1);
+            else v.changes.push_back({now, name, tok.substr(0, 1)});
+        }
+    }
+    return v;
+}
+
+class Vcd_ : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_TRAPPING();
+#ifdef TAVREL_TEST_EMULATOR
+        GTEST_SKIP() << "tavrel-sim starts host programs";
+#endif
+        vcd = board.path() + ".vcd";
+    }
+    void TearDown() override { unlink(vcd.c_str()); }
+    Outcome sim(std::vector<std::string> args)
+    {
+        std::vector<std::string> all = {"--board", board.path()};
+        all.insert(all.end(), args.begin(), args.end());
+        return run(TAVREL_SIM_PATH, all);
+    }
+    SimBoard board;
+    std::string vcd;
+};
+
+TEST_F(Vcd_, dump_of_a_scripted_run_is_well_formed_and_in_time_order)
+{
+    Outcome o = sim({"--vcd", vcd, "--", TAVREL_QUIT_APP, "bytes"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    Vcd v = parse(vcd);
+    EXPECT_TRUE(v.ended_definitions);
+    EXPECT_EQ(v.timescale_and_such["$timescale"], "1us");
+    EXPECT_NE(v.timescale_and_such["$version"].find("tavrel-sim"), std::string::npos);
+    EXPECT_FALSE(v.timescale_and_such["$date"].empty());
+
+    std::set<std::string> names(v.declared.begin(), v.declared.end());
+    EXPECT_EQ(names.size(), v.declared.size()) << "a signal is declared twice";
+    for (int pin = 4; pin < 12; ++pin) {
+        EXPECT_TRUE(names.count("gpio" + std::to_string(pin))) << pin;
+        EXPECT_TRUE(names.count("gpio" + std::to_string(pin) + "_fn")) << pin;
+    }
+    EXPECT_EQ(names.size(), 16u) << "only the touched pins";
+    for (size_t i = 1; i < v.times.size(); ++i) EXPECT_LT(v.times[i - 1], v.times[i]);
+}
+
+TEST_F(Vcd_, levels_follow_what_the_program_drove_in_set_byte_order)
+{
+    ASSERT_TRUE(sim({"--vcd", vcd, "--", TAVREL_QUIT_APP, "bytes"}).exited_with(0));
+    Vcd v = parse(vcd);
+    for (int pin = 4; pin < 12; ++pin) {
+        EXPECT_EQ(v.initial["gpio" + std::to_string(pin)], "0");
+        EXPECT_EQ(v.initial["gpio" + std::to_string(pin) + "_fn"], "input");
+    }
+    std::vector<std::string> levels, functions;
+    for (const Change& c : v.changes) {
+        if (c.signal.find("_fn") != std::string::npos) functions.push_back(c.signal + "=" + c.value);
+        else levels.push_back(c.signal + "=" + c.value);
+    }
+    ASSERT_EQ(functions.size(), 8u);
+    for (int pin = 4; pin < 12; ++pin) EXPECT_EQ(functions[pin - 4], "gpio" + std::to_string(pin) + "_fn=output");
+    // 0xA5 raises 4, 6, 9, 11; then 0x5A changes all eight, pin 4 first.
+    EXPECT_EQ(levels, (std::vector<std::string>{"gpio4=1", "gpio6=1", "gpio9=1", "gpio11=1", "gpio4=0", "gpio5=1",
+                                                "gpio6=0", "gpio7=1", "gpio8=1", "gpio9=0", "gpio10=1", "gpio11=0"}));
+}
+
+TEST_F(Vcd_, driven_inputs_appear_with_their_schedule)
+{
+    for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
+    Outcome o = sim({"--vcd", vcd, "--drive", "100:24-27=0", "--drive", "250:24-27=1", "--", TAVREL_QUIT_APP,
+                     "listen", "0"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    Vcd v = parse(vcd);
+    uint64_t high_at = 0;
+    for (const Change& c : v.changes)
+        if (c.signal == "gpio24" && c.value == "1") high_at = c.time;
+    EXPECT_GE(high_at, 250000u) << "microseconds after the start";
+    EXPECT_LT(high_at, 5000000u);
+}
+
+TEST_F(Vcd_, an_unwritable_file_is_refused_before_the_command_runs)
+{
+    Outcome o = sim({"--vcd", "/nonexistent/dir/run.vcd", "--", TAVREL_TOOL_PATH, "-p", "17", "-o"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("cannot write /nonexistent/dir/run.vcd"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "") << "the command did not run";
+    EXPECT_EQ(board.fsel(17), 0u);
+
+    o = sim({"--vcd"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("requires an argument"), std::string::npos) << o.err;
+
+    o = sim({"--plain", "--vcd", vcd, "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("--vcd needs the device model"), std::string::npos) << o.err;
+    EXPECT_NE(access(vcd.c_str(), F_OK), 0) << "no file left behind";
+    EXPECT_NE(access((vcd + ".part").c_str(), F_OK), 0);
+}
+
+}  // namespace
