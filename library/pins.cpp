@@ -20,7 +20,8 @@ void update_fsel(int32_t pin, uint32_t code)
     // A locked read-modify-write costs as much as a barrier: only the first
     // change of a pin needs one.
     uint32_t bit = pin < 30 ? 1u << pin : 0;
-    if (~fsel_changed.load(std::memory_order_relaxed) & bit) fsel_changed.fetch_or(bit, std::memory_order_relaxed);
+    if (~fsel_changed.load(std::memory_order_relaxed) & bit)
+        fsel_changed.fetch_or(bit, std::memory_order_relaxed);
     barrier();
     uint32_t value = reg_read(block, word);
     reg_write(block, word, (value & ~(7u << shift)) | (code << shift));

@@ -7,9 +7,11 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth
+    gtkwave xvfb xauth clang-format
 
 jobs=$(nproc)
+echo "== the sources keep to .clang-format"
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' '*.c')
 echo "== host build and tests"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DTAVREL_WERROR=ON
 cmake --build build-test -j"$jobs"

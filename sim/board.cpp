@@ -58,7 +58,8 @@ TraceRecord make_record(TraceRecord::Kind kind, unsigned word, uint32_t value, u
 bool identify(int fd, FileId* id)
 {
     struct statx sx;
-    if (syscall(SYS_statx, fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_SIZE, &sx) != 0) return false;
+    if (syscall(SYS_statx, fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_SIZE, &sx) != 0)
+        return false;
     id->dev = uint64_t{sx.stx_dev_major} << 32 | sx.stx_dev_minor;
     id->ino = sx.stx_ino;
     id->size = sx.stx_size;

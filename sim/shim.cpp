@@ -341,26 +341,26 @@ mode_t mode_arg(int flags, va_list ap)
 
 }  // namespace
 
-#define TAVREL_SIM_OPEN(name)                                        \
-    SHIM_API int name(const char* path, int flags, ...)            \
-    {                                                                \
-        static Open real = next<Open>(#name);                        \
-        va_list ap;                                                  \
-        va_start(ap, flags);                                         \
-        mode_t mode = mode_arg(flags, ap);                           \
-        va_end(ap);                                                  \
-        return intercept(real, path, flags, mode);                   \
+#define TAVREL_SIM_OPEN(name)                           \
+    SHIM_API int name(const char* path, int flags, ...) \
+    {                                                   \
+        static Open real = next<Open>(#name);           \
+        va_list ap;                                     \
+        va_start(ap, flags);                            \
+        mode_t mode = mode_arg(flags, ap);              \
+        va_end(ap);                                     \
+        return intercept(real, path, flags, mode);      \
     }
 
-#define TAVREL_SIM_OPENAT(name)                                      \
+#define TAVREL_SIM_OPENAT(name)                                    \
     SHIM_API int name(int dirfd, const char* path, int flags, ...) \
-    {                                                                \
-        static OpenAt real = next<OpenAt>(#name);                    \
-        va_list ap;                                                  \
-        va_start(ap, flags);                                         \
-        mode_t mode = mode_arg(flags, ap);                           \
-        va_end(ap);                                                  \
-        return intercept(real, path, flags, mode, dirfd);            \
+    {                                                              \
+        static OpenAt real = next<OpenAt>(#name);                  \
+        va_list ap;                                                \
+        va_start(ap, flags);                                       \
+        mode_t mode = mode_arg(flags, ap);                         \
+        va_end(ap);                                                \
+        return intercept(real, path, flags, mode, dirfd);          \
     }
 
 TAVREL_SIM_OPEN(open)

@@ -103,7 +103,8 @@ void print_changes(const PinState& before, const PinState& after)
     for (unsigned p = 0; p < kPins; ++p) {
         if (before.fsel[p] != after.fsel[p])
             printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
-        if (before.level[p] != after.level[p]) printf("pin %u: level %d -> %d\n", p, before.level[p], after.level[p]);
+        if (before.level[p] != after.level[p])
+            printf("pin %u: level %d -> %d\n", p, before.level[p], after.level[p]);
         any = any || before.fsel[p] != after.fsel[p] || before.level[p] != after.level[p];
     }
     if (!any) printf("no pin changed\n");
@@ -129,7 +130,8 @@ std::string find_shim()
 // noting when each was applied.
 int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Drive> drives, std::vector<DriveEvent>* applied)
 {
-    std::stable_sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.ms < b.ms; });
+    std::stable_sort(drives.begin(), drives.end(),
+                     [](const Drive& a, const Drive& b) { return a.ms < b.ms; });
     size_t next = 0;
     for (;;) {
         int status;
@@ -153,12 +155,11 @@ int main(int argc, char** argv)
 {
     enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kChanges, kPinsOpt, kPlain, kHelpOpt };
     static const option longopts[] = {
-        {"board", required_argument, nullptr, kBoard}, {"reset", no_argument, nullptr, kReset},
+        {"board", required_argument, nullptr, kBoard},    {"reset", no_argument, nullptr, kReset},
         {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
-        {"vcd", required_argument, nullptr, kVcd},
-        {"changes", no_argument, nullptr, kChanges},    {"pins", no_argument, nullptr, kPinsOpt},
-        {"plain", no_argument, nullptr, kPlain},        {"help", no_argument, nullptr, kHelpOpt},
-        {nullptr, 0, nullptr, 0},
+        {"vcd", required_argument, nullptr, kVcd},        {"changes", no_argument, nullptr, kChanges},
+        {"pins", no_argument, nullptr, kPinsOpt},         {"plain", no_argument, nullptr, kPlain},
+        {"help", no_argument, nullptr, kHelpOpt},         {nullptr, 0, nullptr, 0},
     };
 
     char default_board[256];
@@ -177,7 +178,8 @@ int main(int argc, char** argv)
         case kDriveOpt: {
             Drive d;
             if (!parse_drive(optarg, &d)) {
-                fprintf(stderr, "tavrel-sim: bad --drive '%s': expected MS:PINS=LEVEL, as in 100:24-27=1\n", optarg);
+                fprintf(stderr, "tavrel-sim: bad --drive '%s': expected MS:PINS=LEVEL, as in 100:24-27=1\n",
+                        optarg);
                 return 2;
             }
             drives.push_back(d);

@@ -73,11 +73,14 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
     for (const TraceRecord& r : trace) {
         if (r.kind != TraceRecord::kWrite || r.flags) continue;
         if (r.word <= 5) events.push_back({r.ns, Event::kFsel, r.word, r.value});
-        if (r.word == GPSET0 || r.word == GPSET1) events.push_back({r.ns, Event::kSet, static_cast<unsigned>(r.word - GPSET0), r.value});
-        if (r.word == GPCLR0 || r.word == GPCLR1) events.push_back({r.ns, Event::kClr, static_cast<unsigned>(r.word - GPCLR0), r.value});
+        if (r.word == GPSET0 || r.word == GPSET1)
+            events.push_back({r.ns, Event::kSet, static_cast<unsigned>(r.word - GPSET0), r.value});
+        if (r.word == GPCLR0 || r.word == GPCLR1)
+            events.push_back({r.ns, Event::kClr, static_cast<unsigned>(r.word - GPCLR0), r.value});
     }
     for (const DriveEvent& d : drives) events.push_back({d.ns, Event::kDrive, d.pin, d.high ? 1u : 0u});
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.ns < b.ns; });
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.ns < b.ns; });
 
     // The pins the run touched: a function or latch it changed, or a level
     // driven onto it.
@@ -98,7 +101,8 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
         }
     }
 
-    fprintf(out, "$date %s $end\n$version %s $end\n$timescale 1us $end\n$scope module gpio $end\n", date, version);
+    fprintf(out, "$date %s $end\n$version %s $end\n$timescale 1us $end\n$scope module gpio $end\n", date,
+            version);
     for (unsigned p = 0; p < kFselPins; ++p) {
         if (!touched[p]) continue;
         fprintf(out, "$var wire 1 %s gpio%u $end\n", code(2 * p).c_str(), p);

@@ -63,9 +63,12 @@ void set_reg(ucontext_t* uc, int reg, unsigned width, bool rex, uint64_t v)
         return;
     }
     uint64_t& r = reinterpret_cast<uint64_t&>(g[kGreg[reg]]);
-    if (width == 4) r = v & 0xFFFFFFFF;
-    else if (width == 8) r = v;
-    else r = (r & ~mask(width)) | (v & mask(width));
+    if (width == 4)
+        r = v & 0xFFFFFFFF;
+    else if (width == 8)
+        r = v;
+    else
+        r = (r & ~mask(width)) | (v & mask(width));
 }
 
 uint64_t result_flags(uint64_t res, unsigned width)
@@ -88,13 +91,15 @@ uint64_t alu(int op, uint64_t a, uint64_t b, unsigned width, uint64_t* flags)
     switch (op) {
     case kAdd:
         res = (a + b) & m;
-        *flags = result_flags(res, width) | (res < a ? CF : uint64_t{0}) | (((a ^ res) & (b ^ res) & msb) ? OF : uint64_t{0}) |
+        *flags = result_flags(res, width) | (res < a ? CF : uint64_t{0}) |
+                 (((a ^ res) & (b ^ res) & msb) ? OF : uint64_t{0}) |
                  (((a ^ b ^ res) & 0x10) ? AF : uint64_t{0});
         return res;
     case kSub:
     case kCmp:
         res = (a - b) & m;
-        *flags = result_flags(res, width) | (a < b ? CF : uint64_t{0}) | (((a ^ b) & (a ^ res) & msb) ? OF : uint64_t{0}) |
+        *flags = result_flags(res, width) | (a < b ? CF : uint64_t{0}) |
+                 (((a ^ b) & (a ^ res) & msb) ? OF : uint64_t{0}) |
                  (((a ^ b ^ res) & 0x10) ? AF : uint64_t{0});
         return res;
     case kOr: res = a | b; break;
@@ -112,9 +117,12 @@ bool decode(const ucontext_t* uc, Insn* insn)
     const uint8_t* p = start;
     bool opsize16 = false, rex_w = false, rex_r = false, rex_x = false, rex_b = false;
     for (;; ++p) {
-        if (*p == 0x66) opsize16 = true;
-        else if (*p == 0x2E || *p == 0x3E || *p == 0x26 || *p == 0x36) continue;  // no effect in 64-bit mode
-        else break;
+        if (*p == 0x66)
+            opsize16 = true;
+        else if (*p == 0x2E || *p == 0x3E || *p == 0x26 || *p == 0x36)
+            continue;  // no effect in 64-bit mode
+        else
+            break;
     }
     if ((*p & 0xF0) == 0x40) {
         insn->rex = true;
@@ -134,8 +142,10 @@ bool decode(const ucontext_t* uc, Insn* insn)
     if (op == 0x0F) {
         uint8_t op2 = *p++;
         switch (op2) {
-        case 0xB6: case 0xB7: insn->op = Op::kZeroExtend; break;
-        case 0xBE: case 0xBF: insn->op = Op::kSignExtend; break;
+        case 0xB6:
+        case 0xB7: insn->op = Op::kZeroExtend; break;
+        case 0xBE:
+        case 0xBF: insn->op = Op::kSignExtend; break;
         default: return false;
         }
         insn->mem_width = (op2 & 1) ? 2 : 1;
@@ -151,16 +161,51 @@ bool decode(const ucontext_t* uc, Insn* insn)
         case 0x89: insn->op = Op::kMovStore; break;
         case 0x8A: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
         case 0x8B: insn->op = Op::kMovLoad; break;
-        case 0x63: insn->op = Op::kSignExtend; insn->mem_width = 4; break;
-        case 0xC6: insn->mem_width = 1; imm_bytes = 1; insn->op = Op::kMovImm; group = 0; break;
-        case 0xC7: imm_bytes = width == 2 ? 2 : 4; imm_signed = true; insn->op = Op::kMovImm; group = 0; break;
-        case 0x80: insn->mem_width = 1; imm_bytes = 1; insn->op = Op::kAlu; break;
-        case 0x81: imm_bytes = width == 2 ? 2 : 4; imm_signed = true; insn->op = Op::kAlu; break;
-        case 0x83: imm_bytes = 1; imm_signed = true; insn->op = Op::kAlu; break;
+        case 0x63:
+            insn->op = Op::kSignExtend;
+            insn->mem_width = 4;
+            break;
+        case 0xC6:
+            insn->mem_width = 1;
+            imm_bytes = 1;
+            insn->op = Op::kMovImm;
+            group = 0;
+            break;
+        case 0xC7:
+            imm_bytes = width == 2 ? 2 : 4;
+            imm_signed = true;
+            insn->op = Op::kMovImm;
+            group = 0;
+            break;
+        case 0x80:
+            insn->mem_width = 1;
+            imm_bytes = 1;
+            insn->op = Op::kAlu;
+            break;
+        case 0x81:
+            imm_bytes = width == 2 ? 2 : 4;
+            imm_signed = true;
+            insn->op = Op::kAlu;
+            break;
+        case 0x83:
+            imm_bytes = 1;
+            imm_signed = true;
+            insn->op = Op::kAlu;
+            break;
         case 0x84: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
         case 0x85: insn->op = Op::kTest; break;
-        case 0xF6: insn->mem_width = 1; imm_bytes = 1; insn->op = Op::kTest; group = 0; break;
-        case 0xF7: imm_bytes = width == 2 ? 2 : 4; imm_signed = true; insn->op = Op::kTest; group = 0; break;
+        case 0xF6:
+            insn->mem_width = 1;
+            imm_bytes = 1;
+            insn->op = Op::kTest;
+            group = 0;
+            break;
+        case 0xF7:
+            imm_bytes = width == 2 ? 2 : 4;
+            imm_signed = true;
+            insn->op = Op::kTest;
+            group = 0;
+            break;
         default: return false;
         }
     }
@@ -211,9 +256,12 @@ bool decode(const ucontext_t* uc, Insn* insn)
         p += 4;
     }
 
-    if (imm_bytes == 1) insn->imm = imm_signed ? sign_extend(*p, 1) : *p;
-    else if (imm_bytes == 2) insn->imm = sign_extend(*reinterpret_cast<const uint16_t*>(p), 2);
-    else if (imm_bytes == 4) insn->imm = sign_extend(*reinterpret_cast<const uint32_t*>(p), 4);
+    if (imm_bytes == 1)
+        insn->imm = imm_signed ? sign_extend(*p, 1) : *p;
+    else if (imm_bytes == 2)
+        insn->imm = sign_extend(*reinterpret_cast<const uint16_t*>(p), 2);
+    else if (imm_bytes == 4)
+        insn->imm = sign_extend(*reinterpret_cast<const uint32_t*>(p), 4);
     insn->has_imm = imm_bytes != 0;
     p += imm_bytes;
 
@@ -230,7 +278,8 @@ bool reads_memory(const Insn& i)
 
 bool writes_memory(const Insn& i)
 {
-    return i.op == Op::kMovStore || i.op == Op::kMovImm || (i.op == Op::kAlu && i.mem_is_dest && i.alu != kCmp);
+    return i.op == Op::kMovStore || i.op == Op::kMovImm ||
+           (i.op == Op::kAlu && i.mem_is_dest && i.alu != kCmp);
 }
 
 }  // namespace
@@ -284,7 +333,8 @@ void instruction_bytes(const ucontext_t* uc, char* buf, size_t size)
 {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);
     size_t n = 0;
-    for (int i = 0; i < 15 && n + 4 < size; ++i) n += static_cast<size_t>(snprintf(buf + n, size - n, "%02x ", p[i]));
+    for (int i = 0; i < 15 && n + 4 < size; ++i)
+        n += static_cast<size_t>(snprintf(buf + n, size - n, "%02x ", p[i]));
     if (n) buf[n - 1] = '\0';
 }
 

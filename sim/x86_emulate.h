@@ -19,9 +19,9 @@ protected:
 };
 
 enum class Emulated {
-    kDone,         // registers, flags and instruction pointer updated
-    kUnknown,      // an instruction form this emulator does not know
-    kMismatch,     // the decoded access contradicts the fault
+    kDone,      // registers, flags and instruction pointer updated
+    kUnknown,   // an instruction form this emulator does not know
+    kMismatch,  // the decoded access contradicts the fault
 };
 
 // Emulates the instruction at the context's instruction pointer, whose

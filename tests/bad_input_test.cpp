@@ -27,7 +27,8 @@ struct ToolCase {
 
 std::string alt_line(const char* pin, const char* func)
 {
-    return "Set pin " + std::to_string(atoi(pin)) + " to alternative-function " + std::to_string(atoi(func)) + "\n";
+    return "Set pin " + std::to_string(atoi(pin)) + " to alternative-function " + std::to_string(atoi(func)) +
+           "\n";
 }
 
 unsigned alt_code(const char* func)
@@ -105,9 +106,11 @@ TEST(BadInput, library_calls)
         {"set_val pin INT_MIN", [] { tavrel_gpio_set_val(INT_MIN, 1); }, {}},
         {"set_byte from INT_MIN", [] { tavrel_gpio_set_byte(INT_MIN, 0xFF); }, {}},
         {"set_byte from INT_MAX - 3", [] { tavrel_gpio_set_byte(INT_MAX - 3, 0xFF); }, {}},
-        {"set_byte over pin 59", [] { tavrel_gpio_set_byte(58, 0x03); },
+        {"set_byte over pin 59",
+         [] { tavrel_gpio_set_byte(58, 0x03); },
          {W(GPSET1, 1u << 26), W(GPSET1, 1u << 27)}},
-        {"set_byte byte beyond 8 bits", [] { tavrel_gpio_set_byte(0, 0x1FF00); },
+        {"set_byte byte beyond 8 bits",
+         [] { tavrel_gpio_set_byte(0, 0x1FF00); },
          {W(GPCLR0, 1), W(GPCLR0, 2), W(GPCLR0, 4), W(GPCLR0, 8), W(GPCLR0, 16), W(GPCLR0, 32), W(GPCLR0, 64),
           W(GPCLR0, 128)}},
         {"get_val pin -1", [] { EXPECT_EQ(tavrel_gpio_get_val(-1), 0); }, {}},
@@ -135,10 +138,12 @@ TEST(BadInput, descriptor_and_version_calls)
         std::function<int()> call;
         int result, error;
     } cases[] = {
-        {"read of length SIZE_MAX", [&] { return tavrel_read_with_timeout(fds[0], buf, SIZE_MAX, 10); }, -1, EINVAL},
+        {"read of length SIZE_MAX", [&] { return tavrel_read_with_timeout(fds[0], buf, SIZE_MAX, 10); }, -1,
+         EINVAL},
         {"read from descriptor -5", [&] { return tavrel_read_with_timeout(-5, buf, 1, 10); }, -1, EBADF},
         {"read of nothing into null", [&] { return tavrel_read_with_timeout(fds[0], nullptr, 0, 10); }, 0, 0},
-        {"read with time limit INT_MIN", [&] { return tavrel_read_with_timeout(fds[0], buf, 1, INT_MIN); }, -1, 0},
+        {"read with time limit INT_MIN", [&] { return tavrel_read_with_timeout(fds[0], buf, 1, INT_MIN); },
+         -1, 0},
         {"write from null", [&] { return tavrel_write_exact(fds[1], nullptr, 5); }, -1, EFAULT},
         {"write to descriptor INT_MAX", [&] { return tavrel_write_exact(INT_MAX, "x", 1); }, -1, EBADF},
         {"version text into null", [&] { return tavrel_get_version_str(nullptr, 64); }, -1, EINVAL},

@@ -99,8 +99,10 @@ TEST(Cost, pin_operations_make_no_system_call)
         if (entry) {
             user_regs_struct regs;
             ptrace(PTRACE_GETREGS, pid, nullptr, &regs);
-            if (static_cast<long>(regs.orig_rax) == SYS_getppid) ++markers;
-            else if (markers == 1) ++between;
+            if (static_cast<long>(regs.orig_rax) == SYS_getppid)
+                ++markers;
+            else if (markers == 1)
+                ++between;
         }
         entry = !entry;
     }

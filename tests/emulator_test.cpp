@@ -51,7 +51,8 @@ TEST_F(Emulator, mov_load_and_store_of_32_bits)
     asm volatile("movl $0x0badcafe, 4(%0)" : : "r"(word) : "memory");
     EXPECT_EQ(board.word(kWord), 0x12345678u);
     EXPECT_EQ(board.word(kWord + 1), 0x0badcafeu);
-    EXPECT_EQ(board.trace(), (Accesses{R(kWord, 0x80000001), W(kWord, 0x12345678), W(kWord + 1, 0x0badcafe)}));
+    EXPECT_EQ(board.trace(),
+              (Accesses{R(kWord, 0x80000001), W(kWord, 0x12345678), W(kWord + 1, 0x0badcafe)}));
 }
 
 TEST_F(Emulator, a_32_bit_load_clears_the_upper_half_of_the_register)

@@ -143,9 +143,9 @@ TEST_F(Pins, set_byte_drives_pins_in_ascending_order)
 {
     REQUIRE_TRAPPING();
     tavrel_gpio_set_byte(4, 0xA5);
-    EXPECT_EQ(board.trace(), (Accesses{W(GPSET0, 1u << 4), W(GPCLR0, 1u << 5), W(GPSET0, 1u << 6),
-                                       W(GPCLR0, 1u << 7), W(GPCLR0, 1u << 8), W(GPSET0, 1u << 9),
-                                       W(GPCLR0, 1u << 10), W(GPSET0, 1u << 11)}));
+    EXPECT_EQ(board.trace(),
+              (Accesses{W(GPSET0, 1u << 4), W(GPCLR0, 1u << 5), W(GPSET0, 1u << 6), W(GPCLR0, 1u << 7),
+                        W(GPCLR0, 1u << 8), W(GPSET0, 1u << 9), W(GPCLR0, 1u << 10), W(GPSET0, 1u << 11)}));
     EXPECT_EQ(board.latch(0), 0xA5u << 4);
 }
 
@@ -153,9 +153,9 @@ TEST_F(Pins, set_byte_crosses_into_bank_1)
 {
     REQUIRE_TRAPPING();
     tavrel_gpio_set_byte(30, 0x0F);
-    EXPECT_EQ(board.trace(), (Accesses{W(GPSET0, 1u << 30), W(GPSET0, 1u << 31), W(GPSET1, 1u << 0),
-                                       W(GPSET1, 1u << 1), W(GPCLR1, 1u << 2), W(GPCLR1, 1u << 3),
-                                       W(GPCLR1, 1u << 4), W(GPCLR1, 1u << 5)}));
+    EXPECT_EQ(board.trace(),
+              (Accesses{W(GPSET0, 1u << 30), W(GPSET0, 1u << 31), W(GPSET1, 1u << 0), W(GPSET1, 1u << 1),
+                        W(GPCLR1, 1u << 2), W(GPCLR1, 1u << 3), W(GPCLR1, 1u << 4), W(GPCLR1, 1u << 5)}));
 }
 
 TEST_F(Pins, set_byte_skips_pins_beyond_59_and_below_0)

@@ -86,7 +86,8 @@ TEST_F(Sim, pin_table_lists_pins_0_to_53)
 TEST_F(Sim, drive_schedule_ends_a_listening_program_with_the_quit_pattern)
 {
     for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
-    Outcome o = sim({"--drive", "100:24-27=0", "--drive", "300:24,25,26,27=1", "--", TAVREL_QUIT_APP, "listen", "0"});
+    Outcome o =
+        sim({"--drive", "100:24-27=0", "--drive", "300:24,25,26,27=1", "--", TAVREL_QUIT_APP, "listen", "0"});
     EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
     EXPECT_EQ(o.out, "ready\nexit on another thread\n");
     for (unsigned pin = 24; pin <= 27; ++pin) EXPECT_EQ(board.fsel(pin), 1u) << "pin " << pin;

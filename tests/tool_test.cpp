@@ -77,7 +77,14 @@ TEST_F(Tool, mode_stays_after_the_tool_exits)
 TEST_F(Tool, invalid_combinations_print_usage_and_fail)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"-h"}, {"-p", "4"}, {"-f", "2"}, {"-o"}, {"-p", "4", "-f", "2", "-o"}, {"-p", "4", "-i", "-f", "1"}, {"extra"},
+        {},
+        {"-h"},
+        {"-p", "4"},
+        {"-f", "2"},
+        {"-o"},
+        {"-p", "4", "-f", "2", "-o"},
+        {"-p", "4", "-i", "-f", "1"},
+        {"extra"},
     };
     Registers before = board.all();
     for (const auto& args : cases) {

@@ -56,12 +56,14 @@ Vcd parse(const std::string& path)
         } else if (tok[0] == 's') {
             std::string id;
             in >> id;
-            (dumpvars ? v.initial[v.name_of[id]] : (v.changes.push_back({now, v.name_of[id], tok.substr(1)}), tok)) =
-                tok.substr(1);
+            (dumpvars ? v.initial[v.name_of[id]]
+                      : (v.changes.push_back({now, v.name_of[id], tok.substr(1)}), tok)) = tok.substr(1);
         } else if (tok[0] == '0' || tok[0] == '1') {
             std::string name = v.name_of[tok.substr(1)];
-            if (dumpvars) v.initial[name] = tok.substr(0, 1);
-            else v.changes.push_back({now, name, tok.substr(0, 1)});
+            if (dumpvars)
+                v.initial[name] = tok.substr(0, 1);
+            else
+                v.changes.push_back({now, name, tok.substr(0, 1)});
         }
     }
     return v;
@@ -77,7 +79,10 @@ protected:
 #endif
         vcd = board.path() + ".vcd";
     }
-    void TearDown() override { unlink(vcd.c_str()); }
+    void TearDown() override
+    {
+        unlink(vcd.c_str());
+    }
     Outcome sim(std::vector<std::string> args)
     {
         std::vector<std::string> all = {"--board", board.path()};
@@ -118,14 +123,18 @@ TEST_F(Vcd_, levels_follow_what_the_program_drove_in_set_byte_order)
     }
     std::vector<std::string> levels, functions;
     for (const Change& c : v.changes) {
-        if (c.signal.find("_fn") != std::string::npos) functions.push_back(c.signal + "=" + c.value);
-        else levels.push_back(c.signal + "=" + c.value);
+        if (c.signal.find("_fn") != std::string::npos)
+            functions.push_back(c.signal + "=" + c.value);
+        else
+            levels.push_back(c.signal + "=" + c.value);
     }
     ASSERT_EQ(functions.size(), 8u);
-    for (int pin = 4; pin < 12; ++pin) EXPECT_EQ(functions[pin - 4], "gpio" + std::to_string(pin) + "_fn=output");
+    for (int pin = 4; pin < 12; ++pin)
+        EXPECT_EQ(functions[pin - 4], "gpio" + std::to_string(pin) + "_fn=output");
     // 0xA5 raises 4, 6, 9, 11; then 0x5A changes all eight, pin 4 first.
-    EXPECT_EQ(levels, (std::vector<std::string>{"gpio4=1", "gpio6=1", "gpio9=1", "gpio11=1", "gpio4=0", "gpio5=1",
-                                                "gpio6=0", "gpio7=1", "gpio8=1", "gpio9=0", "gpio10=1", "gpio11=0"}));
+    EXPECT_EQ(levels,
+              (std::vector<std::string>{"gpio4=1", "gpio6=1", "gpio9=1", "gpio11=1", "gpio4=0", "gpio5=1",
+                                        "gpio6=0", "gpio7=1", "gpio8=1", "gpio9=0", "gpio10=1", "gpio11=0"}));
 }
 
 TEST_F(Vcd_, driven_inputs_appear_with_their_schedule)

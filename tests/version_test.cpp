@@ -85,10 +85,24 @@ TEST_F(Version, record_holds_major_minor_and_letter)
 TEST_F(Version, malformed_texts_fail_with_einval_and_leave_the_record)
 {
     const char* cases[] = {
-        "1.5A", "1.05", "1.05a", ".05A", "1.05AB", "1.05 A", "1,05A", "v1.05A", "1.05A.", "1.0AA",
-        "", "  \t\r\n", "1.05A\f", "1.05A\v", "-1.05A", "1.0 5A",
-        "2147483648.00A",                       // one past the largest major
-        "99999999999999999999999999999.00A",    // would wrap a 32-bit major
+        "1.5A",
+        "1.05",
+        "1.05a",
+        ".05A",
+        "1.05AB",
+        "1.05 A",
+        "1,05A",
+        "v1.05A",
+        "1.05A.",
+        "1.0AA",
+        "",
+        "  \t\r\n",
+        "1.05A\f",
+        "1.05A\v",
+        "-1.05A",
+        "1.0 5A",
+        "2147483648.00A",                     // one past the largest major
+        "99999999999999999999999999999.00A",  // would wrap a 32-bit major
     };
     for (const char* c : cases) {
         file(c);

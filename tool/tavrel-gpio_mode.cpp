@@ -40,12 +40,9 @@ int main(int argc, char** argv)
             output = 1;
             have_dir = true;
             break;
-        case 'h':
-            break;
-        case '?':
-            return 1;  // getopt has already said why
-        default:
-            abort();
+        case 'h': break;
+        case '?': return 1;  // getopt has already said why
+        default: abort();
         }
     }
 

@@ -6,6 +6,7 @@ int main(void)
 {
     tavrel_version v;
     tavrel_gpio_set_val(17, 1); /* access is closed: does nothing */
-    printf("level %d, version file %s\n", tavrel_gpio_get_val(17), tavrel_get_version(&v) == 0 ? "valid" : "absent");
+    printf("level %d, version file %s\n", tavrel_gpio_get_val(17),
+           tavrel_get_version(&v) == 0 ? "valid" : "absent");
     return 0;
 }

@@ -30,14 +30,22 @@ struct Access {
     uint32_t value;
     bool operator==(const Access& o) const { return kind == o.kind && word == o.word && value == o.value; }
 };
-inline Access R(unsigned word, uint32_t value) { return {'R', word, value}; }
-inline Access W(unsigned word, uint32_t value) { return {'W', word, value}; }
+inline Access R(unsigned word, uint32_t value)
+{
+    return {'R', word, value};
+}
+inline Access W(unsigned word, uint32_t value)
+{
+    return {'W', word, value};
+}
 inline std::ostream& operator<<(std::ostream& os, const Access& a)
 {
     const char* name = tavrel_sim::register_name(a.word);
     os << a.kind << ' ';
-    if (name) os << name;
-    else os << "word " << a.word;
+    if (name)
+        os << name;
+    else
+        os << "word " << a.word;
     char buf[16];
     snprintf(buf, sizeof buf, " 0x%08x", a.value);
     return os << buf;
