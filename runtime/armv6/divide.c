@@ -6,25 +6,9 @@
 
 #define HIDDEN __attribute__((visibility("hidden")))
 
-/* Shift-and-subtract division. Division by zero yields 0. */
-static uint32_t udivmod32(uint32_t n, uint32_t d, uint32_t* rem)
-{
-    uint32_t q = 0, r = 0;
-    if (d == 0) {
-        *rem = n;
-        return 0;
-    }
-    for (int i = 31; i >= 0; --i) {
-        r = (r << 1) | ((n >> i) & 1);
-        if (r >= d) {
-            r -= d;
-            q |= 1u << i;
-        }
-    }
-    *rem = r;
-    return q;
-}
-
+/* Shift-and-subtract division; division by zero yields 0. The few
+ * divisions in this code are not on any hot path, so the 32-bit helpers
+ * use the same routine. */
 HIDDEN uint64_t tavrel_rt_udivmod64(uint64_t n, uint64_t d, uint64_t* rem)
 {
     uint64_t q = 0, r = 0;
@@ -52,6 +36,14 @@ HIDDEN int64_t tavrel_rt_sdivmod64(int64_t n, int64_t d, int64_t* rem)
     uint64_t uq = tavrel_rt_udivmod64(un, ud, &ur);
     *rem = n < 0 ? -(int64_t)ur : (int64_t)ur;
     return (n < 0) != (d < 0) ? -(int64_t)uq : (int64_t)uq;
+}
+
+static uint32_t udivmod32(uint32_t n, uint32_t d, uint32_t* rem)
+{
+    uint64_t r;
+    uint32_t q = (uint32_t)tavrel_rt_udivmod64(n, d, &r);
+    *rem = (uint32_t)r;
+    return q;
 }
 
 HIDDEN uint32_t __aeabi_uidiv(uint32_t n, uint32_t d)
