@@ -1,4 +1,5 @@
 // GPIO access state: open, snapshot, close and restore.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -90,14 +91,15 @@ bool restore_changed_fields(Block block, uint32_t changed, bool only_if_disturbe
 
 bool other_threads_running()
 {
-    FILE* f = fopen("/proc/self/stat", "re");
-    if (!f) return true;
-    long threads = 0;
-    // Field 20; the command name in field 2 may hold spaces, so skip past ')'.
-    int ok = fscanf(f, "%*[^)]) %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld",
-                    &threads);
-    fclose(f);
-    return ok != 1 || threads > 1;
+    // The task directory rather than the thread count in /proc/self/stat,
+    // which qemu-user leaves at 0 when it emulates that file.
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return true;
+    int n = 0;
+    while (dirent* e = readdir(tasks))
+        if (e->d_name[0] != '.') ++n;
+    closedir(tasks);
+    return n > 1;
 }
 
 // Another thread may have passed its check just before access was marked
