@@ -244,6 +244,19 @@ int main(int argc, char** argv)
     BoardStart start = board_start(board);
     fflush(nullptr);
     uint64_t t0 = monotonic_ns();
+    // Levels due at 0 ms are in place before the command can read them.
+    std::vector<DriveEvent> applied;
+    std::vector<Drive> later;
+    for (const Drive& d : drives) {
+        if (d.ms > 0) {
+            later.push_back(d);
+            continue;
+        }
+        for (unsigned pin : d.pins) {
+            board.drive(pin, d.high);
+            applied.push_back({t0, pin, d.high});
+        }
+    }
     pid_t pid = fork();
     if (pid < 0) {
         fprintf(stderr, "tavrel-sim: fork: %s\n", strerror(errno));
@@ -258,8 +271,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", argv[optind], strerror(errno));
         _exit(127);
     }
-    std::vector<DriveEvent> applied;
-    int status = run(pid, t0, board, drives, &applied);
+    int status = run(pid, t0, board, later, &applied);
 
     bool vcd_failed = false;
     if (tracing) {

@@ -86,8 +86,10 @@ TEST_F(Sim, pin_table_lists_pins_0_to_53)
 TEST_F(Sim, drive_schedule_ends_a_listening_program_with_the_quit_pattern)
 {
     for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
-    Outcome o =
-        sim({"--drive", "100:24-27=0", "--drive", "300:24,25,26,27=1", "--", TAVREL_QUIT_APP, "listen", "0"});
+    std::vector<std::string> args = quit_pattern_schedule();
+    args[1] = "100:24,25,26,27=0";  // the list form of the same pins
+    for (const char* a : {"--", TAVREL_QUIT_APP, "listen", "0"}) args.push_back(a);
+    Outcome o = sim(args);
     EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
     EXPECT_EQ(o.out, "ready\nexit on another thread\n");
     for (unsigned pin = 24; pin <= 27; ++pin) EXPECT_EQ(board.fsel(pin), 1u) << "pin " << pin;
@@ -129,7 +131,10 @@ TEST_F(Sim, examples_run_under_tavrel_sim)
     EXPECT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_EQ(o.out, "pins 4 to 11: 0xa5\n");
 
-    o = sim({"--drive", "150:24-27=0", "--drive", "300:24-27=1", "--", dir + "wait_quit"});
+    std::vector<std::string> args = quit_pattern_schedule();
+    args.push_back("--");
+    args.push_back(dir + "wait_quit");
+    o = sim(args);
     EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
     EXPECT_EQ(board.fsel(17), 0u) << "pin 17 put back";
 

@@ -163,6 +163,20 @@ private:
     int out_ = -1;
 };
 
+// tavrel-sim options that show the quit pattern on pins 24 to 27 every
+// second for ten seconds: a listener that starts late still sees one.
+inline std::vector<std::string> quit_pattern_schedule()
+{
+    std::vector<std::string> args;
+    for (int s = 0; s < 10; ++s) {
+        args.push_back("--drive");
+        args.push_back(std::to_string(1000 * s + 100) + ":24-27=0");
+        args.push_back("--drive");
+        args.push_back(std::to_string(1000 * s + 300) + ":24-27=1");
+    }
+    return args;
+}
+
 inline bool exited_with(int status, int code)
 {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
