@@ -203,41 +203,45 @@ void Board::write_locked(unsigned word, uint32_t value)
 uint32_t Board::read(unsigned word)
 {
     SignalsBlocked blocked;
-    return read_traced(word, -1, 0);
-}
-
-void Board::write(unsigned word, uint32_t value)
-{
-    SignalsBlocked blocked;
-    write_traced(word, value, -1, 0);
+    return read_traced(word, -1);
 }
 
 namespace {
 
-void append(int fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags)
+void append(int fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
+            uint32_t width = 4)
 {
     if (fd < 0) return;
-    TraceRecord r = make_record(kind, word, value, flags, 4);
+    TraceRecord r = make_record(kind, word, value, flags, width);
     // O_APPEND: one write per record keeps records whole across processes.
     (void)!::write(fd, &r, sizeof r);
 }
 
 }  // namespace
 
-uint32_t Board::read_traced(unsigned word, int trace_fd, uint8_t flags)
+uint32_t Board::read_traced(unsigned word, int trace_fd)
 {
     lock();
     uint32_t value = read_locked(word % kWords);
-    append(trace_fd, TraceRecord::kRead, word, value, flags);
+    append(trace_fd, TraceRecord::kRead, word, value);
     unlock();
     return value;
 }
 
-void Board::write_traced(unsigned word, uint32_t value, int trace_fd, uint8_t flags)
+void Board::write_traced(unsigned word, uint32_t value, int trace_fd)
 {
     lock();
     write_locked(word % kWords, value);
-    append(trace_fd, TraceRecord::kWrite, word, value, flags);
+    append(trace_fd, TraceRecord::kWrite, word, value);
+    unlock();
+}
+
+void Board::record_error(int trace_fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags,
+                         uint32_t width)
+{
+    lock();
+    ++state_->errors;
+    append(trace_fd, kind, word, value, flags, width);
     unlock();
 }
 
@@ -274,11 +278,6 @@ void Board::poke(unsigned word, uint32_t value)
 uint32_t Board::peek(unsigned word)
 {
     return regs_[word % kWords];
-}
-
-void Board::note_error()
-{
-    atomic_ref(state_->errors).fetch_add(1);
 }
 
 uint32_t Board::errors()

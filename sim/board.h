@@ -88,12 +88,15 @@ public:
 
     // Model semantics; safe across threads and processes.
     uint32_t read(unsigned word);
-    void write(unsigned word, uint32_t value);
     // The same, appending the access to `trace_fd` under the board's lock
     // so the trace order is the access order. Callers have every signal
     // blocked, as a signal handler with a full mask has.
-    uint32_t read_traced(unsigned word, int trace_fd, uint8_t flags);
-    void write_traced(unsigned word, uint32_t value, int trace_fd, uint8_t flags);
+    uint32_t read_traced(unsigned word, int trace_fd);
+    void write_traced(unsigned word, uint32_t value, int trace_fd);
+    // Counts a malformed access and appends it to the trace, in order with
+    // the others; same signal rule.
+    void record_error(int trace_fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags,
+                      uint32_t width);
 
     // The level a device outside drives onto an input pin.
     void drive(unsigned pin, bool high);
@@ -104,7 +107,6 @@ public:
     // Raw storage, bypassing the model: sets up register contents.
     void poke(unsigned word, uint32_t value);
     uint32_t peek(unsigned word);
-    void note_error();
     uint32_t errors();
     // Every register, latch and driven level back to 0.
     void reset();

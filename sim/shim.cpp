@@ -44,7 +44,6 @@ namespace {
 int last_device_flags = -1;
 int last_version_flags = -1;
 std::atomic<int> live_blocks{0};
-std::atomic<uint32_t> local_errors{0};
 
 // ---- the board file ------------------------------------------------------
 
@@ -184,7 +183,7 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.read_traced(word, trace_fd, 0);
+        if (!flags) return model.read_traced(word, trace_fd);
         // Malformed: the bytes the access covers, as the model has them.
         uint64_t value = 0;
         for (unsigned i = 0; i < width; ++i) {
@@ -192,7 +191,7 @@ public:
             uint32_t w = model.read(off / 4);
             value |= static_cast<uint64_t>((w >> (8 * (off % 4))) & 0xFF) << (8 * i);
         }
-        record(TraceRecord::kRead, word, static_cast<uint32_t>(value), flags, width);
+        model.record_error(trace_fd, TraceRecord::kRead, word, static_cast<uint32_t>(value), flags, width);
         return value;
     }
 
@@ -200,8 +199,9 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), trace_fd, 0);
-        record(TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags, width);  // dropped
+        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), trace_fd);
+        model.record_error(trace_fd, TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
+                           width);  // dropped
     }
 
 private:
@@ -214,15 +214,6 @@ private:
         if (addr % 4) flags |= TraceRecord::kUnaligned;
         if (block_.unmapped.load()) flags |= TraceRecord::kAfterUnmap;
         return flags;
-    }
-
-    void record(TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags, unsigned width)
-    {
-        ++local_errors;
-        model.note_error();
-        if (trace_fd < 0) return;
-        TraceRecord r = make_record(kind, word, value, flags, width);
-        (void)!write(trace_fd, &r, sizeof r);
     }
 
     Trapped& block_;
@@ -449,11 +440,6 @@ SHIM_API int tavrel_sim_last_open_flags(const char* path)
 SHIM_API int tavrel_sim_blocks_mapped(void)
 {
     return live_blocks.load();
-}
-
-SHIM_API unsigned tavrel_sim_errors(void)
-{
-    return local_errors.load();
 }
 
 SHIM_API int tavrel_sim_trapping(void)

@@ -15,10 +15,6 @@ int tavrel_sim_last_open_flags(const char* path);
 /* Mappings of the GPIO block this process holds now. */
 int tavrel_sim_blocks_mapped(void);
 
-/* Malformed accesses (not one aligned 32-bit access, or after munmap) this
- * process made to the block. */
-unsigned tavrel_sim_errors(void);
-
 /* 1 when accesses are trapped and run against the device model, 0 when the
  * block is plain shared memory. */
 int tavrel_sim_trapping(void);
