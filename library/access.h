@@ -27,6 +27,12 @@ inline Block open_block()
 // close puts back only these fields.
 extern TAVREL_INTERNAL std::atomic<uint32_t> fsel_changed;
 
+// 1 while a function-select update of that word is under way. Callers
+// serialise updates of one word, so plain stores suffice; close waits for
+// these to clear before it restores.
+constexpr unsigned kFselWords = 6;
+extern TAVREL_INTERNAL std::atomic<uint8_t> fsel_busy[kFselWords];
+
 // Stops and joins the quit listener if it runs; returns at once when
 // called on the listener thread.
 TAVREL_INTERNAL void stop_quit_listener();

@@ -1,5 +1,4 @@
 // GPIO access state: open, snapshot, close and restore.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -14,6 +13,7 @@ namespace tavrel {
 
 std::atomic<Block> gpio_mmap{nullptr};
 std::atomic<uint32_t> fsel_changed{0};
+std::atomic<uint8_t> fsel_busy[kFselWords];
 
 namespace {
 
@@ -71,49 +71,26 @@ uint32_t field_mask(uint32_t pins_of_word)
 }
 
 // Puts back the changed fields of pins 0..29, leaving every other field as
-// it is now: another process or a driver may have set it meanwhile. With
-// `only_if_disturbed`, writes just the words whose changed fields differ
-// from the snapshot; returns whether it wrote any.
-bool restore_changed_fields(Block block, uint32_t changed, bool only_if_disturbed)
+// it is now: another process or a driver may have set it meanwhile.
+void restore_changed_fields(Block block, uint32_t changed)
 {
-    bool wrote = false;
     barrier();
     for (unsigned w = 0; w < kFselWordsSaved; ++w) {
         uint32_t mask = field_mask((changed >> (10 * w)) & 0x3FF);
         if (!mask) continue;
         uint32_t now = reg_read(block, GPFSEL0 + w);
-        if (only_if_disturbed && (now & mask) == (gpio_original_io[w] & mask)) continue;
         reg_write(block, GPFSEL0 + w, (now & ~mask) | (gpio_original_io[w] & mask));
-        wrote = true;
     }
-    return wrote;
 }
 
-bool other_threads_running()
+// Waits for function-select updates that began before access was closed:
+// at exit, application threads may still be in one, and a word it read
+// before the restore must not be written over it. Bounded, in case the
+// exit was started from a signal handler inside an update on this thread.
+void wait_for_updates_under_way()
 {
-    // The task directory rather than the thread count in /proc/self/stat,
-    // which qemu-user leaves at 0 when it emulates that file.
-    DIR* tasks = opendir("/proc/self/task");
-    if (!tasks) return true;
-    int n = 0;
-    while (dirent* e = readdir(tasks))
-        if (e->d_name[0] != '.') ++n;
-    closedir(tasks);
-    return n > 1;
-}
-
-// Another thread may have passed its check just before access was marked
-// closed and still write back a function-select word it read before the
-// restore. Such a write lands within microseconds unless its thread was
-// preempted: watch the restored fields for a few quiet milliseconds, and
-// put them back again when one is overwritten.
-void settle_restore(Block block, uint32_t changed)
-{
-    constexpr int kQuietChecks = 3, kMaxChecks = 50;
-    for (int quiet = 0, i = 0; quiet < kQuietChecks && i < kMaxChecks; ++i) {
-        usleep(1000);
-        quiet = restore_changed_fields(block, changed, true) ? 0 : quiet + 1;
-    }
+    for (unsigned w = 0; w < kFselWordsSaved; ++w)
+        for (int i = 0; i < 200 && fsel_busy[w].load(std::memory_order_acquire); ++i) usleep(1000);
 }
 
 // At exit the process may be ending from the listener or a signal while
@@ -124,12 +101,10 @@ void close_access(bool at_exit)
     stop_quit_listener();
     // Taken out of the state first, so that any operation that starts from
     // here on is a no-op rather than a write after the restore.
-    Block block = gpio_mmap.exchange(nullptr, std::memory_order_acq_rel);
+    Block block = gpio_mmap.exchange(nullptr, std::memory_order_seq_cst);
     if (block) {
-        uint32_t changed = fsel_changed.exchange(0, std::memory_order_relaxed);
-        restore_changed_fields(block, changed, false);
-        // Outside exit, no operation may run during close.
-        if (at_exit && changed && other_threads_running()) settle_restore(block, changed);
+        wait_for_updates_under_way();
+        restore_changed_fields(block, fsel_changed.exchange(0, std::memory_order_relaxed));
         if (!at_exit) munmap(const_cast<uint32_t*>(block), kBlockBytes);
     }
     if (quit_pending()) {

@@ -13,18 +13,25 @@ constexpr uint8_t kAltCode[6] = {4, 5, 6, 7, 3, 2};
 // their codes.
 void update_fsel(int32_t pin, uint32_t code)
 {
-    Block block = open_block();
-    if (!block || static_cast<uint32_t>(pin) >= kPinCount) return;
+    if (static_cast<uint32_t>(pin) >= kPinCount) return;
     unsigned word = GPFSEL0 + pin / 10;
     unsigned shift = 3 * (pin % 10);
-    // A locked read-modify-write costs as much as a barrier: only the first
-    // change of a pin needs one.
-    uint32_t bit = pin < 30 ? 1u << pin : 0;
-    if (~fsel_changed.load(std::memory_order_relaxed) & bit)
-        fsel_changed.fetch_or(bit, std::memory_order_relaxed);
+    // Marked busy before access is checked, with the barrier between: a
+    // close either finds access still open and waits for the flag, or this
+    // update finds it closed.
+    fsel_busy[word].store(1, std::memory_order_relaxed);
     barrier();
-    uint32_t value = reg_read(block, word);
-    reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
+    Block block = open_block();
+    if (block) {
+        // A locked read-modify-write costs as much as a barrier: only the
+        // first change of a pin needs one.
+        uint32_t bit = pin < 30 ? 1u << pin : 0;
+        if (~fsel_changed.load(std::memory_order_relaxed) & bit)
+            fsel_changed.fetch_or(bit, std::memory_order_relaxed);
+        uint32_t value = reg_read(block, word);
+        reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
+    }
+    fsel_busy[word].store(0, std::memory_order_release);
 }
 
 // Caller has checked pin < kPinCount. Bank 1 registers follow bank 0's.

@@ -65,10 +65,8 @@ TAVREL_API int tavrel_gpio_init_noatexit(void);
  * access is closed, and more than once. If SIGTERM or SIGINT arrived while
  * the listener was being stopped, it ends the process with exit(0) instead
  * of returning. At process exit the block stays mapped until the process
- * is gone, so that other threads' pin operations cannot fault; and when
- * other threads exist, the restored fields are watched for a few
- * milliseconds and written again if an update already under way when the
- * exit began overwrote them.
+ * is gone, so that other threads' pin operations cannot fault, and the
+ * restore waits for function-select updates already under way.
  */
 TAVREL_API void tavrel_gpio_deinit(void);
 
