@@ -10,11 +10,13 @@
 
 namespace {
 
-int64_t monotonic_ms()
+// Nanoseconds: whole milliseconds would count a call that straddles a
+// millisecond boundary as a millisecond older than it is.
+int64_t monotonic_ns()
 {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 int fail(int err)
@@ -51,15 +53,18 @@ int tavrel_read_with_timeout(int fd, void* buf, size_t len, int timeout_ms)
     if (len > static_cast<size_t>(INT_MAX)) return fail(EINVAL);
     if (len > 0 && fd < 0) return fail(EBADF);  // poll would skip it and time out
     char* p = static_cast<char*>(buf);
+    if (len > 0 && timeout_ms <= 0) return -1;
     // Monotonic, so a clock change cannot stretch or cut the limit, and
     // poll, which has no descriptor-number limit.
-    const int64_t start = monotonic_ms();
+    const int64_t deadline = monotonic_ns() + int64_t{timeout_ms} * 1000000;
     size_t got = 0;
     while (got < len) {
-        int64_t remaining = timeout_ms - (monotonic_ms() - start);
-        if (remaining <= 0) return -1;
+        // Once the limit is used up, one last poll that does not wait:
+        // data already there is still read.
+        int64_t remaining = deadline - monotonic_ns();
+        int wait_ms = remaining > 0 ? static_cast<int>((remaining + 999999) / 1000000) : 0;
         pollfd pfd = {fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, static_cast<int>(remaining));
+        int ready = poll(&pfd, 1, wait_ms);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return -1;

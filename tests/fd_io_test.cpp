@@ -77,6 +77,19 @@ TEST_F(FdIo, read_with_no_time_left_fails_without_reading)
     EXPECT_EQ(tavrel_read_with_timeout(p.rd, buf, 1, 1000), 1) << "the byte was left unread";
 }
 
+TEST_F(FdIo, data_already_waiting_is_read_however_late_the_clock_says_it_is)
+{
+    // Each look at the clock finds 0.6 ms more gone than really went: a
+    // millisecond deadline is found used up before the first wait, with the
+    // byte there all along.
+    Pair p = Pair::pipe();
+    put(p.wr, "xyz");
+    io_faults::clock_step_ns = 600000;
+    char buf[1];
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(tavrel_read_with_timeout(p.rd, buf, 1, 1), 1) << "read " << i;
+    EXPECT_EQ(tavrel_read_with_timeout(p.rd, buf, 1, 1), -1) << "and with nothing there, a time-out";
+}
+
 TEST_F(FdIo, read_collects_bytes_that_arrive_in_parts)
 {
     Pair p = Pair::sockets();

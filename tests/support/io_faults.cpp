@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tavrel_test::io_faults {
@@ -13,6 +14,8 @@ std::atomic<int> counted_fd{kNone};
 std::atomic<size_t> counted_bytes{0};
 std::atomic<size_t> counted_calls{0};
 std::atomic<size_t> counted_eintr{0};
+std::atomic<long> clock_step_ns{0};
+std::atomic<size_t> largest_read{0};
 
 void reset()
 {
@@ -23,6 +26,8 @@ void reset()
     counted_bytes = 0;
     counted_calls = 0;
     counted_eintr = 0;
+    clock_step_ns = 0;
+    largest_read = 0;
 }
 
 }  // namespace tavrel_test::io_faults
@@ -37,7 +42,22 @@ extern "C" ssize_t read(int fd, void* buf, size_t n)
         errno = EAGAIN;
         return -1;
     }
+    if (fd == counted_fd.load() && n > largest_read.load()) largest_read = n;
     return real(fd, buf, n);
+}
+
+extern "C" int clock_gettime(clockid_t clock, timespec* ts)
+{
+    using Fn = int (*)(clockid_t, timespec*);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "clock_gettime"));
+    static std::atomic<long> skew{0};
+    int rc = real(clock, ts);
+    if (long step = clock_step_ns.load(); step && clock == CLOCK_MONOTONIC && rc == 0) {
+        long ns = ts->tv_nsec + (skew += step);
+        ts->tv_sec += ns / 1000000000;
+        ts->tv_nsec = ns % 1000000000;
+    }
+    return rc;
 }
 
 extern "C" ssize_t write(int fd, const void* buf, size_t n)

@@ -21,6 +21,12 @@ extern std::atomic<size_t> counted_bytes;
 extern std::atomic<size_t> counted_calls;
 extern std::atomic<size_t> counted_eintr;
 
+// Each clock_gettime(CLOCK_MONOTONIC) the library makes moves the clock on
+// by this many nanoseconds more than time has passed.
+extern std::atomic<long> clock_step_ns;
+// The largest count the library asked read() for on counted_fd.
+extern std::atomic<size_t> largest_read;
+
 void reset();
 
 }  // namespace tavrel_test::io_faults
