@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tavrel.h"
@@ -74,8 +75,14 @@ extern "C" {
 int tavrel_get_version_str(char* buf, size_t size)
 {
     if (!buf || size == 0) return invalid();
-    int fd = open(kVersionPath, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or device there cannot hang the open.
+    int fd = open(kVersionPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return invalid();
+    }
     char text[kMaxRead + 1];
     ssize_t n = read(fd, text, kMaxRead);
     int read_errno = errno;

@@ -2,9 +2,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <string>
 
+#include "support/io_faults.h"
+#include "support/process.h"
 #include "support/sim_board.h"
 #include "tavrel.h"
 
@@ -174,11 +177,33 @@ TEST_F(Version, missing_file_fails_with_enoent)
     EXPECT_EQ(v.major, 11);
 }
 
-TEST_F(Version, unreadable_file_keeps_the_read_error)
+TEST_F(Version, failed_read_keeps_the_read_error)
 {
-    // A directory opens read-only but fails to read with EISDIR.
-    setenv("TAVREL_SIM_VERSION", "/tmp", 1);
-    EXPECT_EQ(text(), "errno " + std::to_string(EISDIR));
+    file("1.05A");
+    // The file opens on the lowest free descriptor; its read fails.
+    int next = dup(0);
+    close(next);
+    io_faults::eagain_count = 1;
+    io_faults::eagain_fd = next;
+    EXPECT_EQ(text(), "errno " + std::to_string(EAGAIN));
+    io_faults::reset();
+}
+
+TEST_F(Version, only_a_regular_file_is_read_and_nothing_blocks)
+{
+    // A FIFO with no writer would block a plain open for ever.
+    remove_file();
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    Outcome o = in_child([this] {
+        alarm(10);
+        printf("%s|", text().c_str());
+        setenv("TAVREL_SIM_VERSION", "/dev/null", 1);
+        printf("%s|", text().c_str());
+        setenv("TAVREL_SIM_VERSION", "/tmp", 1);
+        printf("%s", text().c_str());
+    });
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+    EXPECT_EQ(o.out, kEinval + "|" + kEinval + "|" + kEinval);
 }
 
 TEST_F(Version, file_is_opened_read_only_and_close_on_exec)
