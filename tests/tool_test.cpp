@@ -112,13 +112,34 @@ TEST_F(Tool, option_errors_come_from_getopt)
 TEST_F(Tool, pins_the_library_cannot_set_are_refused)
 {
     Registers before = board.all();
-    for (const char* pin : {"60", "-1", "99999999999"}) {
+    // 4294967314 is 18 once atoi has wrapped it; 2147483708 is -2147483588.
+    for (const char* pin : {"60", "-1", "99999999999", "4294967314", "2147483708", "-4294967296"}) {
         Outcome o = gpio_mode({"-p", pin, "-o"});
         EXPECT_TRUE(o.exited_with(1)) << pin;
         EXPECT_NE(o.err.find("out of range (0 to 59)"), std::string::npos) << o.err;
         EXPECT_EQ(o.out, "");
     }
     EXPECT_EQ(board.all(), before);
+}
+
+TEST_F(Tool, pin_out_of_range_is_named_as_written)
+{
+    Outcome o = gpio_mode({"-p", "4294967314", "-o"});
+    EXPECT_EQ(o.err, "Pin 4294967314 is out of range (0 to 59).\n");
+    o = gpio_mode({"-p", "75", "-o"});
+    EXPECT_EQ(o.err, "Pin 75 is out of range (0 to 59).\n");
+}
+
+TEST_F(Tool, report_that_cannot_be_written_fails_but_the_change_stands)
+{
+    Outcome o = in_child([] {
+        int full = open("/dev/full", O_WRONLY);
+        dup2(full, 1);
+        exec_program(TAVREL_TOOL_PATH, {"-p", "18", "-f", "5"});
+    });
+    EXPECT_TRUE(o.exited_with(1)) << describe(o.status);
+    EXPECT_NE(o.err.find("cannot write the report"), std::string::npos) << o.err;
+    EXPECT_EQ(board.fsel(18), 2u);
 }
 
 TEST_F(Tool, missing_device_fails_with_both_messages)

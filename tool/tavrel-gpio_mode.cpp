@@ -1,7 +1,9 @@
 // tavrel-gpio_mode: puts one GPIO pin into input, output or an alternate
 // function.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "tavrel.h"
@@ -14,18 +16,32 @@ constexpr const char kUsage[] =
 
 constexpr int kLastPin = 59;
 
+// The pin as written, without atoi's wrap-around: "4294967314" is not pin
+// 18. Text that is not a number is pin 0, as atoi has it.
+long long pin_as_written(const char* text)
+{
+    errno = 0;
+    long long value = strtoll(text, nullptr, 10);
+    if (errno == ERANGE) value = value < 0 ? -1 : kLastPin + 1LL;
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     bool have_pin = false, have_func = false, have_dir = false;
     int pin = 0, func = 0, output = 0;
+    const char* pin_text = "0";
+    long long pin_value = 0;
 
     int opt;
     while ((opt = getopt(argc, argv, "hiop:f:")) != -1) {
         switch (opt) {
         case 'p':
             pin = atoi(optarg);
+            pin_text = optarg;
+            pin_value = pin_as_written(optarg);
             have_pin = true;
             break;
         case 'f':
@@ -52,8 +68,11 @@ int main(int argc, char** argv)
     }
     // The library ignores pins it has no field for; saying "Set pin" for
     // one of those would report a change that never happened.
-    if (pin < 0 || pin > kLastPin) {
-        fprintf(stderr, "Pin %i is out of range (0 to %i).\n", pin, kLastPin);
+    if (pin_value < 0 || pin_value > kLastPin) {
+        if (pin_value == pin)
+            fprintf(stderr, "Pin %i is out of range (0 to %i).\n", pin, kLastPin);
+        else
+            fprintf(stderr, "Pin %s is out of range (0 to %i).\n", pin_text, kLastPin);
         return 1;
     }
     // Without the exit handler, so the mode reported below stays in force
@@ -69,6 +88,11 @@ int main(int argc, char** argv)
     } else {
         tavrel_gpio_config_io(pin, output);
         printf("Set pin %i to %s\n", pin, output ? "output" : "input");
+    }
+    // The change stands; a report that never arrived must not look like one.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "tavrel-gpio_mode: cannot write the report: %s\n", strerror(errno));
+        return 1;
     }
     return 0;
 }
