@@ -41,4 +41,25 @@ TAVREL_INTERNAL void stop_quit_listener();
 // ending the process.
 TAVREL_INTERNAL bool quit_pending();
 
+// True once the process has begun to exit: the listener called exit(), or
+// the exit handler of tavrel_gpio_init has run.
+TAVREL_INTERNAL bool process_exiting();
+TAVREL_INTERNAL void mark_process_exiting();
+
+// Where the process ends a quit that a close found pending: exit(0), unless
+// the process is already exiting, when a second exit() would be undefined.
+TAVREL_INTERNAL void carry_out_quit();
+
+// SIGTERM and SIGINT back to their defaults. If one of them was recorded
+// before the reset could take effect, the library's handlers are put back
+// and the quit is carried out.
+TAVREL_INTERNAL void reset_quit_signals();
+
+// Fork handlers of the listener: around fork() the forking thread keeps
+// SIGTERM and SIGINT pending, and a child starts with no listener and the
+// application's own dispositions.
+TAVREL_INTERNAL void listener_before_fork();
+TAVREL_INTERNAL void listener_after_fork_in_parent();
+TAVREL_INTERNAL void listener_after_fork_in_child();
+
 }  // namespace tavrel

@@ -1,5 +1,6 @@
 // GPIO access state: open, snapshot, close and restore.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,7 +29,32 @@ void close_access(bool at_exit);
 
 void close_at_exit()
 {
+    mark_process_exiting();
     close_access(true);
+}
+
+void take_snapshot(Block block)
+{
+    barrier();
+    for (unsigned w = 0; w < kFselWordsSaved; ++w) gpio_original_io[w] = reg_read(block, GPFSEL0 + w);
+    gpio_original_val = reg_read(block, GPLEV0);
+    fsel_changed.store(0, std::memory_order_relaxed);
+}
+
+// A child shares the parent's pins but owns none of its changes: its close
+// puts back only what the child itself changed, to the state at the fork.
+// Register reads and plain stores only, as a child's fork handler must.
+void after_fork_in_child()
+{
+    listener_after_fork_in_child();
+    // Only the forking thread exists in the child; no update is under way.
+    for (auto& busy : fsel_busy) busy.store(0, std::memory_order_relaxed);
+    if (Block block = open_block()) take_snapshot(block);
+}
+
+__attribute__((constructor)) void register_fork_handlers()
+{
+    pthread_atfork(listener_before_fork, listener_after_fork_in_parent, after_fork_in_child);
 }
 
 int tavrel_gpio_init_impl(int register_exit_handler)
@@ -54,10 +80,7 @@ int tavrel_gpio_init_impl(int register_exit_handler)
     }
 
     Block block = static_cast<Block>(map);
-    barrier();
-    for (unsigned w = 0; w < kFselWordsSaved; ++w) gpio_original_io[w] = reg_read(block, GPFSEL0 + w);
-    gpio_original_val = reg_read(block, GPLEV0);
-    fsel_changed.store(0, std::memory_order_relaxed);
+    take_snapshot(block);
     gpio_mmap.store(block, std::memory_order_release);
     return 0;
 }
@@ -111,11 +134,10 @@ void close_access(bool at_exit)
         // A quit is under way, or a signal asked for one while the listener
         // was being stopped. The handlers stay to absorb further signals,
         // and a quit asked for outside exit is carried out here.
-        if (!at_exit) exit(0);
+        carry_out_quit();
         return;
     }
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    reset_quit_signals();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Opening and closing GPIO access: mapping, snapshot, restore, exit handler.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <thread>
@@ -243,6 +244,75 @@ TEST_F(Access, init_called_twice_closes_twice_at_exit_without_harm)
     });
     EXPECT_TRUE(o.exited_with(0));
     EXPECT_EQ(board.fsel(7), 1u);
+}
+
+// Forks from a process that opened access with the exit handler, runs
+// `child` in the child, which then exits, and waits for it.
+template <typename Fn>
+void fork_and_exit(Fn child)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        child();
+        exit(0);
+    }
+    int status;
+    waitpid(pid, &status, 0);
+}
+
+TEST_F(Access, forked_child_leaves_the_parents_pins_alone)
+{
+    Outcome o = in_child([this] {
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 1);
+        fork_and_exit([] {});
+        _exit(board.fsel(7) == 1 ? 0 : 3);
+    });
+    EXPECT_TRUE(o.exited_with(0)) << "the child's exit put pin 7 back: " << describe(o.status);
+}
+
+TEST_F(Access, forked_child_puts_back_only_its_own_changes_to_their_state_at_the_fork)
+{
+    Outcome o = in_child([this] {
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 1);
+        tavrel_gpio_config_io(9, 1);
+        fork_and_exit([] {
+            tavrel_gpio_set_alt(9, 0);
+            tavrel_gpio_config_io(8, 1);
+        });
+        bool ok = board.fsel(7) == 1 && board.fsel(8) == 0 && board.fsel(9) == 1;
+        fork_and_exit([] {
+            tavrel_gpio_config_io(8, 1);
+            tavrel_gpio_deinit();  // an explicit close does the same
+        });
+        _exit(ok && board.fsel(8) == 0 && board.fsel(7) == 1 ? 0 : 3);
+    });
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+}
+
+TEST_F(Access, parent_that_exits_after_forking_still_puts_back_its_changes)
+{
+    Outcome o = in_child([] {
+        tavrel_gpio_init();
+        tavrel_gpio_config_io(7, 1);
+        if (fork() == 0) {
+            tavrel_gpio_config_io(8, 1);
+            _exit(0);  // leaves as daemon(3) does: nothing put back
+        }
+        wait(nullptr);
+    });
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(board.fsel(7), 0u);
+    EXPECT_EQ(board.fsel(8), 1u);
+}
+
+TEST_F(Access, unloading_the_library_keeps_its_listener_and_mapping_working)
+{
+    Outcome o = run(TAVREL_UNLOAD_APP, {TAVREL_LIBRARY_PATH, "50"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status) << o.err;
+    EXPECT_EQ(o.out, "mapped 1\n") << "one mapping however often it was loaded";
+    EXPECT_EQ(board.fsel(7), 0u) << "pins put back at exit";
 }
 
 }  // namespace

@@ -18,6 +18,21 @@
  * runs. Pin operations may run on several threads; function-select updates
  * of pins that share a register word (pins n*10 to n*10+9) must be
  * serialised by the caller.
+ *
+ * Processes
+ *   - fork: a child inherits open access but none of the parent's changes.
+ *     Its close, at exit or explicit, puts back only the pins the child
+ *     itself changed, to their functions at the fork. The quit listener
+ *     does not run in a child (the child may start its own), and SIGTERM
+ *     and SIGINT act there as they did before the listener was installed.
+ *     A parent that leaves with exit() after forking still puts back its
+ *     own changes: call tavrel_gpio_init after daemonising, or leave the
+ *     parent with _exit as daemon(3) does.
+ *   - Unloading: once loaded, the library stays loaded (dlclose leaves it
+ *     mapped), so its listener, signal handlers and exit handler keep
+ *     working until the process ends.
+ *   - Exit: tavrel_gpio_deinit called while the process is already exiting
+ *     returns instead of ending the process a second time.
  */
 #ifndef TAVREL_H
 #define TAVREL_H
@@ -162,8 +177,9 @@ typedef struct tavrel_version {
  * without leading and trailing space, tab, CR and LF) and a terminating NUL
  * into buf. Returns the text's length, or -1 with errno: EINVAL for a null
  * buf, a size of 0 or a malformed text; ENOSPC when the text and its NUL do
- * not fit (buf is then untouched); or the error of the open or read.
- * Thread-safe.
+ * not fit (buf is then untouched); EINVAL also when the path is not a
+ * regular file (a FIFO or device is never waited on); or the error of the
+ * open or read. Thread-safe.
  */
 TAVREL_API int tavrel_get_version_str(char* buf, size_t size);
 
@@ -186,7 +202,8 @@ TAVREL_API int tavrel_write_exact(int fd, const void* data, size_t len);
 
 /*
  * Reads exactly len bytes from fd into buf within timeout_ms milliseconds
- * of the call, waiting again after EINTR and EAGAIN. Returns len, or -1:
+ * of the call, waiting again after EINTR and EAGAIN. Bytes already waiting
+ * are always read, however late the deadline comes. Returns len, or -1:
  * on time-out or end of file (errno not set), with EINVAL when len is above
  * INT_MAX, EBADF for a bad descriptor, or the error of poll or read. Bytes
  * received before a failure stay in buf. Any descriptor number works.

@@ -36,6 +36,16 @@ $cc $flags -O2 -fPIC -c "$root/runtime/armv6/divide.c" -o "$out/divide.o"
 $cc $flags -c "$root/runtime/armv6/divmod.S" -o "$out/divmod.o"
 $cc $flags -O2 -fPIC -c "$here/libcc_extras.c" -o "$out/extras.o"
 arm-linux-gnueabihf-ar rcs "$out/libcc.a" "$out/divide.o" "$out/divmod.o" "$out/extras.o"
+# glibc's pthread_atfork lives in libc_nonshared.a and calls
+# __register_atfork, which musl lacks; the released library calls it directly.
+cat >"$src/src/thread/__register_atfork.c" <<'EOF2'
+#include <pthread.h>
+int __register_atfork(void (*prepare)(void), void (*parent)(void), void (*child)(void), void* dso)
+{
+    (void)dso;
+    return pthread_atfork(prepare, parent, child);
+}
+EOF2
 (cd "$src" && CC=$cc CFLAGS="$flags -O2" LIBCC="$out/libcc.a" ./configure \
     --target=arm-linux-gnueabihf --disable-static >&2 && make -j"$(nproc)" lib/libc.so >&2)
 cp "$src/lib/libc.so" "$lib"

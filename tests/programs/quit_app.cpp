@@ -6,6 +6,16 @@
 //   quit_app close-during-signal   open, start the listener, then close
 //                                  with SIGTERM arriving as the listener
 //                                  is joined
+//   quit_app deinit-in-atexit      as listen, with an exit handler of its
+//                                  own, registered first, that closes
+//                                  access and then prints "close finished"
+//   quit_app signal-before-reset   open, start the listener, then close
+//                                  with SIGINT arriving just before the
+//                                  close resets the signals
+//   quit_app fork-listening        open, start the listener, fork; the
+//                                  child prints "child PID" and waits, or
+//                                  with "restart" starts its own listener
+//                                  first
 //   quit_app bytes                 make pins 4 to 11 outputs, then drive
 //                                  them with 0xA5 and then 0x5A
 #include <dlfcn.h>
@@ -14,6 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tavrel.h"
@@ -21,6 +32,7 @@
 namespace {
 
 bool signal_in_join = false;
+bool signal_before_reset = false;
 
 void* drive_pins(void* arg)
 {
@@ -50,6 +62,18 @@ extern "C" int pthread_join(pthread_t thread, void** result)
     return rc;
 }
 
+// The library resets SIGTERM and then SIGINT through this definition.
+extern "C" sighandler_t signal(int sig, sighandler_t handler)
+{
+    using Signal = sighandler_t (*)(int, sighandler_t);
+    static Signal real = reinterpret_cast<Signal>(dlsym(RTLD_NEXT, "signal"));
+    if (signal_before_reset && sig == SIGTERM && handler == SIG_DFL) {
+        signal_before_reset = false;
+        raise(SIGINT);
+    }
+    return real(sig, handler);
+}
+
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
@@ -66,6 +90,31 @@ int main(int argc, char** argv)
         printf("%d\n", tavrel_gpio_should_quit());
         return 0;
     }
+    if (strcmp(mode, "deinit-in-atexit") == 0) {
+        atexit([] {
+            tavrel_gpio_deinit();
+            (void)!write(1, "close finished\n", 15);
+        });
+    }
+    if (strcmp(mode, "fork-listening") == 0) {
+        if (tavrel_gpio_init() != 0) return 2;
+        if (tavrel_gpio_start_quit_listener() != 0) return 5;
+        bool restart = argc > 2 && strcmp(argv[2], "restart") == 0;
+        pid_t pid = fork();
+        if (pid == 0) {
+            alarm(20);  // a child that swallows SIGTERM ends by SIGALRM
+            if (restart && tavrel_gpio_start_quit_listener() != 0) _exit(6);
+            printf("child %d\n", getpid());
+            fflush(stdout);
+            for (;;) pause();
+        }
+        int status;
+        while (waitpid(pid, &status, 0) < 0) {
+        }
+        printf("child %s %d\n", WIFEXITED(status) ? "exit" : "signal",
+               WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+        return 0;
+    }
     // Registered first, so it runs last: tells which thread ended the
     // process.
     atexit([] {
@@ -77,12 +126,17 @@ int main(int argc, char** argv)
     int rc = tavrel_gpio_start_quit_listener();
     if (rc != 0) return 10 + rc;
 
+    if (strcmp(mode, "signal-before-reset") == 0) {
+        signal_before_reset = true;
+        tavrel_gpio_deinit();
+        return 3;  // the signal was lost
+    }
     if (strcmp(mode, "close-during-signal") == 0) {
         signal_in_join = true;
         tavrel_gpio_deinit();
         return 3;  // the signal was lost
     }
-    if (strcmp(mode, "listen") == 0) {
+    if (strcmp(mode, "listen") == 0 || strcmp(mode, "deinit-in-atexit") == 0) {
         long threads = argc > 2 ? atol(argv[2]) : 0;
         for (long t = 0; t < threads; ++t) {
             pthread_t id;
