@@ -1,4 +1,5 @@
-// Pin operations: function select, single-pin and eight-pin level I/O.
+// Pin operations: function select and read-back, levels of one, eight or
+// many pins, pulls.
 #include "access.h"
 #include "tavrel.h"
 
@@ -105,6 +106,67 @@ int32_t tavrel_gpio_get_byte(int32_t first_pin)
     // Arithmetic shift: bits beyond the bank's pin 31 repeat its level.
     int32_t levels = static_cast<int32_t>(reg_read(block, GPLEV0 + bank(first_pin)));
     return (levels >> (first_pin & 31)) & 0xFF;
+}
+
+}  // extern "C"
+
+// ---- Pulls, function read-back, whole-bank levels ----------------------
+
+namespace {
+
+constexpr uint32_t kBondedPins = 54;  // pins with a pull and a level bit
+constexpr uint32_t kBank1Pins = (1u << (kBondedPins - 32)) - 1;
+
+}  // namespace
+
+extern "C" {
+
+int32_t tavrel_gpio_get_mode(int32_t pin)
+{
+    if (static_cast<uint32_t>(pin) >= kPinCount) return -1;
+    Block block = open_block();
+    if (!block) return -1;
+    barrier();
+    return static_cast<int32_t>((reg_read(block, GPFSEL0 + pin / 10) >> (3 * (pin % 10))) & 7);
+}
+
+void tavrel_gpio_set_pull(int32_t pin, int32_t pull)
+{
+    if (static_cast<uint32_t>(pin) >= kBondedPins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
+    Block block = open_block();
+    if (!block) return;
+    unsigned clock = GPPUDCLK0 + bank(static_cast<uint32_t>(pin));
+    barrier();
+    reg_write(block, GPPUD, static_cast<uint32_t>(pull));
+    pull_settle_wait();
+    reg_write(block, clock, 1u << (pin & 31));
+    pull_settle_wait();
+    reg_write(block, GPPUD, 0);
+    reg_write(block, clock, 0);
+}
+
+void tavrel_gpio_set_mask(uint64_t pins, uint64_t levels)
+{
+    Block block = open_block();
+    if (!block) return;
+    uint32_t pins0 = static_cast<uint32_t>(pins), levels0 = static_cast<uint32_t>(levels);
+    uint32_t pins1 = static_cast<uint32_t>(pins >> 32) & kBank1Pins,
+             levels1 = static_cast<uint32_t>(levels >> 32);
+    barrier();
+    if (pins0 & levels0) reg_write(block, GPSET0, pins0 & levels0);
+    if (pins0 & ~levels0) reg_write(block, GPCLR0, pins0 & ~levels0);
+    if (pins1 & levels1) reg_write(block, GPSET0 + 1, pins1 & levels1);
+    if (pins1 & ~levels1) reg_write(block, GPCLR0 + 1, pins1 & ~levels1);
+}
+
+uint64_t tavrel_gpio_get_all(void)
+{
+    Block block = open_block();
+    if (!block) return 0;
+    barrier();
+    uint64_t low = reg_read(block, GPLEV0);
+    uint64_t high = reg_read(block, GPLEV0 + 1) & kBank1Pins;
+    return high << 32 | low;
 }
 
 }  // extern "C"

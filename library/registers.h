@@ -14,6 +14,8 @@ enum Reg : unsigned {
     GPSET0 = 7,   // bank 0: pins 0..31, bank 1 (word + 1): pins 32..
     GPCLR0 = 10,
     GPLEV0 = 13,
+    GPPUD = 37,      // pull control, shared by every pin
+    GPPUDCLK0 = 38,  // pull clock, bank 0; bank 1 is word 39
 };
 
 // Pins with a function-select field (words 0..5). The chip bonds out 54
@@ -40,6 +42,18 @@ inline void barrier()
 #else
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
 #endif
+}
+
+// The pull control needs 150 cycles to settle before and after its clock.
+// A system call is out (the BCM2835 has no user-readable timer, so even
+// clock_gettime enters the kernel), so this counts instead. The datasheet
+// does not name the clock; taking the slowest it may be, the 250 MHz core
+// clock, 150 of its cycles are 600 ns. Each iteration is at least one
+// ARM1176 cycle (single issue; a folded branch costs nothing), so 600
+// iterations last at least 600 ns at up to 1 GHz, and longer when slower.
+inline void pull_settle_wait()
+{
+    for (unsigned i = 600; i != 0; --i) asm volatile("");
 }
 
 // An operation calls barrier() once before its first access; each access

@@ -1,14 +1,18 @@
 #!/bin/sh
 # Checks that a shared library exports exactly the names of its version
-# script, and needs nothing at run time but the C library.
+# script, each at the version node the script puts it in, and needs nothing
+# at run time but the C library.
 # Usage: check_exports.sh LIBRARY VERSION_SCRIPT
 set -eu
 lib=$1 map=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\);.*/\1/p' "$map" | sort >"$tmp/expected"
-nm -D --defined-only "$lib" | awk '$2 != "A" { sub(/@.*/, "", $3); print $3 }' | sort >"$tmp/actual"
+# NAME@NODE for each name; "local: *;" names nothing.
+awk '/^[A-Za-z_][A-Za-z0-9_.]*[[:space:]]*\{/ { node = $1 }
+     /^[[:space:]]*[A-Za-z_][A-Za-z0-9_]*;/ { sub(/;.*/, ""); gsub(/[[:space:]]/, ""); print $0 "@" node }' \
+    "$map" | sort >"$tmp/expected"
+nm -D --defined-only "$lib" | awk '$2 != "A" { sub(/@@/, "@", $3); print $3 }' | sort >"$tmp/actual"
 if ! diff -u "$tmp/expected" "$tmp/actual"; then
     echo "exports of $lib differ from $map (- expected, + actual)" >&2
     exit 1

@@ -81,7 +81,9 @@ TAVREL_API int tavrel_gpio_init_noatexit(void);
  * the listener was being stopped, it ends the process with exit(0) instead
  * of returning. At process exit the block stays mapped until the process
  * is gone, so that other threads' pin operations cannot fault, and the
- * restore waits for function-select updates already under way.
+ * restore waits for function-select updates already under way. Pulls are
+ * not put back either: the BCM2835 cannot read a pin's pull back, so
+ * there is nothing to restore them to.
  */
 TAVREL_API void tavrel_gpio_deinit(void);
 
@@ -123,6 +125,49 @@ TAVREL_API int32_t tavrel_gpio_get_val(int32_t pin);
  * the bank's last pin repeat that pin's level.
  */
 TAVREL_API int32_t tavrel_gpio_get_byte(int32_t first_pin);
+
+/* ---- Pulls, function read-back, many pins at once (TAVREL_1.1) -------- */
+
+/* Pull codes for tavrel_gpio_set_pull, in the BCM2835's own encoding. */
+#define TAVREL_PULL_OFF 0
+#define TAVREL_PULL_DOWN 1
+#define TAVREL_PULL_UP 2
+
+/*
+ * Returns the pin's function-select code, 0 to 7: 0 input, 1 output, the
+ * alternate functions as tavrel_gpio_set_alt writes them (alt0 4, alt1 5,
+ * alt2 6, alt3 7, alt4 3, alt5 2). -1 while access is closed or for a pin
+ * outside 0 to 59. One read.
+ */
+TAVREL_API int32_t tavrel_gpio_get_mode(int32_t pin);
+
+/*
+ * Sets the pin's pull: TAVREL_PULL_OFF, TAVREL_PULL_DOWN or TAVREL_PULL_UP
+ * (pins 0 to 53; another pin or code is ignored). Follows the BCM2835
+ * sequence: the code to GPPUD, a wait, the pin's bit to its GPPUDCLK, a
+ * wait, then 0 to both; about 1.5 microseconds without a system call. The
+ * pull holds until changed, also after the process ends, and is not put
+ * back at close. GPPUD is shared by every pin: serialise calls, as for
+ * function-select updates of one word, and against other processes that
+ * set pulls.
+ */
+TAVREL_API void tavrel_gpio_set_pull(int32_t pin, int32_t pull);
+
+/*
+ * Drives each pin 0 to 53 whose bit is set in pins to the matching bit of
+ * levels; bits 54 to 63 are ignored. One write to each of GPSET0, GPCLR0,
+ * GPSET1 and GPCLR1 (in that order) that has a bit to write, and none to
+ * the others, so the pins of one bank change together. Safe from any
+ * thread.
+ */
+TAVREL_API void tavrel_gpio_set_mask(uint64_t pins, uint64_t levels);
+
+/*
+ * Returns the levels of pins 0 to 53 as bits 0 to 53, from one read of
+ * GPLEV0 and then one of GPLEV1; 0 while access is closed. Safe from any
+ * thread.
+ */
+TAVREL_API uint64_t tavrel_gpio_get_all(void);
 
 /* ---- Quit listener ---------------------------------------------------- */
 
