@@ -72,6 +72,22 @@ void default_board_path(char* buf, size_t size)
     snprintf(buf, size, "/tmp/tavrel-sim-%u.board", static_cast<unsigned>(getuid()));
 }
 
+void latch_pulls(uint8_t* pull, unsigned bank, uint32_t rising, uint32_t control)
+{
+    control &= 3;
+    if (control == 3) return;
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        unsigned pin = 32 * bank + bit;
+        if (pin < kPins && (rising >> bit) & 1) pull[pin] = static_cast<uint8_t>(control);
+    }
+}
+
+const char* pull_name(unsigned pull)
+{
+    static const char* const names[4] = {"off", "down", "up", "off"};
+    return names[pull & 3];
+}
+
 const char* function_name(unsigned code)
 {
     static const char* const names[8] = {"input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"};
@@ -173,14 +189,19 @@ uint32_t Board::read_locked(unsigned word)
 {
     if (word == GPSET0 || word == GPSET1 || word == GPCLR0 || word == GPCLR1) return 0;
     if (word == GPLEV0 || word == GPLEV1) {
-        // Output pins read their latch, all others what is driven onto them.
+        // Output pins read their latch; the others what is driven onto
+        // them, or else their pull.
         unsigned bank = word - GPLEV0;
         uint32_t levels = 0;
         for (unsigned bit = 0; bit < 32; ++bit) {
             unsigned pin = 32 * bank + bit;
             if (pin >= 60) break;
-            uint32_t source = fsel(pin) == 1 ? state_->latch[bank] : state_->driven[bank];
-            levels |= source & (1u << bit);
+            uint32_t mask = 1u << bit;
+            bool high = fsel(pin) == 1
+                            ? state_->latch[bank] & mask
+                            : input_level(state_->driving[bank] & mask, state_->driven[bank] & mask,
+                                          pin < kPins ? state_->pull[pin] : kPullOff);
+            if (high) levels |= mask;
         }
         return levels;
     }
@@ -196,6 +217,12 @@ void Board::write_locked(unsigned word, uint32_t value)
     case GPCLR1: state_->latch[word - GPCLR0] &= ~value; break;
     case GPLEV0:
     case GPLEV1: break;  // read-only
+    case GPPUDCLK0:
+    case GPPUDCLK1: {
+        latch_pulls(state_->pull, word - GPPUDCLK0, value & ~regs_[word], regs_[GPPUD]);
+        regs_[word] = value;
+        break;
+    }
     default: regs_[word] = value;
     }
 }
@@ -204,6 +231,12 @@ uint32_t Board::read(unsigned word)
 {
     SignalsBlocked blocked;
     return read_traced(word, -1);
+}
+
+void Board::write(unsigned word, uint32_t value)
+{
+    SignalsBlocked blocked;
+    write_traced(word, value, -1);
 }
 
 namespace {
@@ -252,7 +285,26 @@ void Board::drive(unsigned pin, bool high)
     uint32_t bit = 1u << (pin % 32);
     uint32_t& d = state_->driven[pin / 32 % 2];
     d = high ? d | bit : d & ~bit;
+    state_->driving[pin / 32 % 2] |= bit;
     unlock();
+}
+
+void Board::release(unsigned pin)
+{
+    SignalsBlocked blocked;
+    lock();
+    state_->driving[pin / 32 % 2] &= ~(1u << (pin % 32));
+    unlock();
+}
+
+uint32_t Board::driving(unsigned bank)
+{
+    return atomic_ref(state_->driving[bank % 2]).load();
+}
+
+unsigned Board::pull(unsigned pin)
+{
+    return pin < kPins ? reinterpret_cast<std::atomic<uint8_t>&>(state_->pull[pin]).load() : kPullOff;
 }
 
 uint32_t Board::driven(unsigned bank)
@@ -293,6 +345,8 @@ void Board::reset()
     state_->errors = 0;
     state_->latch[0] = state_->latch[1] = 0;
     state_->driven[0] = state_->driven[1] = 0;
+    state_->driving[0] = state_->driving[1] = 0;
+    memset(state_->pull, 0, sizeof state_->pull);
     unlock();
 }
 

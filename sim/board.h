@@ -28,7 +28,31 @@ constexpr const char kDevicePath[] = "/dev/gpiomem";
 constexpr const char kVersionPath[] = "/opt/tavrel/VERSION";
 
 // Register words with behaviour of their own; every other word is storage.
-enum : unsigned { GPSET0 = 7, GPSET1 = 8, GPCLR0 = 10, GPCLR1 = 11, GPLEV0 = 13, GPLEV1 = 14 };
+enum : unsigned {
+    GPSET0 = 7,
+    GPSET1 = 8,
+    GPCLR0 = 10,
+    GPCLR1 = 11,
+    GPLEV0 = 13,
+    GPLEV1 = 14,
+    GPPUD = 37,
+    GPPUDCLK0 = 38,
+    GPPUDCLK1 = 39,
+};
+
+// A pin's pull, in GPPUD's encoding.
+constexpr unsigned kPullOff = 0, kPullDown = 1, kPullUp = 2;
+const char* pull_name(unsigned pull);  // "off", "down", "up"
+
+// The model's pull rules, shared by the board and the waveform's replay.
+// A pin that is not an output reads what is driven onto it, else its pull.
+inline bool input_level(bool driving, bool driven, unsigned pull)
+{
+    return driving ? driven : pull == kPullUp;
+}
+// A rising GPPUDCLK bit (bank 0 or 1) latches GPPUD's code into its pin;
+// the reserved code 3 leaves the pins as they are.
+void latch_pulls(uint8_t* pull, unsigned bank, uint32_t rising, uint32_t control);
 
 // One access to the block, as the trace file holds it.
 struct TraceRecord {
@@ -75,6 +99,9 @@ struct ModelState {
     uint32_t latch[2];
     uint32_t driven[2];
     pthread_mutex_t lock;  // process-shared and robust
+    // Pins something outside drives; the others float to their pull.
+    uint32_t driving[2];
+    uint8_t pull[64];  // kPull*, latched by a GPPUDCLK pulse
 };
 
 class Board {
@@ -88,6 +115,7 @@ public:
 
     // Model semantics; safe across threads and processes.
     uint32_t read(unsigned word);
+    void write(unsigned word, uint32_t value);
     // The same, appending the access to `trace_fd` under the board's lock
     // so the trace order is the access order. Callers have every signal
     // blocked, as a signal handler with a full mask has.
@@ -98,9 +126,13 @@ public:
     void record_error(int trace_fd, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags,
                       uint32_t width);
 
-    // The level a device outside drives onto an input pin.
+    // The level a device outside drives onto an input pin, until release.
     void drive(unsigned pin, bool high);
+    // Stops driving the pin: as an input it then reads its pull.
+    void release(unsigned pin);
     uint32_t driven(unsigned bank);
+    uint32_t driving(unsigned bank);
+    unsigned pull(unsigned pin);
     uint32_t latch(unsigned bank);
     unsigned fsel(unsigned pin);
     bool level(unsigned pin);
@@ -108,7 +140,7 @@ public:
     void poke(unsigned word, uint32_t value);
     uint32_t peek(unsigned word);
     uint32_t errors();
-    // Every register, latch and driven level back to 0.
+    // Every register, latch, driven level and pull back to 0 (off).
     void reset();
 
     // The register page itself, for a plain shared mapping.

@@ -30,19 +30,20 @@ const char kHelp[] =
     "                       it keeps its state from one run to the next\n"
     "  --reset              set every register, latch and driven level to 0 first\n"
     "  --drive MS:PINS=L    at MS milliseconds after the start, drive PINS (17,\n"
-    "                       24-27 or 3,5,9) to level L (0 or 1); may be repeated\n"
+    "                       24-27 or 3,5,9) to level L (0 or 1), or let them go\n"
+    "                       (z: inputs then read their pull); may be repeated\n"
     "  --trace              print every access to the GPIO block, in order\n"
     "  --vcd FILE           write the pins' levels and functions over time to FILE,\n"
     "                       a Value Change Dump for GTKWave or PulseView\n"
     "  --changes            print the pins whose function or level changed\n"
-    "  --pins               print pins 0 to 53: function and level\n"
+    "  --pins               print pins 0 to 53: function, level and pull\n"
     "  --plain              map the block as plain memory: no model, no trace\n"
     "  --help               print this text\n";
 
-struct Drive {
+struct Scheduled {
     long ms;
     std::vector<unsigned> pins;
-    bool high;
+    Drive drive;
 };
 
 bool parse_number(const char* s, const char** end, long max, long* out)
@@ -58,7 +59,7 @@ bool parse_number(const char* s, const char** end, long max, long* out)
 }
 
 // MS:PINS=LEVEL, PINS being a comma list of pins and ranges.
-bool parse_drive(const char* text, Drive* d)
+bool parse_drive(const char* text, Scheduled* d)
 {
     const char* p = text;
     long v, hi;
@@ -71,14 +72,19 @@ bool parse_drive(const char* text, Drive* d)
         if (*p != ',') break;
         ++p;
     }
-    if (*p++ != '=' || (*p != '0' && *p != '1') || p[1] != '\0') return false;
-    d->high = *p == '1';
-    return true;
+    if (*p++ != '=' || p[0] == '\0' || p[1] != '\0') return false;
+    switch (*p) {
+    case '0': d->drive = Drive::kLow; return true;
+    case '1': d->drive = Drive::kHigh; return true;
+    case 'z': d->drive = Drive::kRelease; return true;
+    default: return false;
+    }
 }
 
 struct PinState {
     unsigned fsel[kPins];
     bool level[kPins];
+    unsigned pull[kPins];
 };
 
 PinState pin_state(Board& board)
@@ -87,14 +93,16 @@ PinState pin_state(Board& board)
     for (unsigned p = 0; p < kPins; ++p) {
         s.fsel[p] = board.fsel(p);
         s.level[p] = board.level(p);
+        s.pull[p] = board.pull(p);
     }
     return s;
 }
 
 void print_pins(const PinState& s)
 {
-    printf("pin  function  level\n");
-    for (unsigned p = 0; p < kPins; ++p) printf("%3u  %-8s  %u\n", p, function_name(s.fsel[p]), s.level[p]);
+    printf("pin  function  level  pull\n");
+    for (unsigned p = 0; p < kPins; ++p)
+        printf("%3u  %-8s  %u      %s\n", p, function_name(s.fsel[p]), s.level[p], pull_name(s.pull[p]));
 }
 
 void print_changes(const PinState& before, const PinState& after)
@@ -103,9 +111,12 @@ void print_changes(const PinState& before, const PinState& after)
     for (unsigned p = 0; p < kPins; ++p) {
         if (before.fsel[p] != after.fsel[p])
             printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
+        if (before.pull[p] != after.pull[p])
+            printf("pin %u: pull %s -> %s\n", p, pull_name(before.pull[p]), pull_name(after.pull[p]));
         if (before.level[p] != after.level[p])
             printf("pin %u: level %d -> %d\n", p, before.level[p], after.level[p]);
-        any = any || before.fsel[p] != after.fsel[p] || before.level[p] != after.level[p];
+        any = any || before.fsel[p] != after.fsel[p] || before.pull[p] != after.pull[p] ||
+              before.level[p] != after.level[p];
     }
     if (!any) printf("no pin changed\n");
 }
@@ -128,10 +139,11 @@ std::string find_shim()
 
 // Waits for the command, applying the drives as their times come, and
 // noting when each was applied.
-int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Drive> drives, std::vector<DriveEvent>* applied)
+int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Scheduled> drives,
+        std::vector<DriveEvent>* applied)
 {
     std::stable_sort(drives.begin(), drives.end(),
-                     [](const Drive& a, const Drive& b) { return a.ms < b.ms; });
+                     [](const Scheduled& a, const Scheduled& b) { return a.ms < b.ms; });
     size_t next = 0;
     for (;;) {
         int status;
@@ -140,8 +152,8 @@ int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Drive> drives, std:
         if (r < 0 && errno != EINTR) return -1;
         while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000) {
             for (unsigned pin : drives[next].pins) {
-                board.drive(pin, drives[next].high);
-                applied->push_back({monotonic_ns(), pin, drives[next].high});
+                apply(board, pin, drives[next].drive);
+                applied->push_back({monotonic_ns(), pin, drives[next].drive});
             }
             ++next;
         }
@@ -167,7 +179,7 @@ int main(int argc, char** argv)
     std::string board_path = default_board;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
     std::string vcd;
-    std::vector<Drive> drives;
+    std::vector<Scheduled> drives;
 
     int opt;
     // "+": the first non-option starts the command.
@@ -176,7 +188,7 @@ int main(int argc, char** argv)
         case kBoard: board_path = optarg; break;
         case kReset: reset = true; break;
         case kDriveOpt: {
-            Drive d;
+            Scheduled d;
             if (!parse_drive(optarg, &d)) {
                 fprintf(stderr, "tavrel-sim: bad --drive '%s': expected MS:PINS=LEVEL, as in 100:24-27=1\n",
                         optarg);
@@ -246,15 +258,15 @@ int main(int argc, char** argv)
     uint64_t t0 = monotonic_ns();
     // Levels due at 0 ms are in place before the command can read them.
     std::vector<DriveEvent> applied;
-    std::vector<Drive> later;
-    for (const Drive& d : drives) {
+    std::vector<Scheduled> later;
+    for (const Scheduled& d : drives) {
         if (d.ms > 0) {
             later.push_back(d);
             continue;
         }
         for (unsigned pin : d.pins) {
-            board.drive(pin, d.high);
-            applied.push_back({t0, pin, d.high});
+            apply(board, pin, d.drive);
+            applied.push_back({t0, pin, d.drive});
         }
     }
     pid_t pid = fork();

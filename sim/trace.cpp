@@ -13,6 +13,8 @@ const char* register_name(unsigned word)
     static const char* const names[] = {"GPFSEL0", "GPFSEL1", "GPFSEL2", "GPFSEL3", "GPFSEL4",
                                         "GPFSEL5", nullptr,   "GPSET0",  "GPSET1",  nullptr,
                                         "GPCLR0",  "GPCLR1",  nullptr,   "GPLEV0",  "GPLEV1"};
+    static const char* const pulls[] = {"GPPUD", "GPPUDCLK0", "GPPUDCLK1"};
+    if (word >= GPPUD && word <= GPPUDCLK1) return pulls[word - GPPUD];
     return word < sizeof names / sizeof names[0] ? names[word] : nullptr;
 }
 
@@ -22,7 +24,7 @@ std::string describe(const TraceRecord& r)
     const char* name = register_name(r.word);
     char word[16];
     snprintf(word, sizeof word, "word %u", r.word);
-    snprintf(buf, sizeof buf, "%u/%u %s %-8s 0x%08x", r.pid, r.tid,
+    snprintf(buf, sizeof buf, "%u/%u %s %-9s 0x%08x", r.pid, r.tid,
              r.kind == TraceRecord::kRead ? "read " : "write", name ? name : word, r.value);
     std::string s = buf;
     if (r.flags & TraceRecord::kBadWidth) s += " ERROR: " + std::to_string(r.width * 8) + "-bit access";

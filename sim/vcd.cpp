@@ -11,7 +11,7 @@ constexpr unsigned kFselPins = 60;
 
 struct Event {
     uint64_t ns;
-    enum { kFsel, kSet, kClr, kDrive } what;
+    enum { kFsel, kSet, kClr, kDrive, kPud, kPudClk } what;
     unsigned index;  // word, bank or pin
     uint32_t value;
 };
@@ -27,17 +27,23 @@ std::string code(unsigned n)
     return s;
 }
 
+// The board as the model has it, replayed from the trace.
 struct State {
     unsigned fsel[kFselPins];
-    uint32_t latch[2], driven[2];
+    uint32_t latch[2], driven[2], driving[2];
+    uint8_t pull[kPins];
+    uint32_t pud, pudclk[2];
 
     bool level(unsigned pin) const
     {
-        const uint32_t* source = fsel[pin] == 1 ? latch : driven;
-        return (source[pin / 32] >> (pin % 32)) & 1;
+        unsigned bank = pin / 32, bit = pin % 32;
+        if (fsel[pin] == 1) return (latch[bank] >> bit) & 1;
+        return input_level((driving[bank] >> bit) & 1, (driven[bank] >> bit) & 1, pull_of(pin));
     }
+    unsigned pull_of(unsigned pin) const { return pin < kPins ? pull[pin] : kPullOff; }
     void apply(const Event& e)
     {
+        uint32_t bit = 1u << (e.index % 32);
         switch (e.what) {
         case Event::kFsel:
             for (unsigned i = 0; i < 10 && e.index * 10 + i < kFselPins; ++i)
@@ -46,14 +52,31 @@ struct State {
         case Event::kSet: latch[e.index] |= e.value; break;
         case Event::kClr: latch[e.index] &= ~e.value; break;
         case Event::kDrive:
-            driven[e.index / 32] = e.value ? driven[e.index / 32] | (1u << (e.index % 32))
-                                           : driven[e.index / 32] & ~(1u << (e.index % 32));
+            if (e.value == static_cast<uint32_t>(Drive::kRelease)) {
+                driving[e.index / 32] &= ~bit;
+                break;
+            }
+            driving[e.index / 32] |= bit;
+            driven[e.index / 32] = e.value ? driven[e.index / 32] | bit : driven[e.index / 32] & ~bit;
+            break;
+        case Event::kPud: pud = e.value; break;
+        case Event::kPudClk:
+            latch_pulls(pull, e.index, e.value & ~pudclk[e.index], pud);
+            pudclk[e.index] = e.value;
             break;
         }
     }
 };
 
 }  // namespace
+
+void apply(Board& board, unsigned pin, Drive drive)
+{
+    if (drive == Drive::kRelease)
+        board.release(pin);
+    else
+        board.drive(pin, drive == Drive::kHigh);
+}
 
 BoardStart board_start(Board& board)
 {
@@ -62,7 +85,11 @@ BoardStart board_start(Board& board)
     for (unsigned b = 0; b < 2; ++b) {
         s.latch[b] = board.latch(b);
         s.driven[b] = board.driven(b);
+        s.driving[b] = board.driving(b);
+        s.pudclk[b] = board.peek(GPPUDCLK0 + b);
     }
+    for (unsigned p = 0; p < kPins; ++p) s.pull[p] = static_cast<uint8_t>(board.pull(p));
+    s.pud = board.peek(GPPUD);
     return s;
 }
 
@@ -77,8 +104,12 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
             events.push_back({r.ns, Event::kSet, static_cast<unsigned>(r.word - GPSET0), r.value});
         if (r.word == GPCLR0 || r.word == GPCLR1)
             events.push_back({r.ns, Event::kClr, static_cast<unsigned>(r.word - GPCLR0), r.value});
+        if (r.word == GPPUD) events.push_back({r.ns, Event::kPud, 0, r.value});
+        if (r.word == GPPUDCLK0 || r.word == GPPUDCLK1)
+            events.push_back({r.ns, Event::kPudClk, static_cast<unsigned>(r.word - GPPUDCLK0), r.value});
     }
-    for (const DriveEvent& d : drives) events.push_back({d.ns, Event::kDrive, d.pin, d.high ? 1u : 0u});
+    for (const DriveEvent& d : drives)
+        events.push_back({d.ns, Event::kDrive, d.pin, static_cast<uint32_t>(d.drive)});
     std::stable_sort(events.begin(), events.end(),
                      [](const Event& a, const Event& b) { return a.ns < b.ns; });
 
@@ -88,6 +119,10 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
     std::copy(std::begin(start.fsel), std::end(start.fsel), state.fsel);
     std::copy(std::begin(start.latch), std::end(start.latch), state.latch);
     std::copy(std::begin(start.driven), std::end(start.driven), state.driven);
+    std::copy(std::begin(start.driving), std::end(start.driving), state.driving);
+    std::copy(std::begin(start.pull), std::end(start.pull), state.pull);
+    std::copy(std::begin(start.pudclk), std::end(start.pudclk), state.pudclk);
+    state.pud = start.pud;
     const State initial = state;
     bool touched[kFselPins] = {};
     for (const Event& e : events) {
@@ -96,7 +131,8 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
         for (unsigned p = 0; p < kFselPins; ++p) {
             bool in_mask = (e.what == Event::kSet || e.what == Event::kClr) && p / 32 == e.index &&
                            ((e.value >> (p % 32)) & 1);
-            if (before.fsel[p] != state.fsel[p] || in_mask || (e.what == Event::kDrive && e.index == p))
+            if (before.fsel[p] != state.fsel[p] || in_mask || (e.what == Event::kDrive && e.index == p) ||
+                before.pull_of(p) != state.pull_of(p))
                 touched[p] = true;
         }
     }
@@ -105,15 +141,17 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
             version);
     for (unsigned p = 0; p < kFselPins; ++p) {
         if (!touched[p]) continue;
-        fprintf(out, "$var wire 1 %s gpio%u $end\n", code(2 * p).c_str(), p);
-        fprintf(out, "$var string 1 %s gpio%u_fn $end\n", code(2 * p + 1).c_str(), p);
+        fprintf(out, "$var wire 1 %s gpio%u $end\n", code(3 * p).c_str(), p);
+        fprintf(out, "$var string 1 %s gpio%u_fn $end\n", code(3 * p + 1).c_str(), p);
+        fprintf(out, "$var string 1 %s gpio%u_pull $end\n", code(3 * p + 2).c_str(), p);
     }
     fprintf(out, "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n");
     state = initial;
     for (unsigned p = 0; p < kFselPins; ++p) {
         if (!touched[p]) continue;
-        fprintf(out, "%d%s\ns%s %s\n", state.level(p), code(2 * p).c_str(), function_name(state.fsel[p]),
-                code(2 * p + 1).c_str());
+        fprintf(out, "%d%s\ns%s %s\ns%s %s\n", state.level(p), code(3 * p).c_str(),
+                function_name(state.fsel[p]), code(3 * p + 1).c_str(), pull_name(state.pull_of(p)),
+                code(3 * p + 2).c_str());
     }
     fprintf(out, "$end\n");
 
@@ -127,14 +165,16 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
             if (!touched[p]) continue;
             bool level_changed = before.level(p) != state.level(p);
             bool fn_changed = before.fsel[p] != state.fsel[p];
-            if (!level_changed && !fn_changed) continue;
+            bool pull_changed = before.pull_of(p) != state.pull_of(p);
+            if (!level_changed && !fn_changed && !pull_changed) continue;
             if (!stamped && us > last_us) {
                 fprintf(out, "#%llu\n", static_cast<unsigned long long>(us));
                 last_us = us;
             }
             stamped = true;
-            if (fn_changed) fprintf(out, "s%s %s\n", function_name(state.fsel[p]), code(2 * p + 1).c_str());
-            if (level_changed) fprintf(out, "%d%s\n", state.level(p), code(2 * p).c_str());
+            if (fn_changed) fprintf(out, "s%s %s\n", function_name(state.fsel[p]), code(3 * p + 1).c_str());
+            if (pull_changed) fprintf(out, "s%s %s\n", pull_name(state.pull_of(p)), code(3 * p + 2).c_str());
+            if (level_changed) fprintf(out, "%d%s\n", state.level(p), code(3 * p).c_str());
         }
     }
     return !ferror(out);

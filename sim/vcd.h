@@ -11,24 +11,33 @@
 
 namespace tavrel_sim {
 
-// A level driven onto a pin from outside, at a time.
+// What a device outside does to a pin: drive it low or high, or let go.
+enum class Drive : uint8_t { kLow, kHigh, kRelease };
+
+// A drive applied to a pin, at a time.
 struct DriveEvent {
     uint64_t ns;
     unsigned pin;
-    bool high;
+    Drive drive;
 };
+
+void apply(Board& board, unsigned pin, Drive drive);
 
 // The board as the run began.
 struct BoardStart {
     unsigned fsel[60];
     uint32_t latch[2];
     uint32_t driven[2];
+    uint32_t driving[2];
+    uint8_t pull[kPins];
+    uint32_t pud, pudclk[2];  // the pull control and clocks
 };
 
 BoardStart board_start(Board& board);
 
-// Writes the dump: one level signal (gpioN) and one function signal
-// (gpioN_fn, a string) for each pin the run touched or drove, with times in
+// Writes the dump: a level signal (gpioN), a function signal (gpioN_fn)
+// and a pull signal (gpioN_pull, both strings) for each pin the run
+// touched, drove or pulled, with times in
 // microseconds from `t0_ns`. Returns false if writing failed.
 bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
                const std::vector<DriveEvent>& drives, const char* date, const char* version);

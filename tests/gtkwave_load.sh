@@ -13,7 +13,7 @@ for {set i 0} {$i < $n} {incr i} { puts "signal [gtkwave::getFacName $i]" }
 gtkwave::/File/Quit
 TCL
 timeout 120 xvfb-run -a gtkwave -S "$tmp/load.tcl" "$tmp/counter.vcd" >"$tmp/out" 2>&1 || true
-if grep -qiE 'error|cannot|unable' "$tmp/out" || ! grep -q '^signals: 16$' "$tmp/out" ||
+if grep -qiE 'error|cannot|unable' "$tmp/out" || ! grep -q '^signals: 24$' "$tmp/out" ||
     ! grep -q '^signal gpio.gpio11_fn$' "$tmp/out"; then
     cat "$tmp/out"
     exit 1

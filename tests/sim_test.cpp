@@ -1,5 +1,7 @@
 // tavrel-sim as a black box: it runs a command against the board file,
 // drives inputs on a schedule, and reports the trace and the pins.
+#include <fcntl.h>
+
 #include "support/process.h"
 #include "support/sim_board.h"
 
@@ -40,12 +42,12 @@ TEST_F(Sim, trace_and_changes_show_what_the_tool_did)
     Outcome o = sim({"--trace", "--changes", "--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
     EXPECT_TRUE(o.exited_with(0)) << o.err;
     std::string expected_tail =
-        "read  GPFSEL0  0x00000000\n"
-        "read  GPFSEL1  0x00000000\n"
-        "read  GPFSEL2  0x00000000\n"
-        "read  GPLEV0   0x00000000\n"
-        "read  GPFSEL1  0x00000000\n"
-        "write GPFSEL1  0x02000000\n"
+        "read  GPFSEL0   0x00000000\n"
+        "read  GPFSEL1   0x00000000\n"
+        "read  GPFSEL2   0x00000000\n"
+        "read  GPLEV0    0x00000000\n"
+        "read  GPFSEL1   0x00000000\n"
+        "write GPFSEL1   0x02000000\n"
         "pin 18: input -> alt5\n";
     std::string out = o.out;
     // Drop the pid/tid column of each trace line.
@@ -75,12 +77,83 @@ TEST_F(Sim, pin_table_lists_pins_0_to_53)
 {
     board.set_fsel(4, 4);
     board.drive(5, true);
+    board.write(GPPUD, 1);
+    board.write(GPPUDCLK1, 1u << 21);
     Outcome o = sim({"--pins", "--", "true"});
-    EXPECT_NE(o.out.find("pin  function  level\n"), std::string::npos);
-    EXPECT_NE(o.out.find("\n  4  alt0      0\n"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\n  5  input     1\n"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\n 53  input     0\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("pin  function  level  pull\n"), std::string::npos);
+    EXPECT_NE(o.out.find("\n  4  alt0      0      off\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n  5  input     1      off\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n 53  input     0      down\n"), std::string::npos) << o.out;
     EXPECT_EQ(o.out.find("\n 54 "), std::string::npos);
+}
+
+TEST_F(Sim, released_pins_float_to_their_pull_and_changes_show_the_pull)
+{
+    REQUIRE_TRAPPING();
+    board.drive(4, false);
+    board.drive(5, true);
+    Outcome o = sim({"--drive", "0:4-5=z", "--changes", "--", TAVREL_PULL_TOOL_PATH, "-p", "4", "-u"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "Set pin 4 pull-up\npin 4: pull off -> up\npin 4: level 0 -> 1\npin 5: level 1 -> 0\n");
+    o = sim({"--drive", "0:4=0", "--pins", "--", "true"});
+    EXPECT_NE(o.out.find("\n  4  input     0      up\n"), std::string::npos) << "a drive overrides the pull";
+    o = sim({"--drive", "0:4=x", "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+}
+
+// Follows the trace as a running program appends to it.
+class TraceFollower {
+public:
+    explicit TraceFollower(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~TraceFollower() { close(fd_); }
+    // Waits for a write of `word` with `bits` set, traced after `since_ns`.
+    // False if none comes within a minute, far beyond any loaded machine.
+    bool wait_for_write(unsigned word, uint32_t bits, uint64_t since_ns,
+                        tavrel_sim::TraceRecord* found = nullptr)
+    {
+        for (int i = 0; i < 60000; ++i) {
+            tavrel_sim::TraceRecord r;
+            while (pread(fd_, &r, sizeof r, offset_) == sizeof r) {
+                offset_ += sizeof r;
+                if (r.kind == tavrel_sim::TraceRecord::kWrite && r.word == word && (r.value & bits) == bits &&
+                    r.ns > since_ns) {
+                    if (found) *found = r;
+                    return true;
+                }
+            }
+            usleep(1000);
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+    off_t offset_ = 0;
+};
+
+TEST_F(Sim, button_example_lights_pin_17_while_the_button_pulls_pin_4_low)
+{
+    REQUIRE_TRAPPING();
+    Child button(TAVREL_SIM_PATH,
+                 {"--board", board.path(), "--changes", "--", TAVREL_EXAMPLES_DIR "/tavrel-example-button"});
+    ASSERT_EQ(button.line(), "press the button on pin 4; quit with Ctrl-C\n");
+    TraceFollower trace(board.trace_path());
+    const uint32_t led = 1u << 17;
+    tavrel_sim::TraceRecord r;
+    ASSERT_TRUE(trace.wait_for_write(GPCLR0, led, 0, &r)) << "dark while nothing drives pin 4";
+    EXPECT_EQ(board.pull(4), tavrel_sim::kPullUp);
+    uint64_t pressed = tavrel_sim::monotonic_ns();
+    board.drive(4, false);
+    ASSERT_TRUE(trace.wait_for_write(GPSET0, led, pressed)) << "lit while pressed";
+    uint64_t released = tavrel_sim::monotonic_ns();
+    board.release(4);
+    ASSERT_TRUE(trace.wait_for_write(GPCLR0, led, released)) << "dark again once released";
+    kill(static_cast<pid_t>(r.pid), SIGTERM);
+    int status = button.wait(60);
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+    EXPECT_EQ(button.line(), "pin 4: pull off -> up\n") << "functions put back; the pull stays";
+    EXPECT_EQ(button.line(), "pin 4: level 0 -> 1\n");
+    EXPECT_EQ(board.fsel(17), 0u);
 }
 
 TEST_F(Sim, drive_schedule_ends_a_listening_program_with_the_quit_pattern)

@@ -108,8 +108,9 @@ TEST_F(Vcd_, dump_of_a_scripted_run_is_well_formed_and_in_time_order)
     for (int pin = 4; pin < 12; ++pin) {
         EXPECT_TRUE(names.count("gpio" + std::to_string(pin))) << pin;
         EXPECT_TRUE(names.count("gpio" + std::to_string(pin) + "_fn")) << pin;
+        EXPECT_TRUE(names.count("gpio" + std::to_string(pin) + "_pull")) << pin;
     }
-    EXPECT_EQ(names.size(), 16u) << "only the touched pins";
+    EXPECT_EQ(names.size(), 24u) << "only the touched pins";
     for (size_t i = 1; i < v.times.size(); ++i) EXPECT_LT(v.times[i - 1], v.times[i]);
 }
 

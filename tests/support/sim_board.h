@@ -19,7 +19,18 @@
 namespace tavrel_test {
 
 // Registers, by word index.
-enum : unsigned { GPFSEL0 = 0, GPSET0 = 7, GPSET1 = 8, GPCLR0 = 10, GPCLR1 = 11, GPLEV0 = 13, GPLEV1 = 14 };
+enum : unsigned {
+    GPFSEL0 = 0,
+    GPSET0 = 7,
+    GPSET1 = 8,
+    GPCLR0 = 10,
+    GPCLR1 = 11,
+    GPLEV0 = 13,
+    GPLEV1 = 14,
+    GPPUD = 37,
+    GPPUDCLK0 = 38,
+    GPPUDCLK1 = 39,
+};
 
 using Registers = std::array<uint32_t, 1024>;
 
@@ -118,9 +129,11 @@ public:
     }
 
     const std::string& path() const { return path_; }
+    const std::string& trace_path() const { return trace_; }
 
-    // A register as the library reads it.
+    // A register as the library reads it, and a write as it makes one.
     uint32_t word(unsigned w) { return board_.read(w); }
+    void write(unsigned w, uint32_t v) { board_.write(w, v); }
     // Sets a register's stored contents, as another process might.
     void set_word(unsigned w, uint32_t v) { board_.poke(w, v); }
     unsigned fsel(unsigned pin) { return board_.fsel(pin); }
@@ -142,6 +155,9 @@ public:
         uint32_t bit = 1u << (pin % 32), lev = board_.peek(GPLEV0 + pin / 32);
         board_.poke(GPLEV0 + pin / 32, high ? lev | bit : lev & ~bit);
     }
+    // Lets go of the pin: an input then reads its pull.
+    void release(unsigned pin) { board_.release(pin); }
+    unsigned pull(unsigned pin) { return board_.pull(pin); }
     uint32_t latch(unsigned bank) { return board_.latch(bank); }
 
     Registers all()
