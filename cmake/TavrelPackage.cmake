@@ -8,8 +8,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GPIO register access for Raspberry Pi Zer
 set(CPACK_PACKAGE_DESCRIPTION
   "libtavrel maps /dev/gpiomem and drives the BCM2835 GPIO registers directly,\n\
 with no system call per operation, and puts pin functions back at exit.\n\
-Includes the tavrel-gpio_mode tool, the C header, a CMake package and a\n\
-pkg-config file.")
+Includes the tavrel-gpio_mode, tavrel-gpio_state and tavrel-gpio_pull tools,\n\
+the C header, a CMake package and a pkg-config file.")
 set(CPACK_PACKAGE_CONTACT "libtavrel maintainers <maintainers@libtavrel.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

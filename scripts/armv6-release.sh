@@ -4,7 +4,7 @@
 # Usage: armv6-release.sh BUILD_DIR
 set -eu
 build=$1
-tests/check_armv6.sh "$build/library/libtavrel.so" "$build/tool/tavrel-gpio_mode" \
+tests/check_armv6.sh "$build/library/libtavrel.so" "$build"/tool/tavrel-gpio_* \
     "$build"/examples/tavrel-example-*
 (cd "$build" && cpack >/dev/null)
 deb=$(ls "$build"/libtavrel_*_armhf.deb)

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "cli.h"
 #include "tavrel.h"
 
 namespace {
@@ -15,16 +16,6 @@ constexpr const char kUsage[] =
     "or\n\ttavrel-gpio_mode -p PIN_NUM -o\n";
 
 constexpr int kLastPin = 59;
-
-// The pin as written, without atoi's wrap-around: "4294967314" is not pin
-// 18. Text that is not a number is pin 0, as atoi has it.
-long long pin_as_written(const char* text)
-{
-    errno = 0;
-    long long value = strtoll(text, nullptr, 10);
-    if (errno == ERANGE) value = value < 0 ? -1 : kLastPin + 1LL;
-    return value;
-}
 
 }  // namespace
 
@@ -41,7 +32,7 @@ int main(int argc, char** argv)
         case 'p':
             pin = atoi(optarg);
             pin_text = optarg;
-            pin_value = pin_as_written(optarg);
+            pin_value = tavrel_cli::pin_as_written(optarg, kLastPin);
             have_pin = true;
             break;
         case 'f':
@@ -89,10 +80,6 @@ int main(int argc, char** argv)
         tavrel_gpio_config_io(pin, output);
         printf("Set pin %i to %s\n", pin, output ? "output" : "input");
     }
-    // The change stands; a report that never arrived must not look like one.
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "tavrel-gpio_mode: cannot write the report: %s\n", strerror(errno));
-        return 1;
-    }
-    return 0;
+    // The change stands either way.
+    return tavrel_cli::report_written("tavrel-gpio_mode");
 }

@@ -1,0 +1,171 @@
+// tavrel-gpio_state and tavrel-gpio_pull as black boxes: output, errors,
+// status, and what they leave on the board.
+#include <fcntl.h>
+
+#include <sstream>
+
+#include "support/process.h"
+#include "support/sim_board.h"
+
+using namespace tavrel_test;
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> v;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) v.push_back(line);
+    return v;
+}
+
+class StateTool : public testing::Test {
+protected:
+    Outcome state(std::vector<std::string> args) { return run(TAVREL_STATE_TOOL_PATH, args); }
+    SimBoard board;
+};
+
+TEST_F(StateTool, lists_pins_0_to_53_with_function_and_level)
+{
+    board.set_fsel(18, 2);
+    board.set_fsel(17, 1);
+    board.set_fsel(40, 4);
+    board.drive(4, true);
+    board.write(GPSET0, 1u << 17);
+    // A plain block reads back its stored level word, not the model's.
+    if (!trapping()) board.set_word(GPLEV0, 1u << 4 | 1u << 17);
+    Outcome o = state({});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    std::vector<std::string> l = lines(o.out);
+    ASSERT_EQ(l.size(), 54u);
+    EXPECT_EQ(l[0], "GPIO 0: input lo");
+    EXPECT_EQ(l[4], "GPIO 4: input hi");
+    EXPECT_EQ(l[17], "GPIO 17: output hi");
+    EXPECT_EQ(l[18], "GPIO 18: alt5 lo");
+    EXPECT_EQ(l[40], "GPIO 40: alt0 lo");
+    EXPECT_EQ(l[53], "GPIO 53: input lo");
+}
+
+TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
+{
+    Outcome o = state({"-p", "17", "-p", "2-5", "-p", "4"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out,
+              "GPIO 2: input lo\nGPIO 3: input lo\nGPIO 4: input lo\nGPIO 5: input lo\nGPIO 17: input lo\n");
+    for (const char* bad : {"54", "5-2", "x", "3-", "-1", "2-54", "4x", "99999999999999999999"}) {
+        o = state({"-p", bad});
+        EXPECT_TRUE(o.exited_with(1)) << bad;
+        EXPECT_NE(o.err.find("bad pin '" + std::string(bad) + "'"), std::string::npos) << o.err;
+        EXPECT_EQ(o.out, "");
+    }
+    o = state({"-H", "-p", "4"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("Usage:"), std::string::npos);
+}
+
+TEST_F(StateTool, header_puts_each_gpio_beside_its_physical_pin)
+{
+    board.set_fsel(18, 2);
+    board.drive(4, true);
+    Outcome o = state({"-H"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    std::vector<std::string> l = lines(o.out);
+    ASSERT_EQ(l.size(), 22u) << o.out;
+    EXPECT_EQ(l[1], "GPIO  function  level  pin | pin  level  function  GPIO");
+    EXPECT_EQ(l[2], "      3.3V               1 | 2           5V");
+    EXPECT_EQ(l[5], "   4  input     hi       7 | 8    lo     input     14");
+    EXPECT_EQ(l[7], "  17  input     lo      11 | 12   lo     alt5      18");
+    EXPECT_EQ(l[21], "      GND               39 | 40   lo     input     21");
+}
+
+TEST_F(StateTool, reads_only_and_puts_nothing_back)
+{
+    board.fill();
+    Registers before = board.all();
+    board.clear_trace();
+    ASSERT_TRUE(state({}).exited_with(0));
+    ASSERT_TRUE(state({"-H"}).exited_with(0));
+    EXPECT_EQ(board.all(), before);
+    for (const Access& a : board.trace()) EXPECT_EQ(a.kind, 'R') << a;
+}
+
+class PullTool : public testing::Test {
+protected:
+    Outcome pull(std::vector<std::string> args) { return run(TAVREL_PULL_TOOL_PATH, args); }
+    SimBoard board;
+};
+
+TEST_F(PullTool, sets_and_reports_each_pull)
+{
+    struct {
+        const char* option;
+        const char* report;
+        unsigned pull;
+    } cases[] = {{"-u", "Set pin 4 pull-up\n", tavrel_sim::kPullUp},
+                 {"-d", "Set pin 4 pull-down\n", tavrel_sim::kPullDown},
+                 {"-n", "Set pin 4 no pull\n", tavrel_sim::kPullOff}};
+    for (const auto& c : cases) {
+        Outcome o = pull({"-p", "4", c.option});
+        EXPECT_TRUE(o.exited_with(0)) << o.err;
+        EXPECT_EQ(o.out, c.report);
+        EXPECT_EQ(o.err, "");
+        if (trapping()) {
+            EXPECT_EQ(board.pull(4), c.pull) << c.option;
+        }
+    }
+    Outcome o = pull({"-p", "53", "-d", "-u"});
+    EXPECT_EQ(o.out, "Set pin 53 pull-up\n") << "the last pull given counts";
+    if (trapping()) {
+        EXPECT_EQ(board.pull(53), tavrel_sim::kPullUp);
+        EXPECT_EQ(board.fsel(4), 0u) << "the pin's function is left alone";
+    }
+}
+
+TEST_F(PullTool, bad_arguments_fail_and_change_nothing)
+{
+    Registers before = board.all();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"-p", "4"}, {"-u"}, {"-p", "4", "-u", "extra"}}) {
+        Outcome o = pull(args);
+        EXPECT_TRUE(o.exited_with(1)) << testing::PrintToString(args);
+        EXPECT_EQ(o.err, "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n");
+    }
+    for (const char* pin : {"54", "-1", "4294967300"}) {
+        Outcome o = pull({"-p", pin, "-u"});
+        EXPECT_TRUE(o.exited_with(1)) << pin;
+        EXPECT_EQ(o.err, "Pin " + std::string(pin) + " is out of range (0 to 53).\n");
+    }
+    for (const char* pin : {"x", "4x", ""}) {
+        Outcome o = pull({"-p", pin, "-u"});
+        EXPECT_TRUE(o.exited_with(1)) << pin;
+        EXPECT_NE(o.err.find("bad pin '" + std::string(pin) + "'"), std::string::npos) << o.err;
+    }
+    EXPECT_EQ(board.all(), before);
+}
+
+// The tool run with its standard output on /dev/full.
+Outcome into_full_disk(const char* tool, std::vector<std::string> args)
+{
+    return in_child([tool, args] {
+        dup2(open("/dev/full", O_WRONLY), 1);
+        exec_program(tool, args);
+    });
+}
+
+TEST(StateAndPullTools, fail_when_access_or_their_output_is_lost)
+{
+    SimBoard board;
+    for (Outcome o : {into_full_disk(TAVREL_STATE_TOOL_PATH, {"-H"}),
+                      into_full_disk(TAVREL_PULL_TOOL_PATH, {"-p", "4", "-u"})}) {
+        EXPECT_TRUE(o.exited_with(1)) << describe(o.status);
+        EXPECT_NE(o.err.find("cannot write the report"), std::string::npos) << o.err;
+    }
+    board.unplug();
+    for (Outcome o :
+         {run(TAVREL_STATE_TOOL_PATH, {"-p", "4"}), run(TAVREL_PULL_TOOL_PATH, {"-p", "4", "-n"})}) {
+        EXPECT_TRUE(o.exited_with(1));
+        EXPECT_EQ(o.err, "Failed to initialise GPIO access.\n");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// tavrel-gpio_pull: sets one pin's pull up, down or off.
+#include <stdio.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "tavrel.h"
+
+namespace {
+
+constexpr const char kUsage[] = "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n";
+
+// The pins with a pull: those the chip bonds out.
+constexpr int kLastPin = 53;
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* pin_text = nullptr;
+    int pull = -1;
+
+    int opt;
+    while ((opt = getopt(argc, argv, "hp:udn")) != -1) {
+        switch (opt) {
+        case 'p': pin_text = optarg; break;
+        case 'u': pull = TAVREL_PULL_UP; break;
+        case 'd': pull = TAVREL_PULL_DOWN; break;
+        case 'n': pull = TAVREL_PULL_OFF; break;
+        case 'h': fputs(kUsage, stdout); return 0;
+        default: fputs(kUsage, stderr); return 1;
+        }
+    }
+    if (!pin_text || pull < 0 || optind < argc) {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    char* end;
+    long long pin = tavrel_cli::pin_as_written(pin_text, kLastPin, &end);
+    if (end == pin_text || *end != '\0') {
+        fprintf(stderr, "tavrel-gpio_pull: bad pin '%s': expected a number from 0 to %d\n", pin_text,
+                kLastPin);
+        return 1;
+    }
+    if (pin < 0 || pin > kLastPin) {
+        fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, kLastPin);
+        return 1;
+    }
+    // The pull outlives this program, and cannot be read back to restore.
+    if (tavrel_gpio_init_noatexit() != 0) {
+        fputs("Failed to initialise GPIO access.\n", stderr);
+        return 1;
+    }
+    tavrel_gpio_set_pull(static_cast<int32_t>(pin), pull);
+    static const char* const names[] = {"no pull", "pull-down", "pull-up"};
+    printf("Set pin %lld %s\n", pin, names[pull]);
+    return tavrel_cli::report_written("tavrel-gpio_pull");
+}

@@ -1,0 +1,125 @@
+// tavrel-gpio_state: lists pins' functions and levels, or draws the 40-pin
+// header with them. Reads only: it writes no register.
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "tavrel.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage:\n\ttavrel-gpio_state [-p PIN | -p FIRST-LAST]...\nor\n\ttavrel-gpio_state -H\n";
+
+constexpr int kPins = 54;
+
+const char* function_name(int32_t code)
+{
+    static const char* const names[8] = {"input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"};
+    return code < 0 ? "?" : names[code & 7];
+}
+
+const char* level_name(uint64_t levels, int pin)
+{
+    return (levels >> pin) & 1 ? "hi" : "lo";
+}
+
+// PIN or FIRST-LAST, within 0 to 53; marks them in `wanted`.
+bool parse_pins(const char* text, bool* wanted)
+{
+    char* end;
+    long long first = tavrel_cli::pin_as_written(text, kPins - 1, &end);
+    long long last = first;
+    if (end == text) return false;
+    if (*end == '-') {
+        const char* second = end + 1;
+        last = tavrel_cli::pin_as_written(second, kPins - 1, &end);
+        if (end == second) return false;
+    }
+    if (*end != '\0' || first < 0 || last >= kPins || first > last) return false;
+    for (long long pin = first; pin <= last; ++pin) wanted[pin] = true;
+    return true;
+}
+
+// The 40-pin header of the Pi Zero, Pi 1 A+/B+ and later boards: the GPIO
+// at each physical pin, or -1 and what the pin carries instead.
+struct HeaderPin {
+    int gpio;
+    const char* power;
+};
+constexpr HeaderPin kHeader[40] = {
+    {-1, "3.3V"},  {-1, "5V"},    {2, nullptr},  {-1, "5V"},    {3, nullptr},  {-1, "GND"},   {4, nullptr},
+    {14, nullptr}, {-1, "GND"},   {15, nullptr}, {17, nullptr}, {18, nullptr}, {27, nullptr}, {-1, "GND"},
+    {22, nullptr}, {23, nullptr}, {-1, "3.3V"},  {24, nullptr}, {10, nullptr}, {-1, "GND"},   {9, nullptr},
+    {25, nullptr}, {11, nullptr}, {8, nullptr},  {-1, "GND"},   {7, nullptr},  {0, nullptr},  {1, nullptr},
+    {5, nullptr},  {-1, "GND"},   {6, nullptr},  {12, nullptr}, {13, nullptr}, {-1, "GND"},   {19, nullptr},
+    {16, nullptr}, {26, nullptr}, {20, nullptr}, {-1, "GND"},   {21, nullptr},
+};
+
+void draw_header(uint64_t levels)
+{
+    puts("Raspberry Pi 40-pin header (Pi Zero, Pi 1 A+/B+ and later)");
+    puts("GPIO  function  level  pin | pin  level  function  GPIO");
+    for (int row = 0; row < 20; ++row) {
+        const HeaderPin& l = kHeader[2 * row];
+        const HeaderPin& r = kHeader[2 * row + 1];
+        char lg[12] = "", rg[12] = "";
+        if (l.gpio >= 0) snprintf(lg, sizeof lg, "%d", l.gpio);
+        if (r.gpio >= 0) snprintf(rg, sizeof rg, "%d", r.gpio);
+        char line[96];
+        int n = snprintf(line, sizeof line, "%4s  %-8s  %-5s  %3d | %-3d  %-5s  %-8s  %s", lg,
+                         l.gpio >= 0 ? function_name(tavrel_gpio_get_mode(l.gpio)) : l.power,
+                         l.gpio >= 0 ? level_name(levels, l.gpio) : "", 2 * row + 1, 2 * row + 2,
+                         r.gpio >= 0 ? level_name(levels, r.gpio) : "",
+                         r.gpio >= 0 ? function_name(tavrel_gpio_get_mode(r.gpio)) : r.power, rg);
+        while (n > 0 && line[n - 1] == ' ') line[--n] = '\0';
+        puts(line);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool wanted[kPins] = {}, some = false, header = false;
+
+    int opt;
+    while ((opt = getopt(argc, argv, "hHp:")) != -1) {
+        switch (opt) {
+        case 'p':
+            if (!parse_pins(optarg, wanted)) {
+                fprintf(stderr,
+                        "tavrel-gpio_state: bad pin '%s': expected a pin or a range from 0 to %d, as in 4 or "
+                        "2-5\n",
+                        optarg, kPins - 1);
+                return 1;
+            }
+            some = true;
+            break;
+        case 'H': header = true; break;
+        case 'h': fputs(kUsage, stdout); return 0;
+        default: fputs(kUsage, stderr); return 1;
+        }
+    }
+    if (optind < argc || (header && some)) {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    if (!some) memset(wanted, 1, sizeof wanted);
+    // No exit handler: this program changes nothing to put back.
+    if (tavrel_gpio_init_noatexit() != 0) {
+        fputs("Failed to initialise GPIO access.\n", stderr);
+        return 1;
+    }
+    uint64_t levels = tavrel_gpio_get_all();
+    if (header) {
+        draw_header(levels);
+    } else {
+        for (int pin = 0; pin < kPins; ++pin)
+            if (wanted[pin])
+                printf("GPIO %d: %s %s\n", pin, function_name(tavrel_gpio_get_mode(pin)),
+                       level_name(levels, pin));
+    }
+    return tavrel_cli::report_written("tavrel-gpio_state");
+}
