@@ -17,5 +17,9 @@ int main(void)
     tavrel_gpio_set_alt(18, 5);
     tavrel_gpio_set_byte(4, 0xA5);
     (void)tavrel_gpio_get_byte(4);
+    (void)tavrel_gpio_get_mode(17);
+    tavrel_gpio_set_pull(4, TAVREL_PULL_UP);
+    tavrel_gpio_set_mask(0x000F00000000000Full, 0x0005000000000005ull);
+    (void)tavrel_gpio_get_all();
     return 0;
 }

@@ -126,6 +126,81 @@ void raw_get_byte(benchmark::State& s)
         benchmark::DoNotOptimize((v >> 4) & 0xFF);
     }
 }
+void lib_get_mode(benchmark::State& s)
+{
+    for (auto _ : s) benchmark::DoNotOptimize(tavrel_gpio_get_mode(17));
+}
+void raw_get_mode(benchmark::State& s)
+{
+    for (auto _ : s) {
+        fence();
+        uint32_t v = raw[1];
+        fence();
+        benchmark::DoNotOptimize((v >> 21) & 7);
+    }
+}
+void lib_set_pull(benchmark::State& s)
+{
+    int p = 0;
+    for (auto _ : s) tavrel_gpio_set_pull(4, p ^= TAVREL_PULL_UP);
+}
+void raw_set_pull(benchmark::State& s)
+{
+    uint32_t p = 0;
+    for (auto _ : s) {
+        fence();
+        raw[37] = p ^= 2;
+        fence();
+        tavrel::pull_settle_wait();
+        raw[38] = 1u << 4;
+        fence();
+        tavrel::pull_settle_wait();
+        raw[37] = 0;
+        fence();
+        raw[38] = 0;
+        fence();
+    }
+}
+// Four pins in each bank, two up and two down: all four words written.
+constexpr uint64_t kMaskPins = 0x000F00000000000Fu;
+void lib_set_mask(benchmark::State& s)
+{
+    uint64_t levels = 0x0005000000000005u;
+    for (auto _ : s) tavrel_gpio_set_mask(kMaskPins, levels = ~levels);
+}
+void raw_set_mask(benchmark::State& s)
+{
+    uint64_t levels = 0x0005000000000005u;
+    for (auto _ : s) {
+        levels = ~levels;
+        uint32_t p0 = static_cast<uint32_t>(kMaskPins), l0 = static_cast<uint32_t>(levels);
+        uint32_t p1 = static_cast<uint32_t>(kMaskPins >> 32), l1 = static_cast<uint32_t>(levels >> 32);
+        fence();
+        raw[7] = p0 & l0;
+        fence();
+        raw[10] = p0 & ~l0;
+        fence();
+        raw[8] = p1 & l1;
+        fence();
+        raw[11] = p1 & ~l1;
+        fence();
+    }
+}
+void lib_get_all(benchmark::State& s)
+{
+    for (auto _ : s) benchmark::DoNotOptimize(tavrel_gpio_get_all());
+}
+void raw_get_all(benchmark::State& s)
+{
+    for (auto _ : s) {
+        fence();
+        uint64_t low = raw[13];
+        fence();
+        uint64_t high = raw[14] & 0x3FFFFF;
+        fence();
+        benchmark::DoNotOptimize(high << 32 | low);
+    }
+}
 void syscall_per_operation(benchmark::State& s)
 {
     for (auto _ : s) benchmark::DoNotOptimize(syscall(SYS_getppid));
@@ -143,6 +218,14 @@ BENCHMARK(lib_set_byte);
 BENCHMARK(raw_set_byte);
 BENCHMARK(lib_get_byte);
 BENCHMARK(raw_get_byte);
+BENCHMARK(lib_get_mode);
+BENCHMARK(raw_get_mode);
+BENCHMARK(lib_set_pull);
+BENCHMARK(raw_set_pull);
+BENCHMARK(lib_set_mask);
+BENCHMARK(raw_set_mask);
+BENCHMARK(lib_get_all);
+BENCHMARK(raw_get_all);
 BENCHMARK(syscall_per_operation);
 
 // Keeps each run's time per iteration, for the ratios.
@@ -270,7 +353,8 @@ int main(int argc, char** argv)
 
     printf("\n%-10s %9s %9s %7s %18s\n", "operation", "library", "raw", "ratio", "vs syscall/op");
     double sys = collector.ns["syscall_per_operation"];
-    for (const char* op : {"set_val", "get_val", "config_io", "set_alt", "set_byte", "get_byte"}) {
+    for (const char* op : {"set_val", "get_val", "config_io", "set_alt", "set_byte", "get_byte", "get_mode",
+                           "set_pull", "set_mask", "get_all"}) {
         double lib = collector.ns[std::string("lib_") + op], base = collector.ns[std::string("raw_") + op];
         if (lib <= 0 || base <= 0) continue;
         printf("%-10s %7.2f ns %7.2f ns %7.2f %15.1fx faster\n", op, lib, base, lib / base, sys / lib);

@@ -32,7 +32,7 @@ awk -v entry="$entry" -v loaded="$loaded" '
         for (s in start) if (pc >= start[s] && pc < start[s] + size[s]) { n[s]++; break }
     }
     END {
-        split("tavrel_gpio_set_val tavrel_gpio_get_val tavrel_gpio_config_io tavrel_gpio_set_alt tavrel_gpio_set_byte tavrel_gpio_get_byte", ops, " ")
+        nops = split("tavrel_gpio_set_val tavrel_gpio_get_val tavrel_gpio_config_io tavrel_gpio_set_alt tavrel_gpio_set_byte tavrel_gpio_get_byte tavrel_gpio_get_mode tavrel_gpio_set_pull tavrel_gpio_set_mask tavrel_gpio_get_all", ops, " ")
         calls["tavrel_gpio_set_val"] = 2
-        for (i = 1; i <= 6; i++) { c = calls[ops[i]] ? calls[ops[i]] : 1; printf "%-24s %3d instructions\n", ops[i], n[ops[i]] / c }
+        for (i = 1; i <= nops; i++) { c = calls[ops[i]] ? calls[ops[i]] : 1; printf "%-24s %3d instructions\n", ops[i], n[ops[i]] / c }
     }' "$tmp/symbols" "$tmp/trace"
