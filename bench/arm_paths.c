@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Calls each pin operation once with access open, so that an instruction
  * trace of this program shows the path each takes from entry to return. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each pin operation against a raw baseline (the same volatile accesses and
 // barriers, written inline here) and against one system call per
 // operation, the cost floor of the character-device route; then the quit

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Counts the ARMv6 instructions each pin operation executes from entry to
 # return with access open, barriers included, in the release build: qemu
 # runs bench/arm_paths one instruction per block and logs every block it

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # tavrel_shipped_binary(TARGET): links TARGET as the project ships it.
 # With the ARMv6 toolchain file, that is without Debian's Thumb-2 startup
 # objects, libc_nonshared.a and libgcc, taking the C library as

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Renders a tavrel-sim Value Change Dump as an SVG waveform.
 
     python3 docs/vcd2svg.py RUN.vcd [--from US] [--to US] > waves.svg

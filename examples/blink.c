@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Blinks a pin: blink [PIN [TIMES [PERIOD_MS]]], by default pin 17, 5
  * times, every 500 ms. The pin's function is put back at exit. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A button between pin 4 and ground, with the pin's pull-up on: pin 4
  * reads 1 until the button is pressed. Pin 17 (an LED) is lit while it is
  * pressed. Runs until SIGTERM, Ctrl-C or the quit pattern on pins 24 to 27;

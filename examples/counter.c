@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Counts from 0 to 255 on pins 4 to 11, one step per millisecond: a
  * waveform worth looking at under tavrel-sim --vcd. counter [STEPS]. */
 #include <stdlib.h>

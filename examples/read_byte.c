@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Reads eight pins as a byte: read_byte [FIRST_PIN], by default pins 4
  * to 11, from one sample of the level register. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Drives pin 17 high and waits until a device on pins 24 to 27 shows the
  * quit pattern (all low, then all high), or SIGTERM or SIGINT arrives.
  * The listener then ends the process with status 0, and the exit handler

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes tavrel-gpio_mode's option handling from argument vectors, against
 // a stand-in library that records what the tool asks of it. Input: the
 // arguments, separated by NUL bytes. Run with -close_fd_mask=3: the tool's

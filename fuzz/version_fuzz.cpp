@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the version file's reading, trimming and checking through the
 // library's own code, against an independent reading of the same rules.
 // Input: one byte choosing the buffer size, then the file's contents.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide GPIO access state shared by the library's sources.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptor I/O: a write that completes, and an exact-length timed read.
 #include <errno.h>
 #include <limits.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPIO access state: open, snapshot, close and restore.
 #include <fcntl.h>
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin operations: function select and read-back, levels of one, eight or
 // many pins, pulls.
 #include "access.h"

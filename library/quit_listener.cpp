@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Quit listener: a thread that ends the process on the quit pattern of
 // pins 24 to 27, or on SIGTERM or SIGINT.
 #include <errno.h>

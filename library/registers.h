@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register map of the BCM2835 GPIO block and the one way this library
 // touches it. Every access goes through reg_read/reg_write below.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installation's version file: read, trim, validate, parse.
 #include <errno.h>
 #include <fcntl.h>

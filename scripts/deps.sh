@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the other scripts: installs the Debian packages named in
 # "$@" that are missing, when running as root; otherwise says what to do.
 install_missing() {

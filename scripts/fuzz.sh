@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for a bounded time
 # from the seed corpus in fuzz/corpus. Any crash, leak or sanitizer report
 # fails the run.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds libtavrel and runs tavrel-gpio_mode against the simulated board,
 # showing what it changed.
 set -eu

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "board.h"
 
 #include <errno.h>

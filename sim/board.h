@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board: a file holding the GPIO register block and the
 // device model's state, shared by every process that opens it, as one
 // board is on a real Pi.

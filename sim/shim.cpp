@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloadable shim: the simulated GPIO board behind /dev/gpiomem.
 //
 // The opening of /dev/gpiomem is redirected to the board file. On x86-64

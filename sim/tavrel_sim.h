@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Functions the simulated-board shim offers to programs it is preloaded
  * into, such as tests. Look them up with dlsym(RTLD_DEFAULT, ...) so that
  * a program still runs without the shim. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and describing the access trace; tools and tests only.
 #include <fcntl.h>
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vcd.h"
 
 #include <algorithm>

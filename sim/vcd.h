@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Value Change Dump of a run on the simulated board, for waveform viewers
 // such as GTKWave and PulseView.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "x86_emulate.h"
 
 #include <stdio.h>

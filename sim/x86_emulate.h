@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Emulation of the x86-64 instructions that compilers emit for accesses to
 // a memory-mapped register block, one instruction at a time.
 #pragma once

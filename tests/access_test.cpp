@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening and closing GPIO access: mapping, snapshot, restore, exit handler.
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Out-of-contract input, table by table: each case does what the
 // documentation says or nothing, and touches nothing outside the block.
 #include <errno.h>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Proves that ARM binaries hold only what an ARM1176JZF-S (Pi Zero, Pi 1)
 # runs: ARMv6KZ in ARM state, VFPv2, the hard-float calling convention,
 # and no library beyond an allowlist. Run it on unstripped binaries.

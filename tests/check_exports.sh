@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks that a shared library exports exactly the names of its version
 # script, each at the version node the script puts it in, and needs nothing
 # at run time but the C library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin operations' cost promise, counted rather than timed: with access
 // open they make no system call and no heap allocation.
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated block's instruction emulation: each x86-64 form compilers
 // emit for register accesses, with its result, flags and trace entry.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel_write_exact and tavrel_read_with_timeout on pipes and sockets.
 #include <errno.h>
 #include <fcntl.h>

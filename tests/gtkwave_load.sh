@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Loads a dump of the counter example into GTKWave, headless, and checks
 # that it reads every signal without an error.
 # Usage: gtkwave_load.sh TAVREL_SIM COUNTER_EXAMPLE

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header as a C program sees it: every operation is a no-op
  * while access is closed. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the tests with the simulated-board shim preloaded, re-executing
 // this program with it when it was started without.
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin operations on an open board: the exact register accesses each makes,
 // and their bounds.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pulls, function read-back and many pins at once: the exact register
 // accesses, their bounds, and the board's pull model.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quit listener: the pattern on pins 24 to 27, SIGTERM and SIGINT, and
 // how starting and closing meet.
 #include <dirent.h>

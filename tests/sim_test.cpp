@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-sim as a black box: it runs a command against the board file,
 // drives inputs on a schedule, and reports the trace and the pins.
 #include <fcntl.h>

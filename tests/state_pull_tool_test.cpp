@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-gpio_state and tavrel-gpio_pull as black boxes: output, errors,
 // status, and what they leave on the board.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stress: each test is bounded in count and time, stops by itself, and
 // ends with every process gone with status 0 and the pins put back.
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-gpio_mode as a black box: output, error stream, exit status, and
 // what it leaves on the board.
 #include "support/process.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a program under valgrind's memcheck against a fresh simulated board;
 # any memcheck error or leak fails.
 # Usage: valgrind.sh SHIM PROGRAM [ARGS...]

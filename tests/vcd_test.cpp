@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-sim --vcd: the dump of a scripted run, parsed and checked.
 #include <fstream>
 #include <map>

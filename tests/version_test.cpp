@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version file, redirected by the simulated environment.
 #include <errno.h>
 #include <fcntl.h>

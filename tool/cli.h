@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the command-line tools share: reading pin numbers as written and
 // making sure a report reached its reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-gpio_mode: puts one GPIO pin into input, output or an alternate
 // function.
 #include <errno.h>

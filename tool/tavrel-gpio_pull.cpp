@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-gpio_pull: sets one pin's pull up, down or off.
 #include <stdio.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-gpio_state: lists pins' functions and levels, or draws the 40-pin
 // header with them. Reads only: it writes no register.
 #include <stdio.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the Raspberry Pi Zero and Pi 1 (ARM1176JZF-S: ARMv6KZ,
 # VFPv2, hard-float calling convention) with Debian's arm-linux-gnueabihf
 # toolchain. That toolchain targets ARMv7 and Thumb-2, down to the startup

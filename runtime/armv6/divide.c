@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The 32-bit integer division helpers of the ARM run-time ABI, and the
  * arithmetic of the 64-bit ones in divmod.S: ARMv6 has no divide
  * instruction, and Debian's libgcc.a is Thumb-2. Hidden, private to the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 @ The 64-bit division helpers of the ARM run-time ABI. They return the
 @ quotient in r0:r1 and the remainder in r2:r3, which C cannot express;
 @ the arithmetic is in divide.c.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* What a -nostdlib link no longer takes from Debian's static objects,
  * whose code is Thumb-2: the DSO handle, atexit and pthread_atfork. Both are hidden,
  * private to the binary they are linked into. */

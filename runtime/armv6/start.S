@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 @ Program entry for ARMv6 executables, in ARM state. Debian's own crt1.o
 @ is Thumb-2, which an ARM1176 cannot run.
 @

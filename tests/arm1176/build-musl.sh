@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds musl's libc.so for the ARM1176 (ARMv6KZ, VFPv2, hard-float) from
 # Debian's source package. Its dynamic loader runs the unmodified
 # glibc-linked release binaries on qemu's arm1176 model, which Debian's

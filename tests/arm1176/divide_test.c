@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The ARMv6 division helpers against the defining property of division:
  * n == q * d + r, with |r| < |d|, the quotient truncated toward zero and
  * the remainder taking the dividend's sign. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Helpers a musl build for the ARM1176 takes from libgcc, which Debian's
  * cross toolchain only has as Thumb-2. They serve the test loader, not
  * the shipped binaries, and use only 32-bit VFPv2 conversions so that the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the unmodified ARMv6 release binaries on qemu's ARM1176 model, with
 # musl's loader standing in for the board's C library: the tool's usage and
 # error paths, and setting pins' functions in the plain simulated block.

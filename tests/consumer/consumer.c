@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program of a library user, built against the installed tree. */
 #include <stdio.h>
 #include <tavrel.h>

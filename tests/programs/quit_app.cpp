@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small application of the library, driven by the quit-listener tests.
 //   quit_app first-sample          print one should_quit() sample
 //   quit_app listen [THREADS]      open, start the listener, make pin 5 an

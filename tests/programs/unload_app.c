@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Loads libtavrel by path, as a plugin host would, and unloads it again:
  *   unload_app LIBRARY CYCLES
  * Each cycle opens access, makes pin 7 an output, starts the listener and

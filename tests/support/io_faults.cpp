@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/io_faults.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault injection at the C library's read and write, as libtavrel calls
 // them: this test program defines both, so the library binds to these.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running code and programs in child processes, with their output.
 #pragma once
 

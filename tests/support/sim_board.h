@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh simulated board per test: its registers as the device model has
 // them, the levels driven onto its inputs, and the trace of accesses.
 #pragma once
