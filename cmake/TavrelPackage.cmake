@@ -1,26 +1,71 @@
-# Debian packages through CPack: for the development machine (amd64, with
-# the simulated board), and for the board from the ARMv6 build (armhf).
-# Configure with -DCMAKE_INSTALL_PREFIX=/usr for Debian's paths.
+# SPDX-License-Identifier: MIT
+# Debian packages through CPack, one per install component (see
+# TavrelInstall.cmake): amd64 ones from a host build, armhf ones from the
+# ARMv6 build.
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME libtavrel)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL ${TAVREL_COMPONENTS})
+set(CPACK_PACKAGE_NAME tavrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GPIO register access for Raspberry Pi Zero and Pi 1")
-set(CPACK_PACKAGE_DESCRIPTION
-  "libtavrel maps /dev/gpiomem and drives the BCM2835 GPIO registers directly,\n\
-with no system call per operation, and puts pin functions back at exit.\n\
-Includes the tavrel-gpio_mode, tavrel-gpio_state and tavrel-gpio_pull tools,\n\
-the C header, a CMake package and a pkg-config file.")
-set(CPACK_PACKAGE_CONTACT "libtavrel maintainers <maintainers@libtavrel.invalid>")
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+# Each package has a summary of its own: CPack would put any summary but
+# its default one before each component's description.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+set(CPACK_PACKAGE_CONTACT "${TAVREL_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 if(TAVREL_ARMV6_RUNTIME)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
-  set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};tavrel;tavrel;/")
-else()
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};tavrel;tavrel;/" "${CMAKE_BINARY_DIR};tavrel;sim;/")
 endif()
+
+set(summary_runtime "GPIO register access for Raspberry Pi Zero and Pi 1")
+set(summary_dev "GPIO register access for Raspberry Pi Zero and Pi 1 - development files")
+set(summary_tools "GPIO register access for Raspberry Pi Zero and Pi 1 - command-line tools")
+set(summary_sim "simulated BCM2835 GPIO board for testing libtavrel programs")
+set(about
+  "libtavrel maps /dev/gpiomem and drives the BCM2835 GPIO registers directly,\n\
+with no system call per operation, and puts pin functions back at exit.")
+set(detail_runtime "${about}\n\nThis package holds the shared library.")
+set(detail_dev "${about}\n\nThis package holds the C header, a CMake package and a pkg-config file.")
+set(detail_tools "${about}\n\nThis package holds tavrel-gpio_mode, tavrel-gpio_state and\ntavrel-gpio_pull.")
+set(detail_sim
+  "tavrel-sim runs a program that uses libtavrel against a model of the\n\
+BCM2835 GPIO block instead of /dev/gpiomem, with no root and no board. It\n\
+traces register accesses, drives inputs on a schedule, and writes\n\
+waveforms as Value Change Dumps.")
+set(section_runtime libs)
+set(section_dev libdevel)
+set(section_tools electronics)
+set(section_sim devel)
+
+# The library's shlibs entry: a program linked to it needs at least this
+# release, as symbols of TAVREL_1.1 may be bound.
+configure_file(cmake/debian/shlibs.in debian/shlibs @ONLY)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  "${PROJECT_BINARY_DIR}/debian/shlibs;${PROJECT_SOURCE_DIR}/cmake/debian/triggers")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libtavrel1 (= ${PROJECT_VERSION})")
+
+foreach(component ${TAVREL_COMPONENTS})
+  string(TOUPPER ${component} c)
+  set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${TAVREL_PACKAGE_${component}})
+  set(CPACK_DEBIAN_${c}_PACKAGE_SECTION ${section_${component}})
+  set(CPACK_DEBIAN_${c}_DESCRIPTION "${summary_${component}}\n${detail_${component}}")
+endforeach()
+
+# The C library each package needs is read from the binaries' version
+# references when cpack runs (TavrelCPackDepends.cmake): CPack's own
+# dpkg-shlibdeps step would add ldconfig calls to maintainer scripts, and
+# silently gives no Depends where dpkg-dev is missing.
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/TavrelCPackFiles.cmake CONTENT
+"set(TAVREL_READELF \"${CMAKE_READELF}\")
+set(TAVREL_VERSION \"${PROJECT_VERSION}\")
+set(TAVREL_ELF_runtime \"$<TARGET_FILE:tavrel>\")
+set(TAVREL_ELF_tools \"$<TARGET_FILE:tavrel-gpio_mode>;$<TARGET_FILE:tavrel-gpio_state>;$<TARGET_FILE:tavrel-gpio_pull>\")
+set(TAVREL_ELF_sim \"$<TARGET_FILE:tavrel-sim>;$<TARGET_FILE:tavrel-sim-shim>\")
+set(TAVREL_COMPONENTS \"${TAVREL_COMPONENTS}\")
+")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/TavrelCPackDepends.cmake)
+set(CPACK_TAVREL_FILES ${PROJECT_BINARY_DIR}/TavrelCPackFiles.cmake)
 include(CPack)

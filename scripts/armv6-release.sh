@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the board's Debian package from a checked ARMv6 cross build. The
+# SPDX-License-Identifier: MIT
+# Builds the board's Debian packages from a checked ARMv6 cross build. The
 # binaries are checked unstripped; CPack strips them afterwards.
 # Usage: armv6-release.sh BUILD_DIR
 set -eu
@@ -7,6 +8,5 @@ build=$1
 tests/check_armv6.sh "$build/library/libtavrel.so" "$build"/tool/tavrel-gpio_* \
     "$build"/examples/tavrel-example-*
 (cd "$build" && cpack >/dev/null)
-deb=$(ls "$build"/libtavrel_*_armhf.deb)
-sh tests/check_package.sh "$deb" armhf arm-linux-gnueabihf
-echo "board package: $deb"
+sh tests/packages/check.sh "$build" armhf arm-linux-gnueabihf
+echo "board packages:" "$build"/*_armhf.deb

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs what is missing and runs every test: the host build with the
 # simulated board, its Debian package, then the ARMv6 cross build, its
 # tests under qemu, and the board's package.
@@ -7,17 +8,21 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth clang-format
+    gtkwave xvfb xauth clang-format lintian
 
 jobs=$(nproc)
 echo "== the sources keep to .clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' '*.c')
+sh tests/check_licence.sh
 echo "== host build and tests"
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DTAVREL_WERROR=ON
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON
 cmake --build build-test -j"$jobs"
 (cd build-test && ctest --output-on-failure -j"$jobs")
+echo "== the host's Debian packages: contents, lintian, installed and used"
 (cd build-test && cpack >/dev/null)
-sh tests/check_package.sh build-test/libtavrel_*_amd64.deb amd64 x86_64-linux-gnu
+sh tests/packages/check.sh build-test amd64 x86_64-linux-gnu
+sh tests/packages/install.sh build-test x86_64-linux-gnu
+sh tests/packages/apt-install.sh build-test
 
 echo "== the host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -DTAVREL_SANITIZE=address,undefined
@@ -37,7 +42,7 @@ sh scripts/fuzz.sh 60
 echo "== ARMv6 hard-float release build, checked, and its tests under qemu"
 start=$(date +%s)
 cmake -S . -B build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTAVREL_WERROR=ON
+    -DCMAKE_BUILD_TYPE=Release -DTAVREL_WERROR=ON
 cmake --build build-armv6 -j"$jobs"
 (cd build-armv6 && ctest --output-on-failure -j"$jobs")
 sh scripts/armv6-release.sh build-armv6

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tavrel-sim: runs a program that uses libtavrel against the simulated
 // board, and reports what it did to the pins.
 #include <errno.h>
@@ -121,8 +122,8 @@ void print_changes(const PinState& before, const PinState& after)
     if (!any) printf("no pin changed\n");
 }
 
-// The shim sits beside this program in the build tree, and in the library
-// directory of an installed tree.
+// The shim sits beside this program in the build tree, and in a private
+// directory under the library directory of an installed tree.
 std::string find_shim()
 {
     char exe[PATH_MAX];
@@ -130,7 +131,7 @@ std::string find_shim()
     if (n <= 0) return {};
     exe[n] = '\0';
     std::string dir = dirname(exe);
-    for (const char* rel : {"/libtavrel-sim.so", "/../" TAVREL_SIM_LIBDIR "/libtavrel-sim.so"}) {
+    for (const char* rel : {"/libtavrel-sim.so", "/../" TAVREL_SIM_LIBDIR "/tavrel-sim/libtavrel-sim.so"}) {
         std::string candidate = dir + rel;
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
     }
@@ -212,7 +213,9 @@ int main(int argc, char** argv)
     }
     std::string shim = find_shim();
     if (shim.empty()) {
-        fprintf(stderr, "tavrel-sim: cannot find libtavrel-sim.so beside this program\n");
+        fprintf(stderr,
+                "tavrel-sim: cannot find libtavrel-sim.so beside this program or in ../" TAVREL_SIM_LIBDIR
+                "/tavrel-sim\n");
         return 2;
     }
     Board board;

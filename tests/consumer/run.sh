@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs the library from a build tree into a scratch prefix, then builds
 # and runs a user's program against it, through find_package and through
 # pkg-config.
@@ -8,8 +9,11 @@ build=$1
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-prefix=$tmp/prefix
-cmake --install "$build" --prefix "$prefix" --component tavrel >/dev/null
+# DESTDIR keeps the version file, at its fixed /opt path, in the scratch tree.
+prefix=$tmp/root$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+for component in runtime dev; do
+    DESTDIR=$tmp/root cmake --install "$build" --component $component >/dev/null
+done
 libdir=$(dirname "$(find "$prefix" -name libtavrel.so.1 | head -n 1)")
 expected="level 0, version file absent"
 
@@ -20,7 +24,7 @@ got=$("$tmp/cmake/consumer")
 echo "ok   find_package(tavrel CONFIG): $got"
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-cc -std=c99 -Wall -Wextra -Werror "$here/consumer.c" $(pkg-config --cflags --libs libtavrel) \
+cc -std=c99 -Wall -Wextra -Werror "$here/consumer.c" $(pkg-config --define-variable=prefix="$prefix" --cflags --libs libtavrel) \
     -Wl,-rpath,"$libdir" -o "$tmp/pc-consumer"
 got=$("$tmp/pc-consumer")
 [ "$got" = "$expected" ] || { echo "pkg-config consumer printed: $got"; exit 1; }

@@ -1,0 +1,71 @@
+# SPDX-License-Identifier: MIT
+# What installs where, by component; each component is one Debian package:
+#   runtime  libtavrel1     the shared library and the version file
+#   dev      libtavrel-dev  header, libtavrel.so link, pkg-config, CMake files
+#   tools    tavrel-tools   the command-line tools and their man pages
+#   sim      tavrel-sim     the simulated board (development machines only)
+set(TAVREL_PACKAGE_runtime libtavrel1)
+set(TAVREL_PACKAGE_dev libtavrel-dev)
+set(TAVREL_PACKAGE_tools tavrel-tools)
+set(TAVREL_PACKAGE_sim tavrel-sim)
+set(TAVREL_COMPONENTS runtime dev tools)
+if(NOT TAVREL_ARMV6_RUNTIME)
+  list(APPEND TAVREL_COMPONENTS sim)
+endif()
+
+install(TARGETS tavrel EXPORT tavrelTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The path the library reads; fixed, whatever the prefix.
+install(FILES ${PROJECT_BINARY_DIR}/VERSION DESTINATION /opt/tavrel COMPONENT runtime)
+install(FILES ${PROJECT_BINARY_DIR}/include/tavrel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
+  DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The shim is preloaded by path, never linked: a private directory keeps
+# it off the loader's search path.
+install(TARGETS tavrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
+install(TARGETS tavrel-sim-shim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrel-sim COMPONENT sim)
+
+# find_package(tavrel CONFIG) and pkg-config.
+include(CMakePackageConfigHelpers)
+set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel)
+install(EXPORT tavrelTargets NAMESPACE tavrel:: DESTINATION ${cmake_dir} COMPONENT dev)
+configure_package_config_file(cmake/tavrelConfig.cmake.in tavrelConfig.cmake INSTALL_DESTINATION ${cmake_dir})
+write_basic_package_version_file(tavrelConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tavrelConfig.cmake ${PROJECT_BINARY_DIR}/tavrelConfigVersion.cmake
+  DESTINATION ${cmake_dir} COMPONENT dev)
+configure_file(library/libtavrel.pc.in libtavrel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/libtavrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# Man pages, compressed as Debian installs them.
+set(pages_tools tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull)
+set(pages_sim tavrel-sim)
+set(man_outputs)
+foreach(component tools sim)
+  foreach(page ${pages_${component}})
+    set(out ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/docs/${page}.1 > ${out}
+      DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page}.1 VERBATIM)
+    list(APPEND man_outputs ${out})
+    if(component IN_LIST TAVREL_COMPONENTS)
+      install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+    endif()
+  endforeach()
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${man_outputs})
+
+# Every package's /usr/share/doc: the licence in Debian's machine-readable
+# form, and the changelog in Debian's format.
+configure_file(cmake/debian/changelog.in debian/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+foreach(component ${TAVREL_COMPONENTS})
+  install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TAVREL_PACKAGE_${component}} COMPONENT ${component})
+endforeach()
+install(FILES cmake/debian/libtavrel1.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME libtavrel1 COMPONENT runtime)
