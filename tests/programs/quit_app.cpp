@@ -105,8 +105,12 @@ int main(int argc, char** argv)
         if (pid == 0) {
             alarm(20);  // a child that swallows SIGTERM ends by SIGALRM
             if (restart && tavrel_gpio_start_quit_listener() != 0) _exit(6);
-            printf("child %d\n", getpid());
-            fflush(stdout);
+            // Straight to the descriptor: the listener's exit flushes every
+            // stdio stream without its lock, so a line that another thread
+            // is still flushing (stdout, or dprintf's own) comes out twice.
+            char line[32];
+            int n = snprintf(line, sizeof line, "child %d\n", getpid());
+            (void)!write(STDOUT_FILENO, line, static_cast<size_t>(n));
             for (;;) pause();
         }
         int status;
@@ -143,8 +147,7 @@ int main(int argc, char** argv)
             pthread_t id;
             pthread_create(&id, nullptr, drive_pins, reinterpret_cast<void*>(t));
         }
-        puts("ready");
-        fflush(stdout);
+        (void)!write(STDOUT_FILENO, "ready\n", 6);  // not stdio: see fork-listening
         for (;;) pause();
     }
     return 4;
