@@ -81,11 +81,77 @@ bool model_mode()
 #endif
 }
 
-// The board most recently opened in place of the device, by identity, so
-// that its mapping is recognised whatever descriptor number it has.
+// ---- SIGSEGV, which the trapped block needs ------------------------------
+
+using Sigaction = int (*)(int, const struct sigaction*, struct sigaction*);
+
+Sigaction real_sigaction()
+{
+    static Sigaction fn = next<Sigaction>("sigaction");
+    return fn;
+}
+
+[[maybe_unused]] struct sigaction sigaction_default()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL;
+    return sa;
+}
+
+// Once the shim's handler is in place, the program's own SIGSEGV action
+// lives here and the kernel keeps the shim's.
+struct sigaction app_segv = {};
+std::atomic<bool> segv_taken{false};
+
+// Paths from the environment, made absolute against the directory the
+// program started in: a program that changes directory keeps its board.
+char start_dir[4096];
+
+__attribute__((constructor)) void start()
+{
+    if (!getcwd(start_dir, sizeof start_dir)) start_dir[0] = '\0';
+    // A mask inherited across exec must not make the block's faults fatal.
+    if (model_mode()) {
+        sigset_t segv;
+        sigemptyset(&segv);
+        sigaddset(&segv, SIGSEGV);
+        using Mask = int (*)(int, const sigset_t*, sigset_t*);
+        next<Mask>("pthread_sigmask")(SIG_UNBLOCK, &segv, nullptr);
+    }
+}
+
+// The path named by environment variable `name` (null when unset or
+// empty), absolute; null with ENAMETOOLONG when it does not fit.
+const char* env_path(const char* name, char* buf, size_t size)
+{
+    const char* value = getenv(name);
+    if (!value || !*value) return nullptr;
+    int n =
+        value[0] == '/' ? snprintf(buf, size, "%s", value) : snprintf(buf, size, "%s/%s", start_dir, value);
+    if (n < 0 || static_cast<size_t>(n) >= size || (value[0] != '/' && !start_dir[0])) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return buf;
+}
+
+void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* fmt, ...)
+{
+    char msg[kMessageBytes + 64];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    if (n > 0)
+        (void)!write(2, msg, static_cast<size_t>(n) < sizeof msg ? static_cast<size_t>(n) : sizeof msg - 1);
+}
+
+// The board the device was last opened as, by identity, so that its
+// mapping is recognised whatever descriptor number it has.
 struct BoardId {
     FileId file;
-    char path[512] = {};
+    char path[4096] = {};
 };
 BoardId opened_board;
 
@@ -95,24 +161,54 @@ alignas(Board) unsigned char model_storage[sizeof(Board)];
 Board& model = *new (model_storage) Board;
 BoardId model_board;
 
-const char* board_path(char* buf, size_t size)
-{
-    const char* board = getenv(kBoardEnv);
-    if (board && *board) return board;
-    default_board_path(buf, size);
-    return buf;
-}
+bool open_trace();
 
-int open_board(OpenAt real_openat, const char* path, int flags)
+// Opens the device as the board. The model's view comes first, so that at
+// no moment does the shim hold a descriptor beside the program's; then the
+// trace, so that a trace that cannot be kept fails the open rather than
+// going missing.
+int open_board(OpenAt real_openat, int flags)
 {
     last_device_flags = flags;
-    int fd = real_openat(AT_FDCWD, path, flags | O_CREAT, 0600);
-    FileId id;
-    if (fd >= 0 && identify(fd, &id) && id.regular) {
-        if (id.size < kBoardBytes) (void)!ftruncate64(fd, kBoardBytes);
-        opened_board.file = id;
-        snprintf(opened_board.path, sizeof opened_board.path, "%s", path);
+    char path[4096], why[kMessageBytes];
+    if (!env_path(kBoardEnv, path, sizeof path)) {
+        if (getenv(kBoardEnv) && *getenv(kBoardEnv)) {
+            say("tavrel-sim: the board path in %s is too long\n", kBoardEnv);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        if (!default_board_path(path, sizeof path, why, sizeof why)) {
+            say("tavrel-sim: no safe place for the default board: %s\n", why);
+            errno = EACCES;
+            return -1;
+        }
     }
+    if (!model.is_open() || strcmp(model_board.path, path) != 0) {
+        if (!model.open(path)) {
+            // Nothing there, or a device or FIFO: opened as it is, as the
+            // device would be or not be.
+            if (model.not_a_board())
+                return real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
+            int err = errno;
+            say("tavrel-sim: cannot use the board %s: %s%s\n", path, model.refusal(),
+                model.reset_cures() ? "; run tavrel-sim --reset to make it anew" : "");
+            errno = err;
+            return -1;
+        }
+        model_board.file = model.id();
+        snprintf(model_board.path, sizeof model_board.path, "%s", path);
+    }
+    if (model_mode() && !open_trace()) return -1;
+    int fd = real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
+    if (fd < 0) return -1;
+    FileId id;
+    if (!identify(fd, &id) || id.dev != model_board.file.dev || id.ino != model_board.file.ino) {
+        close(fd);
+        say("tavrel-sim: the board %s was replaced while it was being opened\n", path);
+        errno = EACCES;
+        return -1;
+    }
+    opened_board = model_board;
     return fd;
 }
 
@@ -135,8 +231,6 @@ struct Trapped {
 };
 constexpr int kMaxBlocks = 8;
 Trapped blocks[kMaxBlocks];
-int trace_fd = -1;
-char trace_path[512];
 
 Trapped* find_block(uintptr_t addr)
 {
@@ -147,31 +241,130 @@ Trapped* find_block(uintptr_t addr)
     return nullptr;
 }
 
-void open_trace()
+// The trace file. Its descriptor sits high, out of the way of the
+// program's own, and the program cannot close or replace it through the
+// C library (see close and dup2 below). It is checked before every record
+// all the same: when a raw system call closed it or put another file
+// there, it is opened again by path, and no record lands in a file of the
+// program's.
+class TraceFile : public TraceSink {
+public:
+    // Opens the trace named in the environment, if it is not open yet.
+    bool open()
+    {
+        char buf[4096];
+        const char* path = env_path(kTraceEnv, buf, sizeof buf);
+        if (!path && getenv(kTraceEnv) && *getenv(kTraceEnv)) {
+            say("tavrel-sim: the trace path in %s is too long\n", kTraceEnv);
+            return false;
+        }
+        if (!path) path = "";
+        if (strcmp(path, path_) == 0 && (fd_.load() >= 0 || !*path)) return true;
+        drop();
+        snprintf(path_, sizeof path_, "%s", path);
+        if (!*path_) return true;
+        if (!reopen()) {
+            say("tavrel-sim: cannot open the trace %s: %s\n", path_, strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    bool append(const TraceRecord& record) override
+    {
+        if (!*path_) return true;  // no trace asked for
+        int fd = fd_.load();
+        FileId now;
+        if (fd < 0 || !identify(fd, &now) || now.dev != id_.dev || now.ino != id_.ino) {
+            fd_.store(-1);  // not ours any more: never written to
+            if (!reopen()) return false;
+            fd = fd_.load();
+        }
+        // O_APPEND: one write per record keeps records whole across processes.
+        return ::write(fd, &record, sizeof record) == static_cast<ssize_t>(sizeof record);
+    }
+
+    bool is(int fd) const { return fd >= 0 && fd == fd_.load(); }
+    int fd() const { return fd_.load(); }
+
+    // Moves the descriptor away from `fd`, which the program is about to
+    // reuse; false if it cannot move.
+    bool step_aside(int fd)
+    {
+        if (!is(fd)) return true;
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, fd + 1);
+        if (moved < 0) return false;
+        fd_.store(moved);
+        syscall(SYS_close, fd);
+        return true;
+    }
+
+private:
+    bool reopen()
+    {
+        if (!*path_) return false;
+        int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path_,
+                                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd < 0) return false;
+        int high = fcntl(fd, F_DUPFD_CLOEXEC, high_floor());
+        if (high >= 0) {
+            syscall(SYS_close, fd);
+            fd = high;
+        }
+        if (!identify(fd, &id_) || !id_.regular) {
+            syscall(SYS_close, fd);
+            errno = EINVAL;
+            return false;
+        }
+        fd_.store(fd);
+        return true;
+    }
+
+    void drop()
+    {
+        int fd = fd_.exchange(-1);
+        if (fd >= 0) syscall(SYS_close, fd);
+    }
+
+    // Near the top of the descriptor table, where programs that take the
+    // lowest free number do not reach.
+    static int high_floor()
+    {
+        long max = sysconf(_SC_OPEN_MAX);
+        if (max <= 64) return 0;
+        return static_cast<int>((max > 1024 ? 1024 : max) - 32);
+    }
+
+    std::atomic<int> fd_{-1};
+    FileId id_;
+    char path_[4096] = {};
+};
+
+TraceFile trace;
+
+bool open_trace()
 {
-    const char* path = getenv(kTraceEnv);
-    if (!path || !*path) path = "";
-    if (strcmp(path, trace_path) == 0) return;
-    if (trace_fd >= 0) close(trace_fd);
-    snprintf(trace_path, sizeof trace_path, "%s", path);
-    trace_fd = *path ? static_cast<int>(syscall(SYS_openat, AT_FDCWD, path,
-                                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600))
-                     : -1;
+    return trace.open();
 }
 
 #if defined(__x86_64__)
 
-struct sigaction previous_segv;
-
+// Faults that are not the block's go to the program's own SIGSEGV action:
+// the one it had when the shim took the signal, or set since (see
+// sigaction below).
 void chain(int sig, siginfo_t* info, void* uc)
 {
-    if (previous_segv.sa_flags & SA_SIGINFO) {
-        previous_segv.sa_sigaction(sig, info, uc);
-    } else if (previous_segv.sa_handler != SIG_DFL && previous_segv.sa_handler != SIG_IGN) {
-        previous_segv.sa_handler(sig);
+    struct sigaction app = app_segv;
+    if (app.sa_flags & SA_RESETHAND) app_segv = sigaction_default();
+    if ((app.sa_flags & SA_SIGINFO) && app.sa_sigaction) {
+        app.sa_sigaction(sig, info, uc);
+    } else if (!(app.sa_flags & SA_SIGINFO) && app.sa_handler != SIG_DFL && app.sa_handler != SIG_IGN) {
+        app.sa_handler(sig);
     } else {
-        // Returning re-runs the access, which now takes the default action.
-        signal(SIGSEGV, SIG_DFL);
+        // Returning re-runs the access, which now takes the default action,
+        // as a fault with SIGSEGV ignored does too.
+        struct sigaction dfl = sigaction_default();
+        real_sigaction()(SIGSEGV, &dfl, nullptr);
     }
 }
 
@@ -184,7 +377,7 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.read_traced(word, trace_fd);
+        if (!flags) return model.read_traced(word, &trace);
         // Malformed: the bytes the access covers, as the model has them.
         uint64_t value = 0;
         for (unsigned i = 0; i < width; ++i) {
@@ -192,7 +385,7 @@ public:
             uint32_t w = model.read(off / 4);
             value |= static_cast<uint64_t>((w >> (8 * (off % 4))) & 0xFF) << (8 * i);
         }
-        model.record_error(trace_fd, TraceRecord::kRead, word, static_cast<uint32_t>(value), flags, width);
+        model.record_error(&trace, TraceRecord::kRead, word, static_cast<uint32_t>(value), flags, width);
         return value;
     }
 
@@ -200,8 +393,8 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), trace_fd);
-        model.record_error(trace_fd, TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
+        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), &trace);
+        model.record_error(&trace, TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
                            width);  // dropped
     }
 
@@ -255,18 +448,18 @@ void install_handler()
     sa.sa_sigaction = on_segv;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigfillset(&sa.sa_mask);  // nothing may run while the board lock is held
-    sigaction(SIGSEGV, &sa, &previous_segv);
+    real_sigaction()(SIGSEGV, &sa, &app_segv);
+    segv_taken.store(true);
     installed = true;
 #endif
 }
 
 void* map_block()
 {
-    if (!model.is_open() || strcmp(model_board.path, opened_board.path) != 0) {
-        if (!model.open(opened_board.path)) return MAP_FAILED;
-        model_board = opened_board;
+    if (!model.is_open()) {
+        errno = ENODEV;
+        return MAP_FAILED;
     }
-    open_trace();
     install_handler();
     for (Trapped& b : blocks)
         if (b.unmapped.load()) {
@@ -296,16 +489,11 @@ uintptr_t plain_blocks[kMaxBlocks];
 
 namespace {
 
-// Returns the path to open instead of `path`, or null to open it as is.
-const char* redirect(const char* path, char* buf, size_t size)
+// The path to open instead of the version file, or null to open it as is.
+const char* version_redirect(const char* path, char* buf, size_t size)
 {
-    if (!path) return nullptr;
-    if (strcmp(path, kDevicePath) == 0) return board_path(buf, size);
-    if (strcmp(path, kVersionPath) == 0) {
-        const char* version = getenv(kVersionEnv);
-        if (version && *version) return version;
-    }
-    return nullptr;
+    if (!path || strcmp(path, kVersionPath) != 0) return nullptr;
+    return env_path(kVersionEnv, buf, size);
 }
 
 OpenAt real_openat()
@@ -319,9 +507,9 @@ OpenAt real_openat()
 template <typename Real, typename... Dir>
 int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
 {
-    char buf[512];
-    const char* target = redirect(path, buf, sizeof buf);
-    if (target && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), target, flags);
+    if (path && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), flags);
+    char buf[4096];
+    const char* target = version_redirect(path, buf, sizeof buf);
     if (target) last_version_flags = flags;
     return real(dir..., target ? target : path, flags, mode);
 }
@@ -383,14 +571,25 @@ namespace {
 template <typename Off, typename Real>
 void* map(Real real, void* addr, size_t len, int prot, int flags, int fd, Off off)
 {
-    bool block = off == 0 && len <= kPageBytes && (flags & MAP_SHARED) && is_board(fd);
-    if (block && model_mode()) {
+    if (!(flags & MAP_SHARED) || !is_board(fd)) return real(addr, len, prot, flags, fd, off);
+    // As the device: one page, the GPIO block, at offset 0; the model's own
+    // page behind it is never mapped.
+    if (off != 0 || len == 0 || len > kPageBytes) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    int mode = fcntl(fd, F_GETFL);
+    if ((prot & PROT_WRITE) && (mode < 0 || (mode & O_ACCMODE) == O_RDONLY)) {
+        errno = EACCES;
+        return MAP_FAILED;
+    }
+    if (model_mode()) {
         void* page = map_block();
         if (page != MAP_FAILED) ++live_blocks;
         return page;
     }
     void* mapped = real(addr, len, prot, flags, fd, off);
-    if (block && mapped != MAP_FAILED) {
+    if (mapped != MAP_FAILED) {
         for (uintptr_t& b : plain_blocks)
             if (!b) {
                 b = reinterpret_cast<uintptr_t>(mapped);
@@ -427,6 +626,134 @@ SHIM_API int munmap(void* addr, size_t len)
     if (!block || block->base.load() != a || len > kPageBytes) return real_munmap()(addr, len);
     if (!block->unmapped.exchange(true)) --live_blocks;
     return 0;
+}
+
+// ---- the trace descriptor, kept from the program -------------------------
+
+// A program that closes every descriptor it did not open (a daemon's
+// start) is told the trace's is closed, and leaves it be; one that puts a
+// file at its number gets the number, the trace moving aside first.
+SHIM_API int close(int fd)
+{
+    using Close = int (*)(int);
+    static Close real = next<Close>("close");
+    if (trace.is(fd)) return 0;
+    return real(fd);
+}
+
+SHIM_API int dup2(int old_fd, int new_fd)
+{
+    using Dup2 = int (*)(int, int);
+    static Dup2 real = next<Dup2>("dup2");
+    if (old_fd != new_fd && !trace.step_aside(new_fd)) {
+        errno = EBUSY;
+        return -1;
+    }
+    return real(old_fd, new_fd);
+}
+
+SHIM_API int dup3(int old_fd, int new_fd, int flags)
+{
+    using Dup3 = int (*)(int, int, int);
+    static Dup3 real = next<Dup3>("dup3");
+    if (old_fd != new_fd && !trace.step_aside(new_fd)) {
+        errno = EBUSY;
+        return -1;
+    }
+    return real(old_fd, new_fd, flags);
+}
+
+namespace {
+
+// close_range over [first, last], around the trace's descriptor.
+int close_around(unsigned first, unsigned last, int flags)
+{
+    int t = trace.fd();
+    if (t < 0 || static_cast<unsigned>(t) < first || static_cast<unsigned>(t) > last)
+        return static_cast<int>(syscall(SYS_close_range, first, last, flags));
+    unsigned fd = static_cast<unsigned>(t);
+    int rc = 0;
+    if (fd > first) rc = static_cast<int>(syscall(SYS_close_range, first, fd - 1, flags));
+    if (rc == 0 && fd < last) rc = static_cast<int>(syscall(SYS_close_range, fd + 1, last, flags));
+    return rc;
+}
+
+}  // namespace
+
+SHIM_API int close_range(unsigned first, unsigned last, int flags)
+{
+    if (first > last) {
+        errno = EINVAL;
+        return -1;
+    }
+    return close_around(first, last, flags);
+}
+
+SHIM_API void closefrom(int lowfd)
+{
+    if (lowfd < 0) lowfd = 0;
+    if (close_around(static_cast<unsigned>(lowfd), ~0u, 0) == 0) return;
+    // No close_range in this kernel: one by one, as the C library does.
+    long max = sysconf(_SC_OPEN_MAX);
+    for (long fd = lowfd; fd < max; ++fd) close(static_cast<int>(fd));
+}
+
+// ---- signal masks and actions, as the trapped block needs them -----------
+
+// A program that blocks every signal (to take them with sigwait) must still
+// have its accesses carried out: on the board, a blocked SIGSEGV would kill
+// it at a real fault just the same, so only the block's faults differ.
+namespace {
+
+const sigset_t* without_segv(const sigset_t* set, sigset_t* copy)
+{
+    if (!set || !model_mode() || !sigismember(set, SIGSEGV)) return set;
+    *copy = *set;
+    sigdelset(copy, SIGSEGV);
+    return copy;
+}
+
+}  // namespace
+
+SHIM_API int pthread_sigmask(int how, const sigset_t* set, sigset_t* old)
+{
+    using Mask = int (*)(int, const sigset_t*, sigset_t*);
+    static Mask real = next<Mask>("pthread_sigmask");
+    sigset_t copy;
+    return real(how, how == SIG_UNBLOCK ? set : without_segv(set, &copy), old);
+}
+
+SHIM_API int sigprocmask(int how, const sigset_t* set, sigset_t* old)
+{
+    using Mask = int (*)(int, const sigset_t*, sigset_t*);
+    static Mask real = next<Mask>("sigprocmask");
+    sigset_t copy;
+    return real(how, how == SIG_UNBLOCK ? set : without_segv(set, &copy), old);
+}
+
+// SIGSEGV actions set after the shim took the signal are the program's
+// own: kept for the faults that are not the block's, and reported back.
+SHIM_API int sigaction(int sig, const struct sigaction* act, struct sigaction* old)
+{
+    struct sigaction copy;
+    if (act && model_mode() && sigismember(&act->sa_mask, SIGSEGV)) {
+        copy = *act;
+        sigdelset(&copy.sa_mask, SIGSEGV);  // handlers may touch the block
+        act = &copy;
+    }
+    if (sig != SIGSEGV || !segv_taken.load()) return real_sigaction()(sig, act, old);
+    if (old) *old = app_segv;
+    if (act) app_segv = *act;
+    return 0;
+}
+
+SHIM_API sighandler_t signal(int sig, sighandler_t handler)
+{
+    struct sigaction sa = {}, old;
+    sa.sa_handler = handler;
+    sa.sa_flags = SA_RESTART;
+    if (sigaction(sig, &sa, &old) != 0) return SIG_ERR;
+    return old.sa_handler;  // shares its storage with sa_sigaction
 }
 
 // ---- the test interface --------------------------------------------------

@@ -2,12 +2,16 @@
 // tavrel-sim: runs a program that uses libtavrel against the simulated
 // board, and reports what it did to the pins.
 #include <errno.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <libgen.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,9 +31,11 @@ const char kHelp[] =
     "Usage: tavrel-sim [options] -- COMMAND [ARGS...]\n"
     "Runs COMMAND against the simulated GPIO board and exits with its status.\n"
     "\n"
-    "  --board FILE         the board file (default: /tmp/tavrel-sim-UID.board);\n"
+    "  --board FILE         the board file (default: tavrel-sim.board in\n"
+    "                       $XDG_RUNTIME_DIR, else /tmp/tavrel-sim-UID/board);\n"
     "                       it keeps its state from one run to the next\n"
-    "  --reset              set every register, latch and driven level to 0 first\n"
+    "  --reset              make the board anew first: every register, latch,\n"
+    "                       driven level and pull 0\n"
     "  --drive MS:PINS=L    at MS milliseconds after the start, drive PINS (17,\n"
     "                       24-27 or 3,5,9) to level L (0 or 1), or let them go\n"
     "                       (z: inputs then read their pull); may be repeated\n"
@@ -138,6 +144,76 @@ std::string find_shim()
     return {};
 }
 
+// The scheduled entry's pins, a bit per pin in banks 0 and 1.
+void pin_mask(const Scheduled& d, uint32_t mask[2])
+{
+    mask[0] = mask[1] = 0;
+    for (unsigned pin : d.pins) mask[pin / 32] |= 1u << (pin % 32);
+}
+
+// Applies one entry: all its pins change at once.
+void apply(Board& board, const Scheduled& d, std::vector<DriveEvent>* applied)
+{
+    uint32_t mask[2];
+    pin_mask(d, mask);
+    board.drive_pins(mask, d.drive);
+    uint64_t now = monotonic_ns();
+    for (unsigned pin : d.pins) applied->push_back({now, pin, d.drive});
+}
+
+// ---- signals: forwarded to the command, whose end we wait for -----------
+
+constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile sig_atomic_t command_pid = 0;
+volatile sig_atomic_t pending_signal = 0;  // arrived before the command ran
+
+void forward(int sig, siginfo_t* info, void*)
+{
+    // The terminal sends Ctrl-C, Ctrl-\ and a hangup to the whole
+    // foreground group, the command included: only what was sent to us
+    // alone is passed on.
+    if (info && info->si_code == SI_KERNEL) return;
+    pid_t pid = command_pid;
+    if (pid > 0)
+        kill(pid, sig);
+    else
+        pending_signal = sig;
+}
+
+void take_signals()
+{
+    struct sigaction sa = {};
+    sa.sa_sigaction = forward;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : kForwarded) sigaction(sig, &sa, nullptr);
+}
+
+void default_signals()
+{
+    for (int sig : kForwarded) signal(sig, SIG_DFL);
+}
+
+// Ends this process as the command ended: with its status, or killed by
+// the same signal (without a core of our own).
+[[noreturn]] void end_as(int status)
+{
+    fflush(nullptr);
+    if (WIFSIGNALED(status)) {
+        int sig = WTERMSIG(status);
+        struct rlimit none = {0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+        signal(sig, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        raise(sig);
+        _exit(128 + sig);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+}
+
 // Waits for the command, applying the drives as their times come, and
 // noting when each was applied.
 int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Scheduled> drives,
@@ -151,15 +227,55 @@ int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Scheduled> drives,
         pid_t r = waitpid(pid, &status, next < drives.size() ? WNOHANG : 0);
         if (r == pid) return status;
         if (r < 0 && errno != EINTR) return -1;
-        while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000) {
-            for (unsigned pin : drives[next].pins) {
-                apply(board, pin, drives[next].drive);
-                applied->push_back({monotonic_ns(), pin, drives[next].drive});
-            }
-            ++next;
-        }
+        while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000)
+            apply(board, drives[next++], applied);
         if (next < drives.size()) usleep(200);
     }
+}
+
+// Files of the run that must not outlive it.
+struct Scratch {
+    std::string trace, vcd_part;
+    ~Scratch() { remove(); }
+    void remove()
+    {
+        if (!trace.empty()) unlink(trace.c_str());
+        if (!vcd_part.empty()) unlink(vcd_part.c_str());
+        trace.clear();
+        vcd_part.clear();
+    }
+};
+
+std::string absolute(const std::string& path)
+{
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+// Creates FILE's stand-in beside it, exclusively and without following
+// links: FILE.XXXXXX.part, renamed over FILE when complete.
+FILE* create_part(const std::string& file, std::string* part)
+{
+    std::string tmpl = file + ".XXXXXX.part";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkostemps(buf.data(), 5, O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    *part = buf.data();
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* f = fdopen(fd, "w");
+    if (!f) close(fd);
+    return f;
+}
+
+bool output_failed(const char* what)
+{
+    fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", what, strerror(errno));
+    return true;
 }
 
 }  // namespace
@@ -175,9 +291,7 @@ int main(int argc, char** argv)
         {"help", no_argument, nullptr, kHelpOpt},         {nullptr, 0, nullptr, 0},
     };
 
-    char default_board[256];
-    default_board_path(default_board, sizeof default_board);
-    std::string board_path = default_board;
+    std::string board_path;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
     std::string vcd;
     std::vector<Scheduled> drives;
@@ -203,12 +317,16 @@ int main(int argc, char** argv)
         case kChanges: changes = true; break;
         case kPinsOpt: pins = true; break;
         case kPlain: plain = true; break;
-        case kHelpOpt: fputs(kHelp, stdout); return 0;
+        case kHelpOpt: fputs(kHelp, stdout); return fflush(stdout) == 0 ? 0 : 2;
         default: fputs(kHelp, stderr); return 2;
         }
     }
     if (optind >= argc) {
         fprintf(stderr, "tavrel-sim: no command given\n%s", kHelp);
+        return 2;
+    }
+    if (!vcd.empty() && plain) {
+        fprintf(stderr, "tavrel-sim: --vcd needs the device model; it cannot be used with --plain\n");
         return 2;
     }
     std::string shim = find_shim();
@@ -218,59 +336,66 @@ int main(int argc, char** argv)
                 "/tavrel-sim\n");
         return 2;
     }
-    Board board;
-    if (!board.open(board_path.c_str())) {
-        fprintf(stderr, "tavrel-sim: cannot open board file %s: %s\n", board_path.c_str(), strerror(errno));
-        return 2;
+    if (board_path.empty()) {
+        char path[PATH_MAX], why[kMessageBytes];
+        if (!default_board_path(path, sizeof path, why, sizeof why)) {
+            fprintf(stderr, "tavrel-sim: no safe place for the default board: %s; name one with --board\n",
+                    why);
+            return 2;
+        }
+        board_path = path;
     }
-    if (reset) board.reset();
-    if (!vcd.empty() && plain) {
-        fprintf(stderr, "tavrel-sim: --vcd needs the device model; it cannot be used with --plain\n");
+    // The command may change directory; the shim must find the same board.
+    board_path = absolute(board_path);
+    Board board;
+    if (!board.open(board_path.c_str(), reset)) {
+        fprintf(stderr, "tavrel-sim: cannot use the board %s: %s; %s\n", board_path.c_str(), board.refusal(),
+                board.reset_cures() ? "run with --reset to make it anew"
+                                    : "remove it, or name another with --board");
         return 2;
     }
 
-    // The dump is written beside its final name and renamed when whole, so
-    // that no partial file ever stands under that name. Checked before the
-    // command runs.
-    std::string vcd_part = vcd + ".part";
+    // Outputs are checked before the command runs, and their scratch
+    // files removed however the run ends.
+    Scratch scratch;
     FILE* vcd_out = nullptr;
-    if (!vcd.empty() && !(vcd_out = fopen(vcd_part.c_str(), "we"))) {
+    if (!vcd.empty() && !(vcd_out = create_part(vcd, &scratch.vcd_part))) {
         fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
         return 2;
     }
-
-    char trace_path[] = "/tmp/tavrel-sim-trace-XXXXXX";
     bool tracing = trace || vcd_out;
     if (tracing) {
-        int fd = mkstemp(trace_path);
+        const char* tmp = getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-trace-XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        int fd = mkostemp(buf.data(), O_CLOEXEC);
         if (fd < 0) {
             fprintf(stderr, "tavrel-sim: cannot create a trace file: %s\n", strerror(errno));
             return 2;
         }
         close(fd);
+        scratch.trace = buf.data();
     }
 
     PinState before = pin_state(board);
-    uint32_t errors_before = board.errors();
+    uint32_t errors_before = board.errors(), lost_before = board.trace_lost();
     // After what is preloaded already: a sanitizer's runtime must stay first.
     std::string preload = shim;
     if (const char* old = getenv("LD_PRELOAD"); old && *old) preload = std::string(old) + ":" + shim;
 
     BoardStart start = board_start(board);
     fflush(nullptr);
+    take_signals();
     uint64_t t0 = monotonic_ns();
     // Levels due at 0 ms are in place before the command can read them.
     std::vector<DriveEvent> applied;
     std::vector<Scheduled> later;
     for (const Scheduled& d : drives) {
-        if (d.ms > 0) {
+        if (d.ms > 0)
             later.push_back(d);
-            continue;
-        }
-        for (unsigned pin : d.pins) {
-            apply(board, pin, d.drive);
-            applied.push_back({t0, pin, d.drive});
-        }
+        else
+            apply(board, d, &applied);
     }
     pid_t pid = fork();
     if (pid < 0) {
@@ -278,20 +403,31 @@ int main(int argc, char** argv)
         return 2;
     }
     if (pid == 0) {
+        default_signals();
         setenv(kBoardEnv, board_path.c_str(), 1);
         setenv("LD_PRELOAD", preload.c_str(), 1);
-        if (tracing) setenv(kTraceEnv, trace_path, 1);
+        if (tracing) setenv(kTraceEnv, scratch.trace.c_str(), 1);
         if (plain) setenv(kModeEnv, "plain", 1);
         execvp(argv[optind], argv + optind);
         fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", argv[optind], strerror(errno));
         _exit(127);
     }
+    command_pid = pid;
+    if (int sig = pending_signal) kill(pid, sig);
     int status = run(pid, t0, board, later, &applied);
 
-    bool vcd_failed = false;
+    bool failed = status < 0;
+    if (uint32_t lost = board.trace_lost() - lost_before) {
+        fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
+        failed = true;
+    }
     if (tracing) {
-        std::vector<TraceRecord> records = read_trace(trace_path);
-        unlink(trace_path);
+        bool whole = true;
+        std::vector<TraceRecord> records = read_trace(scratch.trace, &whole);
+        if (!whole) {
+            fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", scratch.trace.c_str());
+            failed = true;
+        }
         if (trace)
             for (const TraceRecord& r : records) printf("%s\n", describe(r).c_str());
         if (vcd_out) {
@@ -300,19 +436,26 @@ int main(int argc, char** argv)
             strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %Z", localtime(&now));
             bool ok = write_vcd(vcd_out, start, t0, records, applied, date, TAVREL_SIM_VERSION_TEXT);
             ok = fflush(vcd_out) == 0 && ok;
+            ok = fsync(fileno(vcd_out)) == 0 && ok;
             ok = fclose(vcd_out) == 0 && ok;
-            if (!ok || rename(vcd_part.c_str(), vcd.c_str()) != 0) {
-                fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
-                unlink(vcd_part.c_str());
-                vcd_failed = true;
+            if (!ok) {
+                failed = output_failed(vcd.c_str());
+            } else if (failed) {
+                fprintf(stderr, "tavrel-sim: %s is not written, as the trace is incomplete\n", vcd.c_str());
+            } else if (rename(scratch.vcd_part.c_str(), vcd.c_str()) != 0) {
+                failed = output_failed(vcd.c_str());
+            } else {
+                scratch.vcd_part.clear();
             }
         }
     }
     PinState after = pin_state(board);
     if (changes) print_changes(before, after);
     if (pins) print_pins(after);
+    if (fflush(stdout) != 0 || ferror(stdout)) failed = output_failed("the standard output");
     if (uint32_t errors = board.errors() - errors_before)
         fprintf(stderr, "tavrel-sim: %u malformed accesses to the GPIO block (see --trace)\n", errors);
-    if (status < 0 || vcd_failed) return 2;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (failed) return 2;
+    scratch.remove();
+    end_as(status);
 }

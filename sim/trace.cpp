@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Reading and describing the access trace; tools and tests only.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/syscall.h>
@@ -34,13 +35,28 @@ std::string describe(const TraceRecord& r)
     return s;
 }
 
-std::vector<TraceRecord> read_trace(const std::string& path)
+std::vector<TraceRecord> read_trace(const std::string& path, bool* whole)
 {
     std::vector<TraceRecord> records;
+    if (whole) *whole = true;
     int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-    if (fd < 0) return records;
+    if (fd < 0) {
+        if (whole) *whole = errno == ENOENT;
+        return records;
+    }
     TraceRecord r;
-    while (::read(fd, &r, sizeof r) == sizeof r) records.push_back(r);
+    for (;;) {
+        // Records are written whole, with one write each: anything else is
+        // a trace cut short.
+        ssize_t n = ::read(fd, &r, sizeof r);
+        if (n == sizeof r) {
+            records.push_back(r);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n != 0 && whole) *whole = false;
+        break;
+    }
     ::close(fd);
     return records;
 }

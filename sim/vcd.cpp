@@ -71,14 +71,6 @@ struct State {
 
 }  // namespace
 
-void apply(Board& board, unsigned pin, Drive drive)
-{
-    if (drive == Drive::kRelease)
-        board.release(pin);
-    else
-        board.drive(pin, drive == Drive::kHigh);
-}
-
 BoardStart board_start(Board& board)
 {
     BoardStart s;

@@ -12,17 +12,12 @@
 
 namespace tavrel_sim {
 
-// What a device outside does to a pin: drive it low or high, or let go.
-enum class Drive : uint8_t { kLow, kHigh, kRelease };
-
 // A drive applied to a pin, at a time.
 struct DriveEvent {
     uint64_t ns;
     unsigned pin;
     Drive drive;
 };
-
-void apply(Board& board, unsigned pin, Drive drive);
 
 // The board as the run began.
 struct BoardStart {
