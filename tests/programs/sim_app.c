@@ -1,0 +1,132 @@
+/* SPDX-License-Identifier: MIT */
+/* Programs that a real board runs and a simulator could break, one per
+ * mode; each prints what it saw.
+ *   sim_app close-all LOG  closes every descriptor through the C library and
+ *                          by raw system calls, opens LOG and places it at
+ *                          most descriptor numbers, then drives pin 17 and
+ *                          writes "log" lines to LOG
+ *   sim_app block-all      blocks every signal before opening, as a program
+ *                          that takes its signals with sigwait does
+ *   sim_app segv-handler   installs a SIGSEGV handler after opening, drives
+ *                          a pin, then faults on its own
+ *   sim_app one-fd         opens with exactly one descriptor free
+ *   sim_app chdir DIR      changes to DIR, then opens and sets pin 18 to alt5
+ *   sim_app map            maps the device as programs should not */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "tavrel.h"
+
+static void drive_17(void)
+{
+    tavrel_gpio_config_io(17, 1);
+    tavrel_gpio_set_val(17, 1);
+    printf("pin 17 %d\n", tavrel_gpio_get_val(17));
+}
+
+static void own_fault(int sig)
+{
+    (void)sig;
+    static const char msg[] = "own fault\n";
+    (void)!write(1, msg, sizeof msg - 1);
+    _exit(3);
+}
+
+static int close_all(const char* log)
+{
+    if (tavrel_gpio_init_noatexit() != 0) return 1;
+    tavrel_gpio_config_io(17, 1);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    syscall(SYS_close_range, 3u, ~0u, 0);
+    int fd = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+    if (fd < 0) return 1;
+    /* Behind the shim's back: every number up to 1000 is now the log. */
+    for (int n = 3; n <= 1000; ++n)
+        if (n != fd) syscall(SYS_dup3, fd, n, 0);
+    for (int i = 0; i < 4; ++i) {
+        tavrel_gpio_set_val(17, i & 1);
+        (void)!write(fd, "log\n", 4);
+    }
+    printf("done\n");
+    return 0;
+}
+
+static int one_fd(void)
+{
+    struct rlimit lim = {64, 64};
+    if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return 1;
+    int last = -1;
+    for (int fd; (fd = dup(0)) >= 0;) last = fd;
+    if (last < 0) return 1;
+    close(last);
+    int rc = tavrel_gpio_init_noatexit();
+    printf("init %d\n", rc);
+    if (rc == 0) drive_17();
+    return 0;
+}
+
+static void try_map(const char* what, int flags, size_t len, int prot, off_t off)
+{
+    int fd = open("/dev/gpiomem", flags | O_CLOEXEC);
+    if (fd < 0) {
+        printf("%s: open %s\n", what, strerror(errno));
+        return;
+    }
+    void* p = mmap(NULL, len, prot, MAP_SHARED, fd, off);
+    printf("%s: %s\n", what, p == MAP_FAILED ? strerror(errno) : "mapped");
+    if (p != MAP_FAILED) munmap(p, len);
+    close(fd);
+}
+
+int main(int argc, char** argv)
+{
+    const char* mode = argc > 1 ? argv[1] : "";
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (strcmp(mode, "close-all") == 0 && argc > 2) return close_all(argv[2]);
+    if (strcmp(mode, "one-fd") == 0) return one_fd();
+    if (strcmp(mode, "block-all") == 0) {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, NULL);
+        pthread_sigmask(SIG_BLOCK, &all, NULL);
+        if (tavrel_gpio_init_noatexit() != 0) return 1;
+        drive_17();
+        return 0;
+    }
+    if (strcmp(mode, "segv-handler") == 0) {
+        if (tavrel_gpio_init_noatexit() != 0) return 1;
+        struct sigaction sa = {0}, back;
+        sa.sa_handler = own_fault;
+        sigaction(SIGSEGV, &sa, NULL);
+        sigaction(SIGSEGV, NULL, &back);
+        printf("handler %s\n", back.sa_handler == own_fault ? "kept" : "lost");
+        drive_17();
+        volatile int* forbidden = mmap(NULL, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *forbidden = 1;
+        return 4;
+    }
+    if (strcmp(mode, "chdir") == 0 && argc > 2) {
+        if (chdir(argv[2]) != 0) return 1;
+        if (tavrel_gpio_init_noatexit() != 0) return 1;
+        tavrel_gpio_set_alt(18, 5);
+        printf("pin 18 mode %d\n", tavrel_gpio_get_mode(18));
+        return 0;
+    }
+    if (strcmp(mode, "map") == 0) {
+        try_map("offset 4096", O_RDWR, 4096, PROT_READ | PROT_WRITE, 4096);
+        try_map("length 8192", O_RDWR, 8192, PROT_READ | PROT_WRITE, 0);
+        try_map("read-only, writable map", O_RDONLY, 4096, PROT_READ | PROT_WRITE, 0);
+        try_map("read-only, read map", O_RDONLY, 4096, PROT_READ, 0);
+        try_map("one page", O_RDWR, 4096, PROT_READ | PROT_WRITE, 0);
+        return 0;
+    }
+    return 9;
+}
