@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth clang-format lintian
+    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio
 
 jobs=$(nproc)
 echo "== the sources keep to .clang-format"
@@ -47,3 +47,11 @@ cmake --build build-armv6 -j"$jobs"
 (cd build-armv6 && ctest --output-on-failure -j"$jobs")
 sh scripts/armv6-release.sh build-armv6
 echo "ARM stage: $(($(date +%s) - start)) s"
+
+echo "== the release packages on a virtual Pi Zero: Debian's rpi kernel on QEMU's raspi0"
+start=$(date +%s)
+with=""
+for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-fork-check; do with="$with --with $f"; done
+# shellcheck disable=SC2086
+sh scripts/pizero.sh --build build-armv6 $with script tests/pizero/checks.sh
+echo "virtual Pi Zero stage: $(($(date +%s) - start)) s"

@@ -1,0 +1,186 @@
+#!/bin/sh
+# SPDX-License-Identifier: MIT
+# The virtual Pi Zero: QEMU's raspi0 machine (an ARM1176 with its MMU and
+# QEMU's model of the BCM2835 GPIO block) booting Debian's own rpi kernel,
+# with the armhf release packages installed in it, unmodified.
+#
+#   pizero.sh [--build DIR] [--with FILE]... run PROGRAM [ARGS...]
+#       runs an ARMv6 program there, prints its output and then the pin
+#       table, and exits with its status
+#   pizero.sh [--build DIR] shell
+#       an interactive shell there (Ctrl-A X ends QEMU)
+#   pizero.sh [--build DIR] script FILE
+#       runs the shell script FILE there and exits with its status
+#
+# --with FILE puts FILE in the guest's /run as well (repeatable).
+# DIR is an ARMv6 release build (default build-armv6) holding the armhf
+# packages libtavrel1 and tavrel-tools and its ARMv6 musl (which stands in
+# for the board's C library). The kernel and busybox are fetched once, for
+# armel, with a private apt configuration (/etc/apt untouched), and cached
+# in ${XDG_CACHE_HOME:-~/.cache}/tavrel-pizero.
+#
+# The kernel has no gpiomem driver: a test-only preloaded stand-in opens
+# /dev/mem for /dev/gpiomem and maps the block's physical page.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build-armv6
+extra=""
+while :; do
+    case ${1:-} in
+    --build) build=$(cd "$2" && pwd) && shift 2 ;;
+    --with) extra="$extra $(cd "$(dirname "$2")" && pwd)/$(basename "$2")" && shift 2 ;;
+    *) break ;;
+    esac
+done
+mode=${1:-}
+[ $# -gt 0 ] && shift
+case $mode in
+run | script) [ $# -ge 1 ] || { echo "usage: pizero.sh [--build DIR] $mode FILE [ARGS...]" >&2; exit 2; } ;;
+shell) ;;
+*)
+    sed -n '3,15p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+    ;;
+esac
+
+. "$here/scripts/deps.sh"
+install_missing qemu-system-arm cpio dpkg-dev
+
+# ---- the kernel and busybox, fetched once --------------------------------
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavrel-pizero
+fetch() {
+    [ -f "$cache/ready" ] && return 0
+    mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial" "$cache/debs"
+    : >"$cache/apt/status"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && { cat "$f"; echo; }
+    done >"$cache/apt/debian.sources"
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] && grep '^deb ' "$f"
+    done >"$cache/apt/debian.list" || true
+    cat >"$cache/apt/apt.conf" <<EOF
+APT::Architecture "armel";
+APT::Architectures { "armel"; };
+Dir::Etc::SourceList "$cache/apt/debian.list";
+Dir::Etc::SourceParts "$cache/apt";
+Dir::State::Lists "$cache/apt/lists";
+Dir::State::status "$cache/apt/status";
+Dir::Cache "$cache/apt/cache";
+APT::Sandbox::User "root";
+EOF
+    export APT_CONFIG="$cache/apt/apt.conf"
+    echo "tavrel-pizero: fetching Debian's rpi kernel and busybox (armel), once" >&2
+    apt-get update -qq >&2
+    kernel=$(apt-cache depends linux-image-rpi | sed -n 's/^ *Depends: \(linux-image-[0-9].*-rpi\)$/\1/p' | head -n 1)
+    [ -n "$kernel" ] || { echo "tavrel-pizero: no linux-image-rpi in the archive" >&2; exit 1; }
+    (cd "$cache/debs" && apt-get download -qq "$kernel" busybox-static >&2)
+    rm -rf "$cache/kernel" "$cache/busybox"
+    dpkg-deb -x "$cache"/debs/linux-image-*.deb "$cache/kernel"
+    dpkg-deb -x "$cache"/debs/busybox-static_*.deb "$cache/busybox"
+    unset APT_CONFIG
+    touch "$cache/ready"
+}
+fetch
+vmlinuz=$(ls "$cache"/kernel/boot/vmlinuz-* | head -n 1)
+dtb=$(ls "$cache"/kernel/usr/lib/linux-image-*/bcm2835-rpi-zero.dtb | head -n 1)
+
+# ---- the root file system: busybox, musl, the packages ------------------
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+for pkg in libtavrel1 tavrel-tools; do
+    [ -f "$build/${pkg}_${version}_armhf.deb" ] || {
+        echo "tavrel-pizero: no $build/${pkg}_${version}_armhf.deb: build the ARMv6 release first" \
+            "(sh scripts/armv6-release.sh $build)" >&2
+        exit 1
+    }
+done
+loader=$("$here/tests/arm1176/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
+    echo "tavrel-pizero: building musl failed; see $build/musl.log" >&2
+    exit 1
+}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+root=$tmp/root
+mkdir -p "$root/bin" "$root/lib" "$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/run"
+cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
+for pkg in libtavrel1 tavrel-tools; do dpkg-deb -x "$build/${pkg}_${version}_armhf.deb" "$root"; done
+cp "$loader" "$root/lib/ld-linux-armhf.so.3"
+printf '/lib\n/usr/lib\n/usr/lib/arm-linux-gnueabihf\n' >"$root/etc/ld-musl-armhf.path"
+cp "$build/tests/libtavrel-gpiomem.so" "$root/lib/"
+for f in $extra; do cp "$f" "$root/run/"; done
+
+# The payload, run by /init with the stand-in preloaded.
+quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+case $mode in
+run)
+    cp "$1" "$root/run/program"
+    chmod +x "$root/run/program"
+    shift
+    {
+        printf '/run/program'
+        for a in "$@"; do printf ' %s' "$(quote "$a")"; done
+        printf '\nstatus=$?\necho "@@tavrel-pizero pins"\ntavrel-gpio_state\nexit $status\n'
+    } >"$root/run/payload"
+    ;;
+script)
+    cp "$1" "$root/run/payload"
+    ;;
+shell)
+    printf 'echo "the virtual Pi Zero: poweroff -f (or Ctrl-A X) ends it"\nsetsid cttyhack sh -l\n' >"$root/run/payload"
+    ;;
+esac
+cat >"$root/init" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+export PATH=/usr/bin:/bin LD_PRELOAD=/lib/libtavrel-gpiomem.so
+cd /tmp
+echo "@@tavrel-pizero begin"
+sh /run/payload
+echo "@@tavrel-pizero status $?"
+poweroff -f
+EOF
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$tmp/initrd.gz")
+
+# ---- boot ---------------------------------------------------------------
+append="console=ttyAMA0 rdinit=/init panic=-1 quiet loglevel=1 iomem=relaxed"
+# QEMU 7.2 lacks the power-domain block, whose driver would panic.
+append="$append initcall_blacklist=bcm2835_power_driver_init"
+set -- -M raspi0 -m 512 -kernel "$vmlinuz" -dtb "$dtb" -initrd "$tmp/initrd.gz" -append "$append" \
+    -display none -no-reboot
+if [ "$mode" = shell ]; then
+    qemu-system-arm "$@" -serial mon:stdio
+    exit 0
+fi
+# What the guest prints between the markers is the payload's; the kernel's
+# own messages are left out. A guest that hangs is ended, and one that has
+# reported its status but does not power off within 5 s too.
+start=$(date +%s)
+{
+    timeout "${TAVREL_PIZERO_TIMEOUT:-600}" qemu-system-arm "$@" -serial stdio -monitor none \
+        -pidfile "$tmp/qemu.pid" </dev/null || true
+    : >"$tmp/ended"
+} | tr -d '\r' | awk -v status="$tmp/status" '
+    /^@@tavrel-pizero begin$/ { on = 1; next }
+    /^@@tavrel-pizero status / { print $3 > status; close(status); on = 0; next }
+    /^@@tavrel-pizero pins$/ { if (on) print "--- the pins after it ---"; next }
+    on { print; fflush() }' &
+output=$!
+while [ ! -s "$tmp/status" ] && [ ! -e "$tmp/ended" ]; do sleep 0.2; done
+i=0
+while [ ! -e "$tmp/ended" ] && [ $i -lt 25 ]; do
+    sleep 0.2
+    i=$((i + 1))
+done
+[ -e "$tmp/ended" ] || kill "$(cat "$tmp/qemu.pid")" 2>/dev/null || true
+wait "$output" || true
+echo "tavrel-pizero: $(($(date +%s) - start)) s from power-on to power-off" >&2
+[ -s "$tmp/status" ] || { echo "tavrel-pizero: the virtual Pi Zero ended without reporting a status" >&2; exit 1; }
+status=$(cat "$tmp/status")
+if [ "$status" = 132 ]; then
+    echo "tavrel-pizero: the program died of SIGILL: it uses instructions the Pi Zero's ARM1176" \
+        "lacks (ARMv7 or Thumb-2 code). tests/check_armv6.sh PROGRAM shows the first one." >&2
+fi
+exit "$status"
