@@ -107,9 +107,12 @@ std::atomic<bool> segv_taken{false};
 // program started in: a program that changes directory keeps its board.
 char start_dir[4096];
 
+void resolve_entries();
+
 __attribute__((constructor)) void start()
 {
     if (!getcwd(start_dir, sizeof start_dir)) start_dir[0] = '\0';
+    resolve_entries();
     // A mask inherited across exec must not make the block's faults fatal.
     if (model_mode()) {
         sigset_t segv;
@@ -755,6 +758,32 @@ SHIM_API sighandler_t signal(int sig, sighandler_t handler)
     if (sigaction(sig, &sa, &old) != 0) return SIG_ERR;
     return old.sa_handler;  // shares its storage with sa_sigaction
 }
+
+// ---- the next definitions, looked up at load -----------------------------
+
+namespace {
+
+// Each interposed entry finds the next definition on its first call; make
+// every first call here, at load, so that none happens in a signal handler
+// or a forked child, where dlsym is not safe.
+void resolve_entries()
+{
+    int saved = errno;
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    sigprocmask(SIG_BLOCK, nullptr, &mask);
+    struct sigaction sa;
+    real_sigaction()(SIGSEGV, nullptr, &sa);
+    close(-1);
+    dup2(-1, -1);
+    dup3(-1, -1, 0);
+    (void)real_mmap();
+    (void)real_munmap();
+    (void)real_openat();
+    errno = saved;
+}
+
+}  // namespace
 
 // ---- the test interface --------------------------------------------------
 

@@ -146,7 +146,7 @@ public:
 
     // The wait status, or -1 when the child is still running after
     // `seconds` (it is then killed).
-    int wait(int seconds = 20)
+    int wait(int seconds = 40)
     {
         for (int i = 0;; ++i) {
             int status;
