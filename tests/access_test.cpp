@@ -176,6 +176,20 @@ TEST_F(Access, close_reads_and_writes_only_words_holding_a_changed_pin)
         << "no level word write, no write of words 0 and 1";
 }
 
+TEST_F(Access, close_puts_words_back_in_ascending_order)
+{
+    REQUIRE_TRAPPING();
+    ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+    tavrel_gpio_config_io(25, 1);
+    tavrel_gpio_config_io(3, 1);
+    tavrel_gpio_config_io(14, 1);
+    board.clear_trace();
+    tavrel_gpio_deinit();
+    EXPECT_EQ(board.trace(),
+              (Accesses{R(0, 01000), W(0, 0), R(1, 010000), W(1, 0), R(2, 0100000), W(2, 0)}))
+        << "words 0, 1, 2, whatever the order of the changes";
+}
+
 TEST_F(Access, exit_handler_from_init_restores_pins_at_exit)
 {
     Outcome o = in_child([] {

@@ -115,6 +115,35 @@ TEST_F(FdIo, end_of_file_before_all_bytes_fails)
     EXPECT_EQ(std::string(buf), "abc") << "received bytes stay in the buffer";
 }
 
+TEST_F(FdIo, read_never_asks_for_more_than_the_bytes_still_missing)
+{
+    Pair p = Pair::sockets();
+    io_faults::counted_fd = p.rd;
+    std::thread peer([&] {
+        put(p.wr, "abc");
+        usleep(20000);
+        put(p.wr, "defgh");  // more than the call wants
+    });
+    std::vector<char> buf(16, 'x');
+    EXPECT_EQ(tavrel_read_with_timeout(p.rd, buf.data(), 5, 5000), 5);
+    peer.join();
+    EXPECT_EQ(std::string(buf.data(), 8), "abcdexxx") << "nothing written past the 5 bytes";
+    EXPECT_EQ(io_faults::largest_read.load(), 5u);
+    char rest[8] = {};
+    EXPECT_EQ(read(p.rd, rest, sizeof rest), 3) << "the peer's extra bytes stay unread";
+}
+
+TEST_F(FdIo, end_of_file_ends_the_read_at_once)
+{
+    Pair p = Pair::sockets();
+    io_faults::counted_fd = p.rd;
+    put(p.wr, "abc");
+    p.close_writer();
+    char buf[8] = {};
+    EXPECT_EQ(tavrel_read_with_timeout(p.rd, buf, 5, 60000), -1);
+    EXPECT_LE(io_faults::read_calls.load(), 3u) << "end of file is not retried until the deadline";
+}
+
 TEST_F(FdIo, time_limit_covers_the_whole_call_not_each_wait)
 {
     // A byte every 30 ms never leaves a single wait of 150 ms idle, but ten

@@ -11,6 +11,12 @@
 
 #include "support/process.h"
 
+// Run only by the harness check in CMakeLists.txt: it must fail.
+TEST(DISABLED_Harness, a_test_that_ends_the_process_fails)
+{
+    exit(0);
+}
+
 int main(int argc, char** argv)
 {
     const char* preload = getenv("LD_PRELOAD");
@@ -28,5 +34,19 @@ int main(int argc, char** argv)
         tavrel_test::exec_program(self, std::vector<std::string>(argv + 1, argv + argc));
     }
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // A test whose code under test ends the process (the listener calls
+    // exit(0) by design) must not pass for it: gtest never printed its
+    // result, and ctest would see status 0. Registered first, this runs
+    // last, and only in this process, not in the tests' forked children.
+    static pid_t tests_pid = getpid();
+    static bool finished = false;
+    atexit([] {
+        if (getpid() != tests_pid || finished) return;
+        static const char msg[] = "the process ended before the test finished: it fails\n";
+        (void)!write(2, msg, sizeof msg - 1);
+        _exit(1);
+    });
+    int result = RUN_ALL_TESTS();
+    finished = true;
+    return result;
 }

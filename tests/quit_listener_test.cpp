@@ -338,6 +338,37 @@ TEST_F(QuitProcess, signal_handler_leaves_the_exit_to_the_listener_thread)
     EXPECT_TRUE(exited_with(status, 0)) << describe(status);
 }
 
+TEST_F(QuitProcess, a_listener_started_after_a_close_quits_on_sigterm_and_on_the_pattern)
+{
+    for (bool pattern : {false, true}) {
+        Child child(TAVREL_QUIT_APP, {"restart"});
+        ASSERT_EQ(child.line(), "ready\n");
+        int status;
+        if (pattern) {
+            status = show_pattern(child);
+        } else {
+            child.signal(SIGTERM);
+            status = child.wait();
+        }
+        EXPECT_TRUE(exited_with(status, 0)) << (pattern ? "pattern: " : "SIGTERM: ") << describe(status);
+        EXPECT_EQ(board.fsel(5), 0u) << "pin 5 put back";
+    }
+}
+
+TEST_F(QuitProcess, close_stops_the_listener_before_access_closes)
+{
+    // Fewer where threads are slow to create: under qemu and sanitizers.
+#if defined(TAVREL_TEST_EMULATOR) || defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__) || \
+    TSAN_BUILD
+    const char* rounds = "2000";
+#else
+    const char* rounds = "20000";
+#endif
+    Outcome o = run(TAVREL_QUIT_APP, {"cycles", rounds});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status);
+    EXPECT_EQ(o.out, "done\n") << "no round ended the process early";
+}
+
 TEST_F(QuitProcess, bursts_of_mixed_signals_end_with_status_0)
 {
     for (int round = 0; round < 20; ++round) {

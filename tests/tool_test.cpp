@@ -55,6 +55,11 @@ TEST_F(Tool, last_direction_and_last_value_win)
     EXPECT_EQ(o.out, "Set pin 4 to output\n");
     EXPECT_EQ(board.fsel(4), 1u);
     EXPECT_EQ(board.fsel(9), 0u);
+
+    o = gpio_mode({"-p", "4", "-o", "-i"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Set pin 4 to input\n") << "in the other order too";
+    EXPECT_EQ(board.fsel(4), 0u);
 }
 
 TEST_F(Tool, non_numeric_pin_is_pin_0)

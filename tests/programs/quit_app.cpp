@@ -17,6 +17,10 @@
 //                                  child prints "child PID" and waits, or
 //                                  with "restart" starts its own listener
 //                                  first
+//   quit_app restart               listen as above after a close and a
+//                                  second open and start
+//   quit_app cycles N              N rounds of open, start, close; then
+//                                  prints "done"
 //   quit_app bytes                 make pins 4 to 11 outputs, then drive
 //                                  them with 0xA5 and then 0x5A
 #include <dlfcn.h>
@@ -120,6 +124,19 @@ int main(int argc, char** argv)
                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
         return 0;
     }
+    if (strcmp(mode, "cycles") == 0) {
+        // A close that marked access closed before stopping the listener
+        // would let its sample see "closed", take it for a quit, and exit
+        // in the middle of the close.
+        long n = argc > 2 ? atol(argv[2]) : 0;
+        for (long i = 0; i < n; ++i) {
+            if (tavrel_gpio_init_noatexit() != 0) return 2;
+            if (tavrel_gpio_start_quit_listener() != 0) return 5;
+            tavrel_gpio_deinit();
+        }
+        (void)!write(STDOUT_FILENO, "done\n", 5);
+        return 0;
+    }
     // Registered first, so it runs last: tells which thread ended the
     // process.
     atexit([] {
@@ -131,6 +148,15 @@ int main(int argc, char** argv)
     int rc = tavrel_gpio_start_quit_listener();
     if (rc != 0) return 10 + rc;
 
+    if (strcmp(mode, "restart") == 0) {
+        // A close, and a second open and start: that listener must act.
+        tavrel_gpio_deinit();
+        if (tavrel_gpio_init() != 0) return 2;
+        tavrel_gpio_config_io(5, 1);
+        if (tavrel_gpio_start_quit_listener() != 0) return 5;
+        (void)!write(STDOUT_FILENO, "ready\n", 6);
+        for (;;) pause();
+    }
     if (strcmp(mode, "signal-before-reset") == 0) {
         signal_before_reset = true;
         tavrel_gpio_deinit();

@@ -17,6 +17,7 @@ std::atomic<size_t> counted_calls{0};
 std::atomic<size_t> counted_eintr{0};
 std::atomic<long> clock_step_ns{0};
 std::atomic<size_t> largest_read{0};
+std::atomic<size_t> read_calls{0};
 
 void reset()
 {
@@ -29,6 +30,7 @@ void reset()
     counted_eintr = 0;
     clock_step_ns = 0;
     largest_read = 0;
+    read_calls = 0;
 }
 
 }  // namespace tavrel_test::io_faults
@@ -43,7 +45,10 @@ extern "C" ssize_t read(int fd, void* buf, size_t n)
         errno = EAGAIN;
         return -1;
     }
-    if (fd == counted_fd.load() && n > largest_read.load()) largest_read = n;
+    if (fd == counted_fd.load()) {
+        ++read_calls;
+        if (n > largest_read.load()) largest_read = n;
+    }
     return real(fd, buf, n);
 }
 

@@ -25,8 +25,10 @@ extern std::atomic<size_t> counted_eintr;
 // Each clock_gettime(CLOCK_MONOTONIC) the library makes moves the clock on
 // by this many nanoseconds more than time has passed.
 extern std::atomic<long> clock_step_ns;
-// The largest count the library asked read() for on counted_fd.
+// The largest count the library asked read() for on counted_fd, and how
+// many reads of it there were.
 extern std::atomic<size_t> largest_read;
+extern std::atomic<size_t> read_calls;
 
 void reset();
 
