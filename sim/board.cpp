@@ -475,6 +475,17 @@ void Board::drive_pins(const uint32_t pins[2], Drive drive)
     unlock();
 }
 
+void Board::drive_plain_levels(const uint32_t pins[2], bool high)
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned bank = 0; bank < 2; ++bank) {
+        uint32_t lev = regs_[GPLEV0 + bank];
+        regs_[GPLEV0 + bank] = high ? lev | pins[bank] : lev & ~pins[bank];
+    }
+    unlock();
+}
+
 void Board::count_lost_trace()
 {
     SignalsBlocked blocked;

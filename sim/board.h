@@ -178,6 +178,9 @@ public:
     // Does the same to every pin of `pins` (a bit per pin, banks 0 and 1)
     // at once: no reader sees some changed and others not.
     void drive_pins(const uint32_t pins[2], Drive drive);
+    // Sets or clears `pins` in the stored level words, all at once: what a
+    // plain block's reader sees.
+    void drive_plain_levels(const uint32_t pins[2], bool high);
     // Counts a trace record that could not be written, and how many so far.
     void count_lost_trace();
     uint32_t trace_lost();

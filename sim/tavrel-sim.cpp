@@ -42,9 +42,11 @@ const char kHelp[] =
     "  --trace              print every access to the GPIO block, in order\n"
     "  --vcd FILE           write the pins' levels and functions over time to FILE,\n"
     "                       a Value Change Dump for GTKWave or PulseView\n"
-    "  --changes            print the pins whose function or level changed\n"
+    "  --changes            print what the run did to each pin: its functions in\n"
+    "                       order, its pulls, and how many level changes it had\n"
     "  --pins               print pins 0 to 53: function, level and pull\n"
-    "  --plain              map the block as plain memory: no model, no trace\n"
+    "  --plain              map the block as plain memory: no model, so no --trace\n"
+    "                       or --vcd; --drive sets the stored level words\n"
     "  --help               print this text\n";
 
 struct Scheduled {
@@ -128,6 +130,34 @@ void print_changes(const PinState& before, const PinState& after)
     if (!any) printf("no pin changed\n");
 }
 
+// What happened during the run, pin by pin: every function it had, in
+// order, every pull, and how many times its level changed.
+void print_history(const std::vector<PinHistory>& history)
+{
+    bool any = false;
+    for (unsigned p = 0; p < kPins; ++p) {
+        const PinHistory& h = history[p];
+        if (h.functions.size() > 1 || h.level_changes > 0) {
+            std::string line = "pin " + std::to_string(p) + ": ";
+            for (size_t i = 0; i < h.functions.size(); ++i)
+                line += std::string(i ? " -> " : "") + function_name(h.functions[i]);
+            if (h.level_changes > 0)
+                line += ", " + std::to_string(h.level_changes) +
+                        (h.level_changes == 1 ? " level change" : " level changes");
+            printf("%s\n", line.c_str());
+            any = true;
+        }
+        if (h.pulls.size() > 1) {
+            std::string line = "pin " + std::to_string(p) + ": pull ";
+            for (size_t i = 0; i < h.pulls.size(); ++i)
+                line += std::string(i ? " -> " : "") + pull_name(h.pulls[i]);
+            printf("%s\n", line.c_str());
+            any = true;
+        }
+    }
+    if (!any) printf("no pin changed\n");
+}
+
 // The shim sits beside this program in the build tree, and in a private
 // directory under the library directory of an installed tree.
 std::string find_shim()
@@ -151,12 +181,16 @@ void pin_mask(const Scheduled& d, uint32_t mask[2])
     for (unsigned pin : d.pins) mask[pin / 32] |= 1u << (pin % 32);
 }
 
-// Applies one entry: all its pins change at once.
+bool plain_block = false;
+
+// Applies one entry: all its pins change at once. A plain block has no
+// model between the program and the level words: the drive goes there.
 void apply(Board& board, const Scheduled& d, std::vector<DriveEvent>* applied)
 {
     uint32_t mask[2];
     pin_mask(d, mask);
     board.drive_pins(mask, d.drive);
+    if (plain_block && d.drive != Drive::kRelease) board.drive_plain_levels(mask, d.drive == Drive::kHigh);
     uint64_t now = monotonic_ns();
     for (unsigned pin : d.pins) applied->push_back({now, pin, d.drive});
 }
@@ -325,8 +359,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "tavrel-sim: no command given\n%s", kHelp);
         return 2;
     }
-    if (!vcd.empty() && plain) {
-        fprintf(stderr, "tavrel-sim: --vcd needs the device model; it cannot be used with --plain\n");
+    if (plain && (trace || !vcd.empty())) {
+        fprintf(stderr, "tavrel-sim: %s needs the device model; it cannot be used with --plain\n",
+                trace ? "--trace" : "--vcd");
         return 2;
     }
     std::string shim = find_shim();
@@ -347,6 +382,7 @@ int main(int argc, char** argv)
     }
     // The command may change directory; the shim must find the same board.
     board_path = absolute(board_path);
+    plain_block = plain;
     Board board;
     if (!board.open(board_path.c_str(), reset)) {
         fprintf(stderr, "tavrel-sim: cannot use the board %s: %s; %s\n", board_path.c_str(), board.refusal(),
@@ -363,7 +399,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
         return 2;
     }
-    bool tracing = trace || vcd_out;
+    // --changes tells the whole run when the model is there to trace it.
+    bool tracing = trace || vcd_out || (changes && !plain);
     if (tracing) {
         const char* tmp = getenv("TMPDIR");
         std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-trace-XXXXXX";
@@ -417,6 +454,7 @@ int main(int argc, char** argv)
     int status = run(pid, t0, board, later, &applied);
 
     bool failed = status < 0;
+    std::vector<PinHistory> history;
     if (uint32_t lost = board.trace_lost() - lost_before) {
         fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
         failed = true;
@@ -430,6 +468,7 @@ int main(int argc, char** argv)
         }
         if (trace)
             for (const TraceRecord& r : records) printf("%s\n", describe(r).c_str());
+        if (changes) history = pin_histories(start, records, applied);
         if (vcd_out) {
             time_t now = time(nullptr);
             char date[64];
@@ -450,7 +489,10 @@ int main(int argc, char** argv)
         }
     }
     PinState after = pin_state(board);
-    if (changes) print_changes(before, after);
+    if (changes && tracing)
+        print_history(history);
+    else if (changes)
+        print_changes(before, after);
     if (pins) print_pins(after);
     if (fflush(stdout) != 0 || ferror(stdout)) failed = output_failed("the standard output");
     if (uint32_t errors = board.errors() - errors_before)

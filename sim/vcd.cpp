@@ -86,8 +86,11 @@ BoardStart board_start(Board& board)
     return s;
 }
 
-bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
-               const std::vector<DriveEvent>& drives, const char* date, const char* version)
+namespace {
+
+// The run's writes that change pins, and the schedule's drives, in time
+// order.
+std::vector<Event> events_of(const std::vector<TraceRecord>& trace, const std::vector<DriveEvent>& drives)
 {
     std::vector<Event> events;
     for (const TraceRecord& r : trace) {
@@ -105,9 +108,11 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
         events.push_back({d.ns, Event::kDrive, d.pin, static_cast<uint32_t>(d.drive)});
     std::stable_sort(events.begin(), events.end(),
                      [](const Event& a, const Event& b) { return a.ns < b.ns; });
+    return events;
+}
 
-    // The pins the run touched: a function or latch it changed, or a level
-    // driven onto it.
+State state_of(const BoardStart& start)
+{
     State state;
     std::copy(std::begin(start.fsel), std::end(start.fsel), state.fsel);
     std::copy(std::begin(start.latch), std::end(start.latch), state.latch);
@@ -116,6 +121,41 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
     std::copy(std::begin(start.pull), std::end(start.pull), state.pull);
     std::copy(std::begin(start.pudclk), std::end(start.pudclk), state.pudclk);
     state.pud = start.pud;
+    return state;
+}
+
+}  // namespace
+
+std::vector<PinHistory> pin_histories(const BoardStart& start, const std::vector<TraceRecord>& trace,
+                                      const std::vector<DriveEvent>& drives)
+{
+    State state = state_of(start);
+    std::vector<PinHistory> history(kPins);
+    for (unsigned p = 0; p < kPins; ++p) {
+        history[p].functions.push_back(state.fsel[p]);
+        history[p].pulls.push_back(state.pull_of(p));
+    }
+    for (const Event& e : events_of(trace, drives)) {
+        State before = state;
+        state.apply(e);
+        for (unsigned p = 0; p < kPins; ++p) {
+            PinHistory& h = history[p];
+            if (state.fsel[p] != h.functions.back()) h.functions.push_back(state.fsel[p]);
+            if (state.pull_of(p) != h.pulls.back()) h.pulls.push_back(state.pull_of(p));
+            if (state.level(p) != before.level(p)) ++h.level_changes;
+        }
+    }
+    return history;
+}
+
+bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
+               const std::vector<DriveEvent>& drives, const char* date, const char* version)
+{
+    std::vector<Event> events = events_of(trace, drives);
+
+    // The pins the run touched: a function or latch it changed, or a level
+    // driven onto it.
+    State state = state_of(start);
     const State initial = state;
     bool touched[kFselPins] = {};
     for (const Event& e : events) {

@@ -31,6 +31,16 @@ struct BoardStart {
 
 BoardStart board_start(Board& board);
 
+// What a run did to one pin, replayed from its trace and drives: its
+// functions and pulls in order (each change once), and how often its level
+// changed.
+struct PinHistory {
+    std::vector<unsigned> functions, pulls;
+    unsigned level_changes = 0;
+};
+std::vector<PinHistory> pin_histories(const BoardStart& start, const std::vector<TraceRecord>& trace,
+                                      const std::vector<DriveEvent>& drives);
+
 // Writes the dump: a level signal (gpioN), a function signal (gpioN_fn)
 // and a pull signal (gpioN_pull, both strings) for each pin the run
 // touched, drove or pulled, with times in

@@ -185,8 +185,7 @@ TEST_F(Access, close_puts_words_back_in_ascending_order)
     tavrel_gpio_config_io(14, 1);
     board.clear_trace();
     tavrel_gpio_deinit();
-    EXPECT_EQ(board.trace(),
-              (Accesses{R(0, 01000), W(0, 0), R(1, 010000), W(1, 0), R(2, 0100000), W(2, 0)}))
+    EXPECT_EQ(board.trace(), (Accesses{R(0, 01000), W(0, 0), R(1, 010000), W(1, 0), R(2, 0100000), W(2, 0)}))
         << "words 0, 1, 2, whatever the order of the changes";
 }
 
