@@ -475,6 +475,17 @@ void Board::drive_pins(const uint32_t pins[2], Drive drive)
     unlock();
 }
 
+void Board::drive_all(const uint32_t low[2], const uint32_t high[2], const uint32_t released[2])
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned bank = 0; bank < 2; ++bank) {
+        state_->driven[bank] = (state_->driven[bank] & ~low[bank]) | high[bank];
+        state_->driving[bank] = (state_->driving[bank] | low[bank] | high[bank]) & ~released[bank];
+    }
+    unlock();
+}
+
 void Board::drive_plain_levels(const uint32_t pins[2], bool high)
 {
     SignalsBlocked blocked;

@@ -178,6 +178,9 @@ public:
     // Does the same to every pin of `pins` (a bit per pin, banks 0 and 1)
     // at once: no reader sees some changed and others not.
     void drive_pins(const uint32_t pins[2], Drive drive);
+    // Drives the pins of `low` low and of `high` high, and lets go of
+    // those of `released`, all under one lock (a bit per pin, banks 0, 1).
+    void drive_all(const uint32_t low[2], const uint32_t high[2], const uint32_t released[2]);
     // Sets or clears `pins` in the stored level words, all at once: what a
     // plain block's reader sees.
     void drive_plain_levels(const uint32_t pins[2], bool high);

@@ -29,7 +29,11 @@ namespace {
 
 const char kHelp[] =
     "Usage: tavrel-sim [options] -- COMMAND [ARGS...]\n"
-    "Runs COMMAND against the simulated GPIO board and exits with its status.\n"
+    "       tavrel-sim [--board FILE] drive PINS=L... | pins | watch [PINS...]\n"
+    "Runs COMMAND against the simulated GPIO board and exits with its status;\n"
+    "or, while a program runs on the board: drives pins now (all at once; L is\n"
+    "0, 1 or z), prints the pin table (also --pins alone), or prints every\n"
+    "change of function, level, pull or drive as it happens.\n"
     "\n"
     "  --board FILE         the board file (default: tavrel-sim.board in\n"
     "                       $XDG_RUNTIME_DIR, else /tmp/tavrel-sim-UID/board);\n"
@@ -195,6 +199,101 @@ void apply(Board& board, const Scheduled& d, std::vector<DriveEvent>* applied)
     for (unsigned pin : d.pins) applied->push_back({now, pin, d.drive});
 }
 
+bool output_failed(const char* what);
+
+// ---- live control of a board that a program may be running on ----------
+
+volatile sig_atomic_t stop_watching = 0;
+
+// tavrel-sim drive PINS=L ...: every pin of every argument at once.
+int live_drive(Board& board, int argc, char** argv)
+{
+    uint32_t masks[3][2] = {};  // by Drive: low, high, released
+    if (argc == 0) {
+        fprintf(stderr, "tavrel-sim: drive needs PINS=LEVEL, as in 4=0 or 24-27=1\n");
+        return 2;
+    }
+    for (int i = 0; i < argc; ++i) {
+        Scheduled d;
+        if (!parse_drive(("0:" + std::string(argv[i])).c_str(), &d)) {
+            fprintf(stderr, "tavrel-sim: bad drive '%s': expected PINS=LEVEL, LEVEL 0, 1 or z\n", argv[i]);
+            return 2;
+        }
+        uint32_t mask[2];
+        pin_mask(d, mask);
+        for (unsigned b = 0; b < 2; ++b) {
+            for (auto& m : masks) m[b] &= ~mask[b];  // the last word for a pin counts
+            masks[static_cast<unsigned>(d.drive)][b] |= mask[b];
+        }
+    }
+    board.drive_all(masks[0], masks[1], masks[2]);
+    return 0;
+}
+
+struct Watched {
+    unsigned fsel, pull;
+    bool level, driving, driven;
+};
+
+void snapshot(Board& board, Watched* w)
+{
+    uint32_t lev[2] = {board.read(GPLEV0), board.read(GPLEV1)};
+    uint32_t driving[2] = {board.driving(0), board.driving(1)},
+             driven[2] = {board.driven(0), board.driven(1)};
+    for (unsigned p = 0; p < kPins; ++p) {
+        uint32_t bit = 1u << (p % 32);
+        w[p] = {board.fsel(p), board.pull(p), (lev[p / 32] & bit) != 0, (driving[p / 32] & bit) != 0,
+                (driven[p / 32] & bit) != 0};
+    }
+}
+
+// tavrel-sim watch [PINS]: a line per change, as it happens, until a
+// signal ends it.
+int live_watch(Board& board, const std::string& path, int argc, char** argv)
+{
+    bool wanted[kPins] = {};
+    if (argc == 0) std::fill(std::begin(wanted), std::end(wanted), true);
+    for (int i = 0; i < argc; ++i) {
+        Scheduled d;
+        if (!parse_drive(("0:" + std::string(argv[i]) + "=0").c_str(), &d)) {
+            fprintf(stderr, "tavrel-sim: bad pins '%s': expected 17, 24-27 or 3,5,9\n", argv[i]);
+            return 2;
+        }
+        for (unsigned pin : d.pins) wanted[pin] = true;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) { stop_watching = 1; };
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    Watched last[kPins], now[kPins];
+    snapshot(board, last);
+    printf("watching %s; a signal ends it\n", path.c_str());
+    fflush(stdout);
+    uint64_t t0 = monotonic_ns();
+    while (!stop_watching) {
+        usleep(1000);
+        snapshot(board, now);
+        double t = (monotonic_ns() - t0) / 1e9;
+        for (unsigned p = 0; p < kPins; ++p) {
+            if (!wanted[p]) continue;
+            const Watched &a = last[p], &b = now[p];
+            if (a.fsel != b.fsel)
+                printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel), function_name(b.fsel));
+            if (a.pull != b.pull)
+                printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull), pull_name(b.pull));
+            if (a.driving != b.driving || (b.driving && a.driven != b.driven))
+                printf("%.6f pin %u: %s\n", t, p,
+                       b.driving ? (b.driven ? "driven 1" : "driven 0") : "released");
+            if (a.level != b.level) printf("%.6f pin %u: level %d -> %d\n", t, p, a.level, b.level);
+        }
+        std::copy(std::begin(now), std::end(now), last);
+        if (fflush(stdout) != 0) {
+            output_failed("the standard output");
+            return 2;
+        }
+    }
+    return 0;
+}
+
 // ---- signals: forwarded to the command, whose end we wait for -----------
 
 constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -355,8 +454,23 @@ int main(int argc, char** argv)
         default: fputs(kHelp, stderr); return 2;
         }
     }
-    if (optind >= argc) {
+    // A subcommand acts on the board now; "--" runs a command of that name.
+    bool dashdash = optind > 0 && strcmp(argv[optind - 1], "--") == 0;
+    const char* live = nullptr;
+    if (optind >= argc && pins)
+        live = "pins";
+    else if (optind < argc && !dashdash)
+        for (const char* name : {"drive", "pins", "watch"})
+            if (strcmp(argv[optind], name) == 0) live = name;
+    if (!live && optind >= argc) {
         fprintf(stderr, "tavrel-sim: no command given\n%s", kHelp);
+        return 2;
+    }
+    if (live && (trace || changes || plain || !vcd.empty() || !drives.empty())) {
+        fprintf(stderr,
+                "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive and --plain are "
+                "for running a command\n",
+                live);
         return 2;
     }
     if (plain && (trace || !vcd.empty())) {
@@ -389,6 +503,22 @@ int main(int argc, char** argv)
                 board.reset_cures() ? "run with --reset to make it anew"
                                     : "remove it, or name another with --board");
         return 2;
+    }
+    if (live) {
+        int args = argc - optind - (optind < argc ? 1 : 0);
+        char** rest = argv + optind + (optind < argc ? 1 : 0);
+        int rc = 0;
+        if (strcmp(live, "drive") == 0)
+            rc = live_drive(board, args, rest);
+        else if (strcmp(live, "watch") == 0)
+            rc = live_watch(board, board_path, args, rest);
+        else
+            print_pins(pin_state(board));
+        if (fflush(stdout) != 0 || ferror(stdout)) {
+            output_failed("the standard output");
+            return 2;
+        }
+        return rc;
     }
 
     // Outputs are checked before the command runs, and their scratch

@@ -223,6 +223,49 @@ TEST_F(Sim, examples_run_under_tavrel_sim)
     EXPECT_EQ(board.latch(0) & 0xFF0, 15u << 4) << "the last count, 15, stays on pins 4 to 11";
 }
 
+TEST_F(Sim, drive_sets_pins_now_all_at_once_and_pins_prints_the_table)
+{
+    board.drive(5, true);
+    Outcome o = sim({"drive", "4=1", "24-27=1", "5=z", "26=0"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(board.word(GPLEV0) & (1u << 4 | 1u << 5 | 0xFu << 24), 1u << 4 | 0xBu << 24)
+        << "pin 5 let go, and the last word for pin 26 counts";
+    o = sim({"pins"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_NE(o.out.find("\n  4  input     1      off\n"), std::string::npos) << o.out;
+    EXPECT_EQ(sim({"--pins"}).out, o.out) << "--pins with no command is the same";
+    for (std::vector<std::string> bad : {std::vector<std::string>{"drive"},
+                                         {"drive", "4=2"},
+                                         {"drive", "60=1"},
+                                         {"watch", "x"},
+                                         {"--trace", "pins"},
+                                         {"--drive", "0:4=1", "drive", "4=1"}}) {
+        o = sim(bad);
+        EXPECT_TRUE(o.exited_with(2)) << bad[0] << " " << bad[1 % bad.size()];
+        EXPECT_FALSE(o.err.empty());
+    }
+    EXPECT_TRUE(sim({"--", "pins"}).exited_with(127)) << "after --, pins is a command's name";
+}
+
+TEST_F(Sim, watch_prints_each_change_as_it_happens)
+{
+    board.drive(4, true);
+    Child watch(TAVREL_SIM_PATH, {"--board", board.path(), "watch", "4", "17"});
+    EXPECT_EQ(watch.line(), "watching " + board.path() + "; a signal ends it\n");
+    ASSERT_TRUE(sim({"drive", "4=0"}).exited_with(0));
+    std::string l = watch.line();
+    EXPECT_NE(l.find(" pin 4: driven 0\n"), std::string::npos) << l;
+    l = watch.line();
+    EXPECT_NE(l.find(" pin 4: level 1 -> 0\n"), std::string::npos) << l;
+    ASSERT_TRUE(sim({"--", TAVREL_TOOL_PATH, "-p", "17", "-o"}).exited_with(0));
+    l = watch.line();
+    EXPECT_NE(l.find(" pin 17: input -> output\n"), std::string::npos) << l;
+    ASSERT_TRUE(sim({"--", TAVREL_TOOL_PATH, "-p", "18", "-o"}).exited_with(0));
+    watch.signal(SIGTERM);
+    EXPECT_TRUE(exited_with(watch.wait(), 0));
+    EXPECT_EQ(watch.line(), "") << "pin 18 is not watched";
+}
+
 TEST_F(Sim, plain_mode_refuses_what_needs_the_model_and_does_the_rest)
 {
     for (const char* option : {"--trace", "--vcd=x.vcd"}) {
