@@ -4,13 +4,18 @@
 #   dev      libtavrel-dev  header, libtavrel.so link, pkg-config, CMake files
 #   tools    tavrel-tools   the command-line tools and their man pages
 #   sim      tavrel-sim     the simulated board (development machines only)
+#   pizero   tavrel-pizero  the virtual Pi Zero with the release (from the
+#                           ARMv6 build; architecture all, for any machine)
 set(TAVREL_PACKAGE_runtime libtavrel1)
 set(TAVREL_PACKAGE_dev libtavrel-dev)
 set(TAVREL_PACKAGE_tools tavrel-tools)
 set(TAVREL_PACKAGE_sim tavrel-sim)
+set(TAVREL_PACKAGE_pizero tavrel-pizero)
 set(TAVREL_COMPONENTS runtime dev tools)
 if(NOT TAVREL_ARMV6_RUNTIME)
   list(APPEND TAVREL_COMPONENTS sim)
+else()
+  list(APPEND TAVREL_COMPONENTS pizero)
 endif()
 
 install(TARGETS tavrel EXPORT tavrelTargets
@@ -26,6 +31,22 @@ install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
 install(TARGETS tavrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
 install(TARGETS tavrel-sim-shim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrel-sim COMPONENT sim)
 
+# The virtual Pi Zero: its command, its ARMv6 pieces, and a root holding
+# the release's library, tools and version file as the packages install them.
+if(TAVREL_ARMV6_RUNTIME)
+  set(pz lib/tavrel-pizero)
+  install(PROGRAMS scripts/pizero.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrel-pizero COMPONENT pizero)
+  install(FILES ${PROJECT_BINARY_DIR}/pizero/ld-linux-armhf.so.3 DESTINATION ${pz} COMPONENT pizero)
+  install(TARGETS tavrel-gpiomem LIBRARY DESTINATION ${pz} COMPONENT pizero)
+  install(TARGETS tavrel LIBRARY DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_LIBDIR} COMPONENT pizero
+    NAMELINK_SKIP)
+  install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
+    DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_BINDIR} COMPONENT pizero)
+  install(FILES ${PROJECT_BINARY_DIR}/VERSION DESTINATION ${pz}/root/opt/tavrel COMPONENT pizero)
+  install(FILES cmake/debian/tavrel-pizero.lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME tavrel-pizero COMPONENT pizero)
+endif()
+
 # find_package(tavrel CONFIG) and pkg-config.
 include(CMakePackageConfigHelpers)
 set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel)
@@ -40,8 +61,9 @@ install(FILES ${PROJECT_BINARY_DIR}/libtavrel.pc DESTINATION ${CMAKE_INSTALL_LIB
 # Man pages, compressed as Debian installs them.
 set(pages_tools tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull)
 set(pages_sim tavrel-sim)
+set(pages_pizero tavrel-pizero)
 set(man_outputs)
-foreach(component tools sim)
+foreach(component tools sim pizero)
   foreach(page ${pages_${component}})
     set(out ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
     add_custom_command(OUTPUT ${out}

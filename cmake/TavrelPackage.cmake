@@ -38,6 +38,16 @@ set(section_runtime libs)
 set(section_dev libdevel)
 set(section_tools electronics)
 set(section_sim devel)
+set(section_pizero devel)
+set(summary_pizero "virtual Raspberry Pi Zero running programs that use libtavrel")
+set(detail_pizero
+  "tavrel-pizero boots QEMU's raspi0 machine, an ARM1176 with QEMU's model of\n\
+the BCM2835 GPIO block, with Debian's rpi kernel and this release of\n\
+libtavrel and its tools, and runs an ARMv6 program there: a binary that\n\
+would die of an illegal instruction on a Pi Zero does so here too. The\n\
+kernel and busybox are fetched from Debian's archive on first use.")
+set(CPACK_DEBIAN_PIZERO_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PIZERO_PACKAGE_DEPENDS "qemu-system-arm, cpio, apt")
 
 # The library's shlibs entry: a program linked to it needs at least this
 # release, as symbols of TAVREL_1.1 may be bound.

@@ -6,7 +6,7 @@
 set -eu
 build=$1
 tests/check_armv6.sh "$build/library/libtavrel.so" "$build"/tool/tavrel-gpio_* \
-    "$build"/examples/tavrel-example-*
+    "$build"/examples/tavrel-example-* "$build"/pizero/libtavrel-gpiomem.so
 (cd "$build" && cpack >/dev/null)
 sh tests/packages/check.sh "$build" armhf arm-linux-gnueabihf
-echo "board packages:" "$build"/*_armhf.deb
+echo "board packages:" "$build"/*_armhf.deb "$build"/tavrel-pizero_*_all.deb

@@ -4,30 +4,36 @@
 # QEMU's model of the BCM2835 GPIO block) booting Debian's own rpi kernel,
 # with the armhf release packages installed in it, unmodified.
 #
-#   pizero.sh [--build DIR] [--with FILE]... run PROGRAM [ARGS...]
+#   tavrel-pizero [--with FILE]... run PROGRAM [ARGS...]
 #       runs an ARMv6 program there, prints its output and then the pin
 #       table, and exits with its status
-#   pizero.sh [--build DIR] shell
+#   tavrel-pizero shell
 #       an interactive shell there (Ctrl-A X ends QEMU)
-#   pizero.sh [--build DIR] script FILE
+#   tavrel-pizero [--with FILE]... script FILE
 #       runs the shell script FILE there and exits with its status
+#   --with FILE puts FILE in the guest's /run as well (repeatable)
 #
-# --with FILE puts FILE in the guest's /run as well (repeatable).
-# DIR is an ARMv6 release build (default build-armv6) holding the armhf
-# packages libtavrel1 and tavrel-tools and its ARMv6 musl (which stands in
-# for the board's C library). The kernel and busybox are fetched once, for
-# armel, with a private apt configuration (/etc/apt untouched), and cached
-# in ${XDG_CACHE_HOME:-~/.cache}/tavrel-pizero.
+# Installed, it boots the release that the tavrel-pizero package holds. As
+# scripts/pizero.sh [--build DIR] in the tree, it extracts the armhf
+# packages libtavrel1 and tavrel-tools of an ARMv6 release build (default
+# build-armv6), with its ARMv6 musl standing in for the board's C library.
+# The kernel and busybox are fetched once, for armel, with a private apt
+# configuration (/etc/apt untouched), and cached in
+# ${XDG_CACHE_HOME:-~/.cache}/tavrel-pizero.
 #
 # The kernel has no gpiomem driver: a test-only preloaded stand-in opens
 # /dev/mem for /dev/gpiomem and maps the block's physical page.
 set -eu
-here=$(cd "$(dirname "$0")/.." && pwd)
+self=$(cd "$(dirname "$0")" && pwd)
+# Installed (tavrel-pizero, from the tavrel-pizero package) or in the tree.
+installed=""
+[ -d "$self/../lib/tavrel-pizero/root" ] && installed=$(cd "$self/../lib/tavrel-pizero" && pwd)
+here=$(cd "$self/.." && pwd)
 build=$here/build-armv6
 extra=""
 while :; do
     case ${1:-} in
-    --build) build=$(cd "$2" && pwd) && shift 2 ;;
+    --build) build=$(cd "$2" && pwd) && installed="" && shift 2 ;;
     --with) extra="$extra $(cd "$(dirname "$2")" && pwd)/$(basename "$2")" && shift 2 ;;
     *) break ;;
     esac
@@ -35,16 +41,21 @@ done
 mode=${1:-}
 [ $# -gt 0 ] && shift
 case $mode in
-run | script) [ $# -ge 1 ] || { echo "usage: pizero.sh [--build DIR] $mode FILE [ARGS...]" >&2; exit 2; } ;;
+run | script) [ $# -ge 1 ] || { echo "usage: $(basename "$0") [--build DIR] $mode FILE [ARGS...]" >&2; exit 2; } ;;
 shell) ;;
 *)
-    sed -n '3,15p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '3,14p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
     ;;
 esac
 
-. "$here/scripts/deps.sh"
-install_missing qemu-system-arm cpio dpkg-dev
+if [ -z "$installed" ] && [ -f "$here/scripts/deps.sh" ]; then
+    . "$here/scripts/deps.sh"
+    install_missing qemu-system-arm cpio dpkg-dev
+fi
+for tool in qemu-system-arm cpio dpkg-deb apt-get; do
+    command -v $tool >/dev/null || { echo "tavrel-pizero: $tool is missing" >&2; exit 1; }
+done
 
 # ---- the kernel and busybox, fetched once --------------------------------
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavrel-pizero
@@ -84,28 +95,36 @@ fetch
 vmlinuz=$(ls "$cache"/kernel/boot/vmlinuz-* | head -n 1)
 dtb=$(ls "$cache"/kernel/usr/lib/linux-image-*/bcm2835-rpi-zero.dtb | head -n 1)
 
-# ---- the root file system: busybox, musl, the packages ------------------
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-for pkg in libtavrel1 tavrel-tools; do
-    [ -f "$build/${pkg}_${version}_armhf.deb" ] || {
-        echo "tavrel-pizero: no $build/${pkg}_${version}_armhf.deb: build the ARMv6 release first" \
-            "(sh scripts/armv6-release.sh $build)" >&2
-        exit 1
-    }
-done
-loader=$("$here/tests/arm1176/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
-    echo "tavrel-pizero: building musl failed; see $build/musl.log" >&2
-    exit 1
-}
+# ---- the root file system: busybox, musl, the release --------------------
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 root=$tmp/root
 mkdir -p "$root/bin" "$root/lib" "$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/run"
 cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
-for pkg in libtavrel1 tavrel-tools; do dpkg-deb -x "$build/${pkg}_${version}_armhf.deb" "$root"; done
-cp "$loader" "$root/lib/ld-linux-armhf.so.3"
+if [ -n "$installed" ]; then
+    cp -R "$installed/root/." "$root/"
+    cp "$installed/ld-linux-armhf.so.3" "$root/lib/ld-linux-armhf.so.3"
+    chmod 755 "$root/lib/ld-linux-armhf.so.3"  # the kernel executes it
+    cp "$installed/libtavrel-gpiomem.so" "$root/lib/"
+else
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    for pkg in libtavrel1 tavrel-tools; do
+        deb=$build/${pkg}_${version}_armhf.deb
+        [ -f "$deb" ] || {
+            echo "tavrel-pizero: no $deb: build the ARMv6 release first (sh scripts/armv6-release.sh $build)" >&2
+            exit 1
+        }
+        dpkg-deb -x "$deb" "$root"
+    done
+    loader=$build/musl/libc.so
+    [ -f "$loader" ] || loader=$("$here/tests/arm1176/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
+        echo "tavrel-pizero: building musl failed; see $build/musl.log" >&2
+        exit 1
+    }
+    cp "$loader" "$root/lib/ld-linux-armhf.so.3"
+    cp "$build/pizero/libtavrel-gpiomem.so" "$root/lib/"
+fi
 printf '/lib\n/usr/lib\n/usr/lib/arm-linux-gnueabihf\n' >"$root/etc/ld-musl-armhf.path"
-cp "$build/tests/libtavrel-gpiomem.so" "$root/lib/"
 for f in $extra; do cp "$f" "$root/run/"; done
 
 # The payload, run by /init with the stand-in preloaded.

@@ -22,7 +22,10 @@ echo "== the host's Debian packages: contents, lintian, installed and used"
 (cd build-test && cpack >/dev/null)
 sh tests/packages/check.sh build-test amd64 x86_64-linux-gnu
 sh tests/packages/install.sh build-test x86_64-linux-gnu
-sh tests/packages/apt-install.sh build-test
+printf '%s\n' "$(cat build-test/VERSION)" >build-test/VERSION.expected
+sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh build-test/libtavrel1_*_amd64.deb \
+    build-test/libtavrel-dev_*_amd64.deb build-test/tavrel-tools_*_amd64.deb build-test/tavrel-sim_*_amd64.deb \
+    -- tests/packages/app.c build-test/VERSION.expected
 
 echo "== the host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -DTAVREL_SANITIZE=address,undefined
@@ -54,4 +57,5 @@ with=""
 for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-fork-check; do with="$with --with $f"; done
 # shellcheck disable=SC2086
 sh scripts/pizero.sh --build build-armv6 $with script tests/pizero/checks.sh
+sh tests/packages/apt-install.sh tests/packages/use-pizero.sh build-armv6/tavrel-pizero_*_all.deb
 echo "virtual Pi Zero stage: $(($(date +%s) - start)) s"

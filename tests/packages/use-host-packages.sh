@@ -1,0 +1,16 @@
+# SPDX-License-Identifier: MIT
+# Steps for apt-install.sh, after the four host packages: a program built
+# with pkg-config runs with no further step, and reads the version file.
+want=$(cat VERSION.expected)
+cc app.c $(pkg-config --cflags --libs libtavrel) -o app
+echo "built with: cc app.c \$(pkg-config --cflags --libs libtavrel)"
+[ "$(cat /opt/tavrel/VERSION)" = "$want" ] || { echo "/opt/tavrel/VERSION is not $want"; exit 1; }
+out=$(tavrel-sim --board /run/tavrel-in/board --reset -- ./app 2>&1) || {
+    echo "$out"
+    exit 1
+}
+echo "$out"
+echo "$out" | grep -q "^version $want, " || exit 1
+tavrel-sim --board /run/tavrel-in/board --changes -- tavrel-gpio_mode -p 18 -f 5 | grep -x "pin 18: input -> alt5"
+man -w tavrel-sim
+man -w tavrel-gpio_mode
