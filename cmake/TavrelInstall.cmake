@@ -30,6 +30,21 @@ install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
 # it off the loader's search path.
 install(TARGETS tavrel-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
 install(TARGETS tavrel-sim-shim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrel-sim COMPONENT sim)
+if(NOT TAVREL_ARMV6_RUNTIME)
+  # The board's API for users' tests: find_package(tavrel-sim), tavrel::sim.
+  install(TARGETS tavrel-simboard EXPORT tavrel-simTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
+  install(FILES sim/include/tavrel_simboard.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(EXPORT tavrel-simTargets NAMESPACE tavrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim
+    COMPONENT sim)
+  include(CMakePackageConfigHelpers)
+  configure_package_config_file(cmake/tavrel-simConfig.cmake.in tavrel-simConfig.cmake
+    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim)
+  write_basic_package_version_file(tavrel-simConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/tavrel-simConfig.cmake ${PROJECT_BINARY_DIR}/tavrel-simConfigVersion.cmake
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim COMPONENT sim)
+  configure_file(sim/tavrel-sim.pc.in tavrel-sim.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/tavrel-sim.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT sim)
+endif()
 
 # The virtual Pi Zero: its command, its ARMv6 pieces, and a root holding
 # the release's library, tools and version file as the packages install them.

@@ -33,7 +33,9 @@ set(detail_sim
   "tavrel-sim runs a program that uses libtavrel against a model of the\n\
 BCM2835 GPIO block instead of /dev/gpiomem, with no root and no board. It\n\
 traces register accesses, drives inputs on a schedule, and writes\n\
-waveforms as Value Change Dumps.")
+waveforms as Value Change Dumps. A C API (tavrel_simboard.h, pkg-config\n\
+tavrel-sim, CMake tavrel::sim) lets a program's own tests drive its inputs\n\
+and watch its outputs while it runs.")
 set(section_runtime libs)
 set(section_dev libdevel)
 set(section_tools electronics)

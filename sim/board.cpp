@@ -550,4 +550,17 @@ uint32_t Board::errors()
     return atomic_ref(state_->errors).load();
 }
 
+void Board::clear()
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned w = 0; w < kWords; ++w) regs_[w] = 0;
+    state_->errors = state_->trace_lost = 0;
+    state_->latch[0] = state_->latch[1] = 0;
+    state_->driven[0] = state_->driven[1] = 0;
+    state_->driving[0] = state_->driving[1] = 0;
+    memset(state_->pull, 0, sizeof state_->pull);
+    unlock();
+}
+
 }  // namespace tavrel_sim

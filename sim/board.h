@@ -197,6 +197,9 @@ public:
     void poke(unsigned word, uint32_t value);
     uint32_t peek(unsigned word);
     uint32_t errors();
+    // Every register, latch, driven level, pull and count back to 0, under
+    // the lock, for the programs that have the board open.
+    void clear();
 
     // The register page itself, for a plain shared mapping.
     volatile uint32_t* regs() { return regs_; }

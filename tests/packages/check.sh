@@ -76,6 +76,9 @@ done
 if [ "$arch" = amd64 ]; then
     expect "tavrel-sim holds tavrel-sim, its shim and tavrel-sim(1)" 'c tavrel-sim usr/bin/tavrel-sim &&
         c tavrel-sim "$lib/tavrel-sim/libtavrel-sim.so" && c tavrel-sim usr/share/man/man1/tavrel-sim.1.gz'
+    expect "tavrel-sim holds the board API: header, library, pkg-config and CMake files" \
+        'c tavrel-sim usr/include/tavrel_simboard.h && c tavrel-sim "$lib/libtavrel-simboard.a" &&
+        c tavrel-sim "$lib/pkgconfig/tavrel-sim.pc" && c tavrel-sim "$lib/cmake/tavrel-sim/tavrel-simConfig.cmake"'
 fi
 
 expect "SONAME libtavrel.so.1" 'readelf -d "$tmp/libtavrel1/$lib/$real" | grep -q "SONAME.*\[libtavrel.so.1\]"'

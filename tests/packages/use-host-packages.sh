@@ -14,3 +14,18 @@ echo "$out" | grep -q "^version $want, " || exit 1
 tavrel-sim --board /run/tavrel-in/board --changes -- tavrel-gpio_mode -p 18 -f 5 | grep -x "pin 18: input -> alt5"
 man -w tavrel-sim
 man -w tavrel-gpio_mode
+cat >simtest.c <<'C'
+#include <stdio.h>
+#include <tavrel_simboard.h>
+int main(void)
+{
+    char why[256];
+    tavrel_simboard* b = tavrel_simboard_open("/run/tavrel-in/board", why, sizeof why);
+    if (!b) return puts(why), 1;
+    printf("pin 18 function %d\n", tavrel_simboard_function(b, 18));
+    tavrel_simboard_close(b);
+    return 0;
+}
+C
+cc simtest.c $(pkg-config --cflags --libs tavrel-sim) -o simtest
+./simtest | grep -x "pin 18 function 2"

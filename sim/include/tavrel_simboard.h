@@ -1,0 +1,72 @@
+/* SPDX-License-Identifier: MIT */
+/*
+ * The simulated board, for a program's own tests: while the program runs
+ * under tavrel-sim, a test drives its inputs and watches its outputs on the
+ * same board file, as a person with a button and a meter would.
+ *
+ * Error convention: functions returning int give 0, or -1 with errno set;
+ * the getters give -1 for a pin outside 0 to 53. Pins take the GPIO
+ * numbers. The board handle belongs to the caller, who closes it.
+ * Thread-safe: the board serialises every access, in this process and
+ * against the program under test.
+ */
+#ifndef TAVREL_SIMBOARD_H
+#define TAVREL_SIMBOARD_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct tavrel_simboard tavrel_simboard;
+
+/*
+ * Opens the board file at path, or the default board for a null path (the
+ * one tavrel-sim uses without --board). Returns the handle, or null with
+ * errno, the reason then written to why (when not null, up to why_size
+ * bytes with its NUL): an unsafe or corrupt board is refused as tavrel-sim
+ * refuses it.
+ */
+tavrel_simboard* tavrel_simboard_open(const char* path, char* why, size_t why_size);
+
+/* Releases the handle; the board keeps its state. Null is ignored. */
+void tavrel_simboard_close(tavrel_simboard* board);
+
+/* Every register, latch, driven level and pull back to 0. Returns 0. */
+int tavrel_simboard_reset(tavrel_simboard* board);
+
+/* Drives level (0 or 1) onto pin, as a device outside would: an input
+ * reads it until the pin is released. 0, or -1 with EINVAL. */
+int tavrel_simboard_drive(tavrel_simboard* board, int32_t pin, int32_t level);
+
+/* Stops driving pin: as an input it then reads its pull. 0, or -1 with
+ * EINVAL. */
+int tavrel_simboard_release(tavrel_simboard* board, int32_t pin);
+
+/* The level the pin reads now (an output's latch, else what is driven or
+ * its pull): 0 or 1. */
+int32_t tavrel_simboard_level(tavrel_simboard* board, int32_t pin);
+
+/* The pin's function-select code: 0 input, 1 output, 4 alt0 ... 3 alt4,
+ * 2 alt5, as the BCM2835 encodes them. */
+int32_t tavrel_simboard_function(tavrel_simboard* board, int32_t pin);
+
+/* The pin's pull: 0 off, 1 down, 2 up. */
+int32_t tavrel_simboard_pull(tavrel_simboard* board, int32_t pin);
+
+/* Malformed accesses to the block (not one aligned 32-bit access) so far. */
+uint32_t tavrel_simboard_errors(tavrel_simboard* board);
+
+/* Waits until the pin reads level, or has function code function, for at
+ * most timeout_ms milliseconds. 0 once it does, or -1 with ETIMEDOUT, or
+ * EINVAL for a bad pin, level or code. */
+int tavrel_simboard_wait_level(tavrel_simboard* board, int32_t pin, int32_t level, int32_t timeout_ms);
+int tavrel_simboard_wait_function(tavrel_simboard* board, int32_t pin, int32_t function, int32_t timeout_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
