@@ -461,18 +461,9 @@ void Board::release(unsigned pin)
 
 void Board::drive_pins(const uint32_t pins[2], Drive drive)
 {
-    SignalsBlocked blocked;
-    lock();
-    for (unsigned bank = 0; bank < 2; ++bank) {
-        if (drive == Drive::kRelease) {
-            state_->driving[bank] &= ~pins[bank];
-            continue;
-        }
-        state_->driven[bank] =
-            drive == Drive::kHigh ? state_->driven[bank] | pins[bank] : state_->driven[bank] & ~pins[bank];
-        state_->driving[bank] |= pins[bank];
-    }
-    unlock();
+    const uint32_t none[2] = {0, 0};
+    drive_all(drive == Drive::kLow ? pins : none, drive == Drive::kHigh ? pins : none,
+              drive == Drive::kRelease ? pins : none);
 }
 
 void Board::drive_all(const uint32_t low[2], const uint32_t high[2], const uint32_t released[2])
