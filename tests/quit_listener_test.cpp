@@ -369,6 +369,18 @@ TEST_F(QuitProcess, close_stops_the_listener_before_access_closes)
     EXPECT_EQ(o.out, "done\n") << "no round ended the process early";
 }
 
+TEST_F(QuitProcess, a_pattern_quit_keeps_the_signal_handlers_for_the_exit_handlers_after_it)
+{
+    Child child(TAVREL_QUIT_APP, {"listen-check-handler"});
+    ASSERT_EQ(child.line(), "ready\n");
+    int status = show_pattern(child);
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+    std::string out;
+    for (std::string l; !(l = child.line()).empty();) out += l;
+    EXPECT_EQ(out, "exit on another thread\nSIGTERM handled at exit\n")
+        << "a quit under way counts as a quit pending for the close";
+}
+
 TEST_F(QuitProcess, bursts_of_mixed_signals_end_with_status_0)
 {
     for (int round = 0; round < 20; ++round) {

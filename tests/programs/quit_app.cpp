@@ -19,6 +19,8 @@
 //                                  first
 //   quit_app restart               listen as above after a close and a
 //                                  second open and start
+//   quit_app listen-check-handler  as listen; at exit, after the library's
+//                                  own handler, reports SIGTERM's action
 //   quit_app cycles N              N rounds of open, start, close; then
 //                                  prints "done"
 //   quit_app bytes                 make pins 4 to 11 outputs, then drive
@@ -136,6 +138,18 @@ int main(int argc, char** argv)
         }
         (void)!write(STDOUT_FILENO, "done\n", 5);
         return 0;
+    }
+    if (strcmp(mode, "listen-check-handler") == 0) {
+        // Runs after the library's exit handler: during a quit, the
+        // library's SIGTERM handler must still be in place there.
+        atexit([] {
+            struct sigaction sa;
+            sigaction(SIGTERM, nullptr, &sa);
+            const char* what =
+                sa.sa_handler == SIG_DFL ? "SIGTERM default at exit\n" : "SIGTERM handled at exit\n";
+            (void)!write(1, what, strlen(what));
+        });
+        mode = "listen";
     }
     // Registered first, so it runs last: tells which thread ended the
     // process.
