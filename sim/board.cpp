@@ -488,14 +488,6 @@ void Board::drive_plain_levels(const uint32_t pins[2], bool high)
     unlock();
 }
 
-void Board::count_lost_trace()
-{
-    SignalsBlocked blocked;
-    lock();
-    ++state_->trace_lost;
-    unlock();
-}
-
 uint32_t Board::trace_lost()
 {
     return atomic_ref(state_->trace_lost).load();

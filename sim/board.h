@@ -184,8 +184,7 @@ public:
     // Sets or clears `pins` in the stored level words, all at once: what a
     // plain block's reader sees.
     void drive_plain_levels(const uint32_t pins[2], bool high);
-    // Counts a trace record that could not be written, and how many so far.
-    void count_lost_trace();
+    // Trace records that could not be written, so far.
     uint32_t trace_lost();
     uint32_t driven(unsigned bank);
     uint32_t driving(unsigned bank);

@@ -150,18 +150,17 @@ void say(const char* fmt, ...)
         (void)!write(2, msg, static_cast<size_t>(n) < sizeof msg ? static_cast<size_t>(n) : sizeof msg - 1);
 }
 
+// The shim's own view of the board. Never destroyed: application threads
+// may still touch the block while the process runs its exit handlers.
+alignas(Board) unsigned char model_storage[sizeof(Board)];
+Board& model = *new (model_storage) Board;
+
 // The board the device was last opened as, by identity, so that its
 // mapping is recognised whatever descriptor number it has.
 struct BoardId {
     FileId file;
     char path[4096] = {};
 };
-BoardId opened_board;
-
-// The shim's own view of the board. Never destroyed: application threads
-// may still touch the block while the process runs its exit handlers.
-alignas(Board) unsigned char model_storage[sizeof(Board)];
-Board& model = *new (model_storage) Board;
 BoardId model_board;
 
 bool open_trace();
@@ -211,15 +210,14 @@ int open_board(OpenAt real_openat, int flags)
         errno = EACCES;
         return -1;
     }
-    opened_board = model_board;
     return fd;
 }
 
 bool is_board(int fd)
 {
     FileId id;
-    return fd >= 0 && opened_board.file.ino != 0 && identify(fd, &id) && id.dev == opened_board.file.dev &&
-           id.ino == opened_board.file.ino;
+    return fd >= 0 && model_board.file.ino != 0 && identify(fd, &id) && id.dev == model_board.file.dev &&
+           id.ino == model_board.file.ino;
 }
 
 // ---- the trapped blocks --------------------------------------------------

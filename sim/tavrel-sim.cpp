@@ -94,19 +94,27 @@ bool parse_drive(const char* text, Scheduled* d)
     }
 }
 
+// The pins as the board has them now, with one level read per bank.
 struct PinState {
     unsigned fsel[kPins];
     bool level[kPins];
     unsigned pull[kPins];
+    bool driving[kPins], driven[kPins];
 };
 
 PinState pin_state(Board& board)
 {
     PinState s;
+    uint32_t lev[2] = {board.read(GPLEV0), board.read(GPLEV1)};
+    uint32_t driving[2] = {board.driving(0), board.driving(1)},
+             driven[2] = {board.driven(0), board.driven(1)};
     for (unsigned p = 0; p < kPins; ++p) {
+        uint32_t bit = 1u << (p % 32);
         s.fsel[p] = board.fsel(p);
-        s.level[p] = board.level(p);
+        s.level[p] = lev[p / 32] & bit;
         s.pull[p] = board.pull(p);
+        s.driving[p] = driving[p / 32] & bit;
+        s.driven[p] = driven[p / 32] & bit;
     }
     return s;
 }
@@ -230,23 +238,6 @@ int live_drive(Board& board, int argc, char** argv)
     return 0;
 }
 
-struct Watched {
-    unsigned fsel, pull;
-    bool level, driving, driven;
-};
-
-void snapshot(Board& board, Watched* w)
-{
-    uint32_t lev[2] = {board.read(GPLEV0), board.read(GPLEV1)};
-    uint32_t driving[2] = {board.driving(0), board.driving(1)},
-             driven[2] = {board.driven(0), board.driven(1)};
-    for (unsigned p = 0; p < kPins; ++p) {
-        uint32_t bit = 1u << (p % 32);
-        w[p] = {board.fsel(p), board.pull(p), (lev[p / 32] & bit) != 0, (driving[p / 32] & bit) != 0,
-                (driven[p / 32] & bit) != 0};
-    }
-}
-
 // tavrel-sim watch [PINS]: a line per change, as it happens, until a
 // signal ends it.
 int live_watch(Board& board, const std::string& path, int argc, char** argv)
@@ -264,28 +255,28 @@ int live_watch(Board& board, const std::string& path, int argc, char** argv)
     struct sigaction sa = {};
     sa.sa_handler = [](int) { stop_watching = 1; };
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-    Watched last[kPins], now[kPins];
-    snapshot(board, last);
+    PinState last = pin_state(board);
     printf("watching %s; a signal ends it\n", path.c_str());
     fflush(stdout);
     uint64_t t0 = monotonic_ns();
     while (!stop_watching) {
         usleep(1000);
-        snapshot(board, now);
+        PinState now = pin_state(board);
         double t = (monotonic_ns() - t0) / 1e9;
         for (unsigned p = 0; p < kPins; ++p) {
             if (!wanted[p]) continue;
-            const Watched &a = last[p], &b = now[p];
-            if (a.fsel != b.fsel)
-                printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel), function_name(b.fsel));
-            if (a.pull != b.pull)
-                printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull), pull_name(b.pull));
-            if (a.driving != b.driving || (b.driving && a.driven != b.driven))
+            const PinState &a = last, &b = now;
+            if (a.fsel[p] != b.fsel[p])
+                printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));
+            if (a.pull[p] != b.pull[p])
+                printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull[p]), pull_name(b.pull[p]));
+            if (a.driving[p] != b.driving[p] || (b.driving[p] && a.driven[p] != b.driven[p]))
                 printf("%.6f pin %u: %s\n", t, p,
-                       b.driving ? (b.driven ? "driven 1" : "driven 0") : "released");
-            if (a.level != b.level) printf("%.6f pin %u: level %d -> %d\n", t, p, a.level, b.level);
+                       b.driving[p] ? (b.driven[p] ? "driven 1" : "driven 0") : "released");
+            if (a.level[p] != b.level[p])
+                printf("%.6f pin %u: level %d -> %d\n", t, p, a.level[p], b.level[p]);
         }
-        std::copy(std::begin(now), std::end(now), last);
+        last = now;
         if (fflush(stdout) != 0) {
             output_failed("the standard output");
             return 2;
