@@ -3,6 +3,7 @@
 @ quotient in r0:r1 and the remainder in r2:r3, which C cannot express;
 @ the arithmetic is in divide.c.
     .syntax unified
+    .eabi_attribute Tag_ABI_VFP_args, 1  @ built for the hard-float calling convention
     .arm
     .text
 

@@ -6,6 +6,7 @@
 @ finalizer. __libc_start_main(main, argc, argv, init, fini, rtld_fini,
 @ stack_end) runs the constructors itself when init is null.
     .syntax unified
+    .eabi_attribute Tag_ABI_VFP_args, 1  @ built for the hard-float calling convention
     .arm
     .text
     .globl  _start
