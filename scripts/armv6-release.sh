@@ -5,7 +5,7 @@
 # Usage: armv6-release.sh BUILD_DIR
 set -eu
 build=$1
-tests/check_armv6.sh "$build/library/libtavrel.so" "$build"/tool/tavrel-gpio_* \
+sdk/tavrel-armv6-check "$build/library/libtavrel.so" "$build"/tool/tavrel-gpio_* \
     "$build"/examples/tavrel-example-* "$build"/pizero/libtavrel-gpiomem.so
 (cd "$build" && cpack >/dev/null)
 sh tests/packages/check.sh "$build" armhf arm-linux-gnueabihf

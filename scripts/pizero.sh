@@ -200,6 +200,6 @@ echo "tavrel-pizero: $(($(date +%s) - start)) s from power-on to power-off" >&2
 status=$(cat "$tmp/status")
 if [ "$status" = 132 ]; then
     echo "tavrel-pizero: the program died of SIGILL: it uses instructions the Pi Zero's ARM1176" \
-        "lacks (ARMv7 or Thumb-2 code). tests/check_armv6.sh PROGRAM shows the first one." >&2
+        "lacks (ARMv7 or Thumb-2 code). sdk/tavrel-armv6-check PROGRAM shows the first one." >&2
 fi
 exit "$status"
