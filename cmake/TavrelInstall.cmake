@@ -6,16 +6,20 @@
 #   sim      tavrel-sim     the simulated board (development machines only)
 #   pizero   tavrel-pizero  the virtual Pi Zero with the release (from the
 #                           ARMv6 build; architecture all, for any machine)
+#   sdk      tavrel-armv6-sdk  what users build their own ARMv6 programs
+#                           with (from the ARMv6 build, for the development
+#                           machine's architecture; scripts/sdk-package.sh)
 set(TAVREL_PACKAGE_runtime libtavrel1)
 set(TAVREL_PACKAGE_dev libtavrel-dev)
 set(TAVREL_PACKAGE_tools tavrel-tools)
 set(TAVREL_PACKAGE_sim tavrel-sim)
 set(TAVREL_PACKAGE_pizero tavrel-pizero)
+set(TAVREL_PACKAGE_sdk tavrel-armv6-sdk)
 set(TAVREL_COMPONENTS runtime dev tools)
 if(NOT TAVREL_ARMV6_RUNTIME)
   list(APPEND TAVREL_COMPONENTS sim)
 else()
-  list(APPEND TAVREL_COMPONENTS pizero)
+  list(APPEND TAVREL_COMPONENTS pizero sdk)
 endif()
 
 install(TARGETS tavrel EXPORT tavrelTargets
@@ -77,8 +81,9 @@ install(FILES ${PROJECT_BINARY_DIR}/libtavrel.pc DESTINATION ${CMAKE_INSTALL_LIB
 set(pages_tools tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull)
 set(pages_sim tavrel-sim)
 set(pages_pizero tavrel-pizero)
+set(pages_sdk tavrel-armv6-cc tavrel-armv6-c++ tavrel-armv6-pkg-config tavrel-armv6-check)
 set(man_outputs)
-foreach(component tools sim pizero)
+foreach(component tools sim pizero sdk)
   foreach(page ${pages_${component}})
     set(out ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
     add_custom_command(OUTPUT ${out}

@@ -4,7 +4,10 @@
 # ARMv6 build.
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+# The SDK is for the development machine, not the board: only
+# scripts/sdk-package.sh asks for it.
 set(CPACK_COMPONENTS_ALL ${TAVREL_COMPONENTS})
+list(REMOVE_ITEM CPACK_COMPONENTS_ALL sdk)
 set(CPACK_PACKAGE_NAME tavrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # Each package has a summary of its own: CPack would put any summary but
@@ -50,6 +53,27 @@ would die of an illegal instruction on a Pi Zero does so here too. The\n\
 kernel and busybox are fetched from Debian's archive on first use.")
 set(CPACK_DEBIAN_PIZERO_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PIZERO_PACKAGE_DEPENDS "qemu-system-arm, cpio, apt")
+set(section_sdk devel)
+set(summary_sdk "toolchain for Raspberry Pi Zero and Pi 1 programs using libtavrel")
+set(detail_sdk
+  "Debian's arm-linux-gnueabihf compilers produce ARMv7 Thumb-2 code down to\n\
+their startup objects and libgcc, which the ARM1176 of a Pi Zero cannot\n\
+run. This package holds a CMake toolchain file, compiler drivers\n\
+(tavrel-armv6-cc, tavrel-armv6-c++) linking an ARM-mode runtime instead,\n\
+a sysroot with the armhf libtavrel, and tavrel-armv6-check, which proves\n\
+a binary holds only ARMv6KZ, ARM-state, VFPv2 hard-float code.")
+if(TAVREL_ARMV6_RUNTIME)
+  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE host_arch
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT host_arch)
+    set(host_arch amd64)
+  endif()
+  set(CPACK_DEBIAN_SDK_PACKAGE_ARCHITECTURE ${host_arch})
+  set(CPACK_DEBIAN_SDK_PACKAGE_DEPENDS
+    "gcc-arm-linux-gnueabihf, g++-arm-linux-gnueabihf, binutils-arm-linux-gnueabihf, libc6-dev-armhf-cross")
+  set(CPACK_DEBIAN_SDK_PACKAGE_RECOMMENDS "pkgconf, cmake, qemu-user")
+  set(CPACK_DEBIAN_SDK_PACKAGE_SUGGESTS "tavrel-pizero (= ${PROJECT_VERSION})")
+endif()
 
 # The library's shlibs entry: a program linked to it needs at least this
 # release, as symbols of TAVREL_1.1 may be bound.
