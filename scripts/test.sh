@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Installs what is missing and runs every test: the host build with the
 # simulated board, its Debian package, then the ARMv6 cross build, its
-# tests under qemu, and the board's package.
+# tests under qemu, the board's packages, the virtual Pi Zero and the
+# ARMv6 SDK.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -59,3 +60,11 @@ for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-f
 sh scripts/pizero.sh --build build-armv6 $with script tests/pizero/checks.sh
 sh tests/packages/apt-install.sh tests/packages/use-pizero.sh build-armv6/tavrel-pizero_*_all.deb
 echo "virtual Pi Zero stage: $(($(date +%s) - start)) s"
+
+echo "== the ARMv6 SDK: packaged from the tree, installed, and used for a project of a user's own"
+start=$(date +%s)
+sdk=$(sh scripts/sdk-package.sh build-sdk)
+sh tests/packages/sdk.sh "$sdk" build-armv6
+sh tests/packages/apt-install.sh tests/packages/use-sdk.sh "$sdk" build-armv6/tavrel-pizero_*_all.deb \
+    -- examples/pizero-app/*
+echo "SDK stage: $(($(date +%s) - start)) s"

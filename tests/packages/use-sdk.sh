@@ -1,0 +1,67 @@
+# SPDX-License-Identifier: MIT
+# Steps, after the tavrel-armv6-sdk package is installed: a project of the
+# user's own (the sample in examples/pizero-app, in the current directory)
+# built with the toolchain file and find_package(tavrel), a program built
+# with tavrel-armv6-cc alone, both proven clean and run on the virtual Pi
+# Zero; and the mistakes the SDK names. TOOLCHAIN and PIZERO default to
+# the installed ones.
+set -eu
+toolchain=${TOOLCHAIN:-/usr/share/tavrel/armv6-rpi.cmake}
+pizero=${PIZERO:-tavrel-pizero}
+status=0
+expect() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; status=1; fi; }
+out=$(mktemp -d)
+
+cmake -S . -B "$out/app" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >"$out/log" 2>&1 &&
+    cmake --build "$out/app" >>"$out/log" 2>&1 || { cat "$out/log"; exit 1; }
+expect "a CMake project with find_package(tavrel) builds a clean program" \
+    'tavrel-armv6-check "$out/app/pizero-app" >"$out/check" || { cat "$out/check"; false; }'
+expect "it runs on the virtual Pi Zero, its C++ statics constructed" \
+    '$pizero run "$out/app/pizero-app" 17 1101 >"$out/run" 2>&1 &&
+     grep -qx "pizero-app: pin 17 followed 1101, 3 level changes, 0 read back wrong" "$out/run" &&
+     grep -q "^GPIO 17: input" "$out/run" || { cat "$out/run"; false; }'
+
+cat >"$out/plain.c" <<'C'
+#include <stdio.h>
+#include <tavrel.h>
+int main(int argc, char** argv)
+{
+    char version[32] = "none";
+    (void)argv;
+    tavrel_get_version_str(version, sizeof version);
+    /* 64-bit division: a runtime helper ARMv6 needs. */
+    printf("version %s, %lld\n", version, 1000000000000LL / argc);
+    return 0;
+}
+C
+expect "tavrel-armv6-cc app.c -ltavrel builds a clean program" \
+    'tavrel-armv6-cc -O2 "$out/plain.c" -o "$out/plain" -ltavrel && tavrel-armv6-check "$out/plain" >/dev/null'
+expect "tavrel-armv6-pkg-config gives the sysroot's libtavrel" \
+    'tavrel-armv6-cc "$out/plain.c" -o "$out/plain-pc" $(tavrel-armv6-pkg-config --cflags --libs libtavrel) &&
+     tavrel-armv6-pkg-config --libs libtavrel | grep -q "tavrel-armv6-sdk/sysroot/usr/lib/arm-linux-gnueabihf"'
+expect "it runs on the virtual Pi Zero" \
+    '$pizero run "$out/plain" >"$out/run" 2>&1 && grep -qx "version [0-9]*\.[0-9][0-9][A-Z], 1000000000000" "$out/run" || { cat "$out/run"; false; }'
+
+printf 'int twice(int x) { return 2 * x; }\n' >"$out/lib.c"
+expect "a shared library builds clean" \
+    'tavrel-armv6-cc -shared -fPIC "$out/lib.c" -o "$out/libtwice.so" && tavrel-armv6-check "$out/libtwice.so" >/dev/null'
+
+cat >"$out/str.cpp" <<'C'
+#include <string>
+#include <cstdio>
+int main(int argc, char**) { std::string s(argc, 'x'); std::puts(s.c_str()); }
+C
+expect "tavrel-armv6-c++ says why a program needing libstdc++ does not link" \
+    '! tavrel-armv6-c++ "$out/str.cpp" -o "$out/str" 2>"$out/err" && grep -q "these need libstdc++" "$out/err"'
+expect "tavrel-armv6-check names Debian's libstdc++ as ARMv7" \
+    'arm-linux-gnueabihf-g++ -mcpu=arm1176jzf-s -marm "$out/str.cpp" -o "$out/str2" &&
+     ! tavrel-armv6-check "$out/str2" >"$out/check" &&
+     grep -q "needs libstdc++.so.6: Debian.s armhf libstdc++ is ARMv7 Thumb-2" "$out/check"'
+printf 'int main(void) { __asm__ volatile("dmb"); return 0; }\n' >"$out/dmb.c"
+expect "tavrel-armv6-check prints the first instruction an ARM1176 lacks, with its address" \
+    'arm-linux-gnueabihf-gcc -march=armv7-a -mfpu=vfpv3-d16 -marm "$out/dmb.c" -o "$out/dmb" -nostartfiles -e main &&
+     ! tavrel-armv6-check "$out/dmb" >"$out/check" &&
+     grep -q "^    0x[0-9a-f]* in main: dmb" "$out/check" || { cat "$out/check"; false; }'
+expect "tavrel-armv6-cc refuses -static" '! tavrel-armv6-cc -static "$out/plain.c" -o "$out/static" 2>/dev/null'
+rm -rf "$out"
+exit $status
