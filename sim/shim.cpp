@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Preloadable shim: the simulated GPIO board behind /dev/gpiomem.
 //
-// The opening of /dev/gpiomem is redirected to the board file. On x86-64
-// its mapping is a page that stays inaccessible for good: every access
-// faults, and the SIGSEGV handler emulates the instruction against the
-// device model, appending the access to the trace. Elsewhere, or with
-// TAVREL_SIM_MODE=plain, the file's register page is mapped directly:
-// plain storage, no trace.
+// The opening of /dev/gpiomem is redirected to the board file. On x86-64,
+// 32-bit ARM and AArch64 its mapping is a page that stays inaccessible for
+// good: every access faults, and the SIGSEGV handler emulates the
+// instruction against the device model, appending the access to the
+// trace. With TAVREL_SIM_MODE=plain, the file's register page is mapped
+// directly: plain storage, no trace.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 
 #include "board.h"
 #include "tavrel_sim.h"
-#include "x86_emulate.h"
+#include "emulate.h"
 
 #if __has_include(<valgrind/memcheck.h>)
 #include <valgrind/memcheck.h>
@@ -73,7 +73,7 @@ Munmap real_munmap()
 
 bool model_mode()
 {
-#if defined(__x86_64__)
+#if TAVREL_SIM_TRAPS
     const char* mode = getenv(kModeEnv);
     return !(mode && strcmp(mode, "plain") == 0);
 #else
@@ -348,7 +348,23 @@ bool open_trace()
     return trace.open();
 }
 
+#if TAVREL_SIM_TRAPS
+
+// What the kernel says the faulting access was.
+Fault fault_kind(const ucontext_t* uc)
+{
 #if defined(__x86_64__)
+    return uc->uc_mcontext.gregs[REG_ERR] & 2 ? Fault::kWrite : Fault::kRead;
+#elif defined(__arm__)
+    // The fault status register, with WnR in bit 11; qemu-user leaves it 0.
+    unsigned long fsr = uc->uc_mcontext.error_code;
+    return fsr == 0 ? Fault::kUnknown : fsr & (1ul << 11) ? Fault::kWrite : Fault::kRead;
+#else
+    // The ESR's WnR bit, in the signal frame's optional esr_context.
+    (void)uc;
+    return Fault::kUnknown;
+#endif
+}
 
 // Faults that are not the block's go to the program's own SIGSEGV action:
 // the one it had when the shim took the signal, or set since (see
@@ -421,9 +437,8 @@ void on_segv(int sig, siginfo_t* info, void* context)
     if (!block) return chain(sig, info, context);
 
     int saved_errno = errno;
-    bool write_fault = uc->uc_mcontext.gregs[REG_ERR] & 2;
     BlockBus bus(*block);
-    Emulated result = emulate(uc, write_fault, bus);
+    Emulated result = emulate(uc, fault_kind(uc), bus);
     if (result != Emulated::kDone) {
         char bytes[64];
         instruction_bytes(uc, bytes, sizeof bytes);
@@ -442,7 +457,7 @@ void on_segv(int sig, siginfo_t* info, void* context)
 
 void install_handler()
 {
-#if defined(__x86_64__)
+#if TAVREL_SIM_TRAPS
     static bool installed = false;
     if (installed) return;
     struct sigaction sa = {};

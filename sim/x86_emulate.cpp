@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "x86_emulate.h"
+#include "emulate.h"
 
 #include <stdio.h>
 
@@ -285,14 +285,14 @@ bool writes_memory(const Insn& i)
 
 }  // namespace
 
-Emulated emulate(ucontext_t* uc, bool write_fault, Bus& bus)
+Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
 {
     Insn in{};
     if (!decode(uc, &in)) return Emulated::kUnknown;
     // A pure load must fault as a read, a pure store as a write; a
     // read-modify-write may report either.
     bool r = reads_memory(in), w = writes_memory(in);
-    if ((r && !w && write_fault) || (w && !r && !write_fault)) return Emulated::kMismatch;
+    if ((r && !w && fault == Fault::kWrite) || (w && !r && fault == Fault::kRead)) return Emulated::kMismatch;
 
     greg_t* g = uc->uc_mcontext.gregs;
     uint64_t& eflags = reinterpret_cast<uint64_t&>(g[REG_EFL]);

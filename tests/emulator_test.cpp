@@ -1,22 +1,23 @@
 // SPDX-License-Identifier: MIT
-// The simulated block's instruction emulation: each x86-64 form compilers
-// emit for register accesses, with its result, flags and trace entry.
+// The simulated block's instruction emulation: each form compilers emit for
+// register accesses on x86-64, 32-bit ARM (ARM and Thumb state) and
+// AArch64, with its result, flags, writeback and trace entry.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "emulate.h"
 #include "support/process.h"
 #include "support/sim_board.h"
 
 using namespace tavrel_test;
 
-#if defined(__x86_64__)
+#if TAVREL_SIM_TRAPS
 
 namespace {
 
 constexpr unsigned kWord = 100;  // plain storage
-constexpr uint64_t CF = 1, ZF = 1 << 6, SF = 1 << 7, OF = 1 << 11;
 
 class Emulator : public testing::Test {
 protected:
@@ -42,6 +43,23 @@ protected:
     uint32_t* block = nullptr;
     uint32_t* word = nullptr;
 };
+
+TEST_F(Emulator, device_registers_behave_as_the_hardware)
+{
+    volatile uint32_t* regs = block;
+    regs[0] = 01;  // pin 0 an output
+    regs[7] = 1;   // GPSET0
+    EXPECT_EQ(regs[7], 0u) << "set and clear words read as 0";
+    EXPECT_EQ(regs[13] & 1, 1u) << "an output reads its latch";
+    regs[13] = 0;  // read-only
+    EXPECT_EQ(regs[13] & 1, 1u);
+    regs[10] = 1;  // GPCLR0
+    EXPECT_EQ(regs[13] & 1, 0u);
+}
+
+#if defined(__x86_64__)
+
+constexpr uint64_t CF = 1, ZF = 1 << 6, SF = 1 << 7, OF = 1 << 11;
 
 TEST_F(Emulator, mov_load_and_store_of_32_bits)
 {
@@ -139,19 +157,6 @@ TEST_F(Emulator, alu_with_memory_destination_reads_then_writes)
                                        W(kWord, 0x80000100), R(kWord, 0x80000100), W(kWord, 0x80000101)}));
 }
 
-TEST_F(Emulator, device_registers_behave_as_the_hardware)
-{
-    volatile uint32_t* regs = block;
-    regs[0] = 01;  // pin 0 an output
-    regs[7] = 1;   // GPSET0
-    EXPECT_EQ(regs[7], 0u) << "set and clear words read as 0";
-    EXPECT_EQ(regs[13] & 1, 1u) << "an output reads its latch";
-    regs[13] = 0;  // read-only
-    EXPECT_EQ(regs[13] & 1, 1u);
-    regs[10] = 1;  // GPCLR0
-    EXPECT_EQ(regs[13] & 1, 0u);
-}
-
 TEST_F(Emulator, narrow_and_wide_accesses_are_emulated_but_reported)
 {
     board.allow_errors();
@@ -184,6 +189,184 @@ TEST_F(Emulator, unknown_instruction_forms_abort_loudly)
     EXPECT_NE(o.err.find("cannot emulate"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("87"), std::string::npos) << "the instruction bytes are shown: " << o.err;
 }
+
+#endif  // __x86_64__
+
+#if defined(__arm__)
+
+TEST_F(Emulator, arm_ldr_and_str_with_immediate_and_shifted_register_offsets)
+{
+    uint32_t v, index = 2;
+    asm volatile("ldr %0, [%1]" : "=r"(v) : "r"(word) : "memory");
+    EXPECT_EQ(v, 0x80000001u);
+    asm volatile("str %1, [%0, #4]" : : "r"(word), "r"(0x12345678u) : "memory");
+    asm volatile("str %1, [%0, %2, lsl #2]" : : "r"(word), "r"(0x0badcafeu), "r"(index) : "memory");
+    asm volatile("ldr %0, [%1, -%2, lsl #1]" : "=r"(v) : "r"(word + 2), "r"(index) : "memory");
+    EXPECT_EQ(v, 0x12345678u);
+    EXPECT_EQ(board.trace(), (Accesses{R(kWord, 0x80000001), W(kWord + 1, 0x12345678),
+                                       W(kWord + 2, 0x0badcafe), R(kWord + 1, 0x12345678)}));
+}
+
+TEST_F(Emulator, arm_pre_and_post_indexing_write_the_base_back)
+{
+    uint32_t* p = word;
+    uint32_t v;
+    asm volatile("ldr %0, [%1], #4" : "=&r"(v), "+r"(p) : : "memory");
+    EXPECT_EQ(v, 0x80000001u);
+    EXPECT_EQ(p, word + 1);
+    asm volatile("str %1, [%0, #4]!" : "+r"(p) : "r"(7u) : "memory");
+    EXPECT_EQ(p, word + 2);
+    EXPECT_EQ(board.word(kWord + 2), 7u);
+}
+
+TEST_F(Emulator, arm_narrow_and_doubleword_accesses_are_emulated_but_reported)
+{
+    board.allow_errors();
+    board.set_word(kWord + 1, 0x22);
+    board.clear_trace();
+    uint32_t v;
+    asm volatile("ldrb %0, [%1, #3]" : "=r"(v) : "r"(word) : "memory");
+    EXPECT_EQ(v, 0x80u);
+    asm volatile("ldrsh %0, [%1, #2]" : "=r"(v) : "r"(word) : "memory");
+    EXPECT_EQ(v, 0xFFFF8000u);
+    alignas(8) uint32_t pair[2];
+    asm volatile("ldrd r4, r5, [%0]\n\tstrd r4, r5, [%1]" : : "r"(word), "r"(pair) : "r4", "r5", "memory");
+    EXPECT_EQ(pair[0], 0x80000001u);
+    EXPECT_EQ(pair[1], 0x22u);
+    asm volatile("strh %1, [%0]" : : "r"(word), "r"(7u) : "memory");
+    EXPECT_EQ(board.word(kWord), 0x80000001u) << "malformed writes are dropped";
+    auto records = board.records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].width, 1u);
+    EXPECT_EQ(records[1].width, 2u);
+    EXPECT_EQ(records[2].width, 8u);
+    EXPECT_EQ(records[3].width, 2u);
+}
+
+// Thumb code as a Thumb-2 (ARMv7) build of the library would have it, in
+// assembly (the compiler makes no Thumb code for an ARMv6 hard-float
+// target), with the 32-bit forms as raw encodings an ARMv6 assembler
+// still emits. thumb_accesses(word, out): out[0..1] the words read,
+// out[2] how far post-indexing moved the base.
+extern "C" void thumb_accesses(uint32_t* word, uint32_t* out);
+asm(".pushsection .text\n"
+    ".syntax unified\n"
+    ".balign 4\n"
+    ".thumb\n"
+    ".thumb_func\n"
+    ".type thumb_accesses, %function\n"
+    "thumb_accesses:\n"
+    "  push {r4, r5, lr}\n"
+    "  mov r4, r0\n"
+    "  ldr r2, [r4, #4]\n"  // 16-bit, immediate offset
+    "  str r2, [r1]\n"
+    "  .inst.w 0xf8d42008\n"  // ldr.w r2, [r4, #8]
+    "  str r2, [r1, #4]\n"
+    "  movs r3, #2\n"
+    "  .inst.w 0xf8442023\n"  // str.w r2, [r4, r3, lsl #2]
+    "  .inst.w 0xf8545b04\n"  // ldr r5, [r4], #4
+    "  subs r4, r4, r0\n"
+    "  str r4, [r1, #8]\n"
+    "  pop {r4, r5, pc}\n"
+    ".size thumb_accesses, . - thumb_accesses\n"
+    ".arm\n"
+    ".popsection\n");
+
+TEST_F(Emulator, thumb_16_and_32_bit_forms)
+{
+    board.set_word(kWord + 1, 0x11);
+    board.set_word(kWord + 2, 0x22);
+    board.clear_trace();
+    uint32_t out[3];
+    thumb_accesses(word, out);
+    EXPECT_EQ(out[0], 0x11u);
+    EXPECT_EQ(out[1], 0x22u);
+    EXPECT_EQ(out[2], 4u) << "post-indexing moved the base";
+    EXPECT_EQ(board.trace(),
+              (Accesses{R(kWord + 1, 0x11), R(kWord + 2, 0x22), W(kWord + 2, 0x22), R(kWord, 0x80000001)}));
+}
+
+TEST_F(Emulator, unknown_instruction_forms_abort_loudly)
+{
+    Outcome o = in_child([&] {
+        uint32_t v;
+        asm volatile("ldrex %0, [%1]" : "=r"(v) : "r"(word) : "memory");
+    });
+    EXPECT_TRUE(WIFSIGNALED(o.status) && WTERMSIG(o.status) == SIGABRT) << o.status;
+    EXPECT_NE(o.err.find("cannot emulate"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("(ARM)"), std::string::npos) << "the instruction is shown: " << o.err;
+}
+
+#elif defined(__aarch64__)
+
+TEST_F(Emulator, aarch64_ldr_and_str_with_immediate_and_extended_register_offsets)
+{
+    uint32_t v;
+    uint64_t index = 2;
+    int32_t back = -1;
+    asm volatile("ldr %w0, [%1]" : "=r"(v) : "r"(word) : "memory");
+    EXPECT_EQ(v, 0x80000001u);
+    asm volatile("str %w1, [%0, #4]" : : "r"(word), "r"(0x12345678u) : "memory");
+    asm volatile("str %w1, [%0, %2, lsl #2]" : : "r"(word), "r"(0x0badcafeu), "r"(index) : "memory");
+    asm volatile("ldur %w0, [%1, #-4]" : "=r"(v) : "r"(word + 2) : "memory");
+    EXPECT_EQ(v, 0x12345678u);
+    asm volatile("ldr %w0, [%1, %w2, sxtw #2]" : "=r"(v) : "r"(word + 2), "r"(back) : "memory");
+    EXPECT_EQ(v, 0x12345678u);
+    EXPECT_EQ(board.trace(),
+              (Accesses{R(kWord, 0x80000001), W(kWord + 1, 0x12345678), W(kWord + 2, 0x0badcafe),
+                        R(kWord + 1, 0x12345678), R(kWord + 1, 0x12345678)}));
+}
+
+TEST_F(Emulator, aarch64_pre_and_post_indexing_write_the_base_back)
+{
+    uint32_t* p = word;
+    uint32_t v;
+    asm volatile("ldr %w0, [%1], #4" : "=&r"(v), "+r"(p) : : "memory");
+    EXPECT_EQ(v, 0x80000001u);
+    EXPECT_EQ(p, word + 1);
+    asm volatile("str %w1, [%0, #4]!" : "+r"(p) : "r"(7u) : "memory");
+    EXPECT_EQ(p, word + 2);
+    EXPECT_EQ(board.word(kWord + 2), 7u);
+}
+
+TEST_F(Emulator, aarch64_narrow_wide_and_pair_accesses_are_emulated_but_reported)
+{
+    board.allow_errors();
+    board.set_word(kWord + 1, 0x22);
+    board.clear_trace();
+    uint64_t x, y;
+    asm volatile("ldrb %w0, [%1, #3]" : "=r"(x) : "r"(word) : "memory");
+    EXPECT_EQ(x, 0x80u);
+    asm volatile("ldrsh %0, [%1, #2]" : "=r"(x) : "r"(word) : "memory");
+    EXPECT_EQ(x, 0xFFFFFFFFFFFF8000u);
+    asm volatile("ldr %0, [%1]" : "=r"(x) : "r"(word) : "memory");
+    EXPECT_EQ(x, 0x0000002280000001u);
+    asm volatile("ldp %w0, %w1, [%2]" : "=&r"(x), "=&r"(y) : "r"(word) : "memory");
+    EXPECT_EQ(x, 0x80000001u);
+    EXPECT_EQ(y, 0x22u);
+    asm volatile("strh %w1, [%0]" : : "r"(word), "r"(7u) : "memory");
+    EXPECT_EQ(board.word(kWord), 0x80000001u) << "malformed writes are dropped";
+    auto records = board.records();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0].width, 1u);
+    EXPECT_EQ(records[1].width, 2u);
+    EXPECT_EQ(records[2].width, 8u);
+    EXPECT_EQ(records[3].width, 8u) << "a pair of words is one access";
+    EXPECT_EQ(records[4].width, 2u);
+}
+
+TEST_F(Emulator, unknown_instruction_forms_abort_loudly)
+{
+    Outcome o = in_child([&] {
+        uint32_t v;
+        asm volatile("ldxr %w0, [%1]" : "=r"(v) : "r"(word) : "memory");
+    });
+    EXPECT_TRUE(WIFSIGNALED(o.status) && WTERMSIG(o.status) == SIGABRT) << o.status;
+    EXPECT_NE(o.err.find("cannot emulate"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("885f"), std::string::npos) << "the instruction is shown: " << o.err;
+}
+
+#endif
 
 TEST_F(Emulator, faults_outside_the_block_reach_the_previous_handler)
 {

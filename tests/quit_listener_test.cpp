@@ -276,8 +276,11 @@ protected:
         board.drive_bank(0, 0);
     }
 
+    void TearDown() override { plain_board_end(); }
+
     std::unique_ptr<Child> start(int app_threads = 0)
     {
+        if (app_threads > 0) plain_board_for_exits_under_threads();
         auto child = std::make_unique<Child>(TAVREL_QUIT_APP,
                                              std::vector<std::string>{"listen", std::to_string(app_threads)});
         EXPECT_EQ(child->line(), "ready\n");

@@ -52,10 +52,12 @@ class StressQuit : public testing::Test {
 protected:
     void SetUp() override
     {
+        plain_board_for_exits_under_threads();
         board.set_fsel(5, 0);
         for (unsigned pin = 24; pin <= 27; ++pin) board.set_fsel(pin, 1);
         board.drive_bank(0, 0);
     }
+    void TearDown() override { plain_board_end(); }
     void expect_pins_put_back()
     {
         EXPECT_EQ(board.fsel(5), 0u);

@@ -199,6 +199,21 @@ private:
     bool errors_allowed_ = false;
 };
 
+// For a child whose exit ends threads that may be in the middle of an
+// access: qemu-user has no robust futexes, so a thread ended inside a
+// trapped access would leave the board's lock held for good. Natively the
+// next user of the board recovers it. Undone by plain_board_end().
+inline void plain_board_for_exits_under_threads()
+{
+#ifdef TAVREL_TEST_EMULATOR
+    setenv(tavrel_sim::kModeEnv, "plain", 1);
+#endif
+}
+inline void plain_board_end()
+{
+    unsetenv(tavrel_sim::kModeEnv);
+}
+
 // Skips a test that needs the device model's trace.
 #define REQUIRE_TRAPPING() \
     if (!trapping()) GTEST_SKIP() << "the block is plain shared memory here"

@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Emulation of the x86-64 instructions that compilers emit for accesses to
-// a memory-mapped register block, one instruction at a time.
+// Emulation of the load and store instructions that compilers emit for
+// accesses to a memory-mapped register block, one instruction at a time:
+// x86-64 (x86_emulate.cpp), 32-bit ARM in ARM and Thumb state
+// (arm_emulate.cpp) and AArch64 (aarch64_emulate.cpp).
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 #include <ucontext.h>
+
+#if defined(__x86_64__) || defined(__arm__) || defined(__aarch64__)
+#define TAVREL_SIM_TRAPS 1
+#else
+#define TAVREL_SIM_TRAPS 0
+#endif
 
 namespace tavrel_sim {
 
@@ -25,13 +33,15 @@ enum class Emulated {
     kMismatch,  // the decoded access contradicts the fault
 };
 
-// Emulates the instruction at the context's instruction pointer, whose
-// memory operand faulted. `write_fault` is the page-fault error code's
-// write bit.
-Emulated emulate(ucontext_t* uc, bool write_fault, Bus& bus);
+enum class Fault { kRead, kWrite, kUnknown };
 
-// Up to 15 bytes of the instruction at the context's instruction pointer,
-// as hex, for a diagnostic.
+// Emulates the instruction at the context's instruction pointer, whose
+// memory operand faulted. `fault` is what the kernel says the access was,
+// where it says.
+Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus);
+
+// The instruction at the context's instruction pointer, as hex, for a
+// diagnostic.
 void instruction_bytes(const ucontext_t* uc, char* buf, size_t size);
 
 }  // namespace tavrel_sim
