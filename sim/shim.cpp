@@ -24,8 +24,8 @@
 #include <new>
 
 #include "board.h"
-#include "tavrel_sim.h"
 #include "emulate.h"
+#include "tavrel_sim.h"
 
 #if __has_include(<valgrind/memcheck.h>)
 #include <valgrind/memcheck.h>
