@@ -1,15 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Installs what is missing and runs every test: the host build with the
-# simulated board, its Debian package, then the ARMv6 cross build, its
-# tests under qemu, the board's packages, the virtual Pi Zero and the
-# ARMv6 SDK.
+# simulated board, its Debian package, then the ARMv6 and AArch64 cross
+# builds, their tests under qemu, the board's packages, the virtual Pi
+# Zero and the ARMv6 SDK.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio
+    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu
 
 jobs=$(nproc)
 echo "== the sources keep to .clang-format"
@@ -51,6 +51,14 @@ cmake --build build-armv6 -j"$jobs"
 (cd build-armv6 && ctest --output-on-failure -j"$jobs")
 sh scripts/armv6-release.sh build-armv6
 echo "ARM stage: $(($(date +%s) - start)) s"
+
+echo "== AArch64 build and its tests under qemu, the simulated board trapping"
+start=$(date +%s)
+cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DTAVREL_WERROR=ON
+cmake --build build-aarch64 -j"$jobs"
+(cd build-aarch64 && ctest --output-on-failure -j"$jobs")
+echo "AArch64 stage: $(($(date +%s) - start)) s"
 
 echo "== the release packages on a virtual Pi Zero: Debian's rpi kernel on QEMU's raspi0"
 start=$(date +%s)
