@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Counts the ARMv6 instructions each pin operation executes from entry to
 # return with access open, barriers included, in the release build: qemu
-# runs bench/arm_paths one instruction per block and logs every block it
+# runs bench/op_paths one instruction per block and logs every block it
 # executes; the program counters inside each function are counted.
 # Usage: count_armv6_instructions.sh BUILD_DIR
 set -eu
@@ -13,7 +13,7 @@ trap 'rm -rf "$tmp"' EXIT
 head -c 8192 /dev/zero >"$tmp/board"
 
 TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_MODE=plain QEMU_SET_ENV="LD_PRELOAD=$build/sim/libtavrel-sim.so" \
-    qemu-arm -L /usr/arm-linux-gnueabihf -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-arm-paths" \
+    qemu-arm -L /usr/arm-linux-gnueabihf -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-op-paths" \
     >"$tmp/address"
 # The library's load address: where the program found tavrel_gpio_set_val.
 entry=$(arm-linux-gnueabihf-nm "$lib" | awk '$3 == "tavrel_gpio_set_val" { print $1 }')

@@ -22,7 +22,7 @@ void update_fsel(int32_t pin, uint32_t code)
     // close either finds access still open and waits for the flag, or this
     // update finds it closed.
     fsel_busy[word].store(1, std::memory_order_relaxed);
-    barrier();
+    if (TAVREL_BARRIER_KEPT(4)) barrier();
     Block block = open_block();
     if (block) {
         // A locked read-modify-write costs as much as a barrier: only the
@@ -72,7 +72,7 @@ void tavrel_gpio_set_val(int32_t pin, int32_t value)
     if (static_cast<uint32_t>(pin) >= kPinCount) return;
     Block block = open_block();
     if (!block) return;
-    barrier();
+    if (TAVREL_BARRIER_KEPT(3)) barrier();
     drive(block, static_cast<uint32_t>(pin), value);
 }
 

@@ -26,11 +26,22 @@ constexpr unsigned kFselWordsSaved = 3;  // pins 0..29
 
 using Block = volatile uint32_t*;
 
+// Copies of the library built for the barrier check's own test leave one
+// barrier out, which the check must then find: 1 the one after a read, 2
+// after a write, 3 before set_val's store, 4 between the busy mark and the
+// access check, 5 every fence made a compiler-only barrier.
+#ifndef TAVREL_TEST_DROP_BARRIER
+#define TAVREL_TEST_DROP_BARRIER 0
+#endif
+#define TAVREL_BARRIER_KEPT(n) (TAVREL_TEST_DROP_BARRIER != (n))
+
 // Full data memory barrier. The peripheral bus does not keep accesses to
 // different peripherals in order, so each access is fenced on both sides.
 inline void barrier()
 {
-#if defined(__arm__) && __ARM_ARCH < 7
+#if !TAVREL_BARRIER_KEPT(5)
+    asm volatile("" : : : "memory");
+#elif defined(__arm__) && __ARM_ARCH < 7
     // ARMv6 has no DMB instruction; the CP15 operation is its equivalent.
     asm volatile("mcr p15, 0, %0, c7, c10, 5" : : "r"(0) : "memory");
 #elif defined(__arm__) || defined(__aarch64__)
@@ -62,14 +73,14 @@ inline void pull_settle_wait()
 inline uint32_t reg_read(Block block, unsigned word)
 {
     uint32_t value = block[word];
-    barrier();
+    if (TAVREL_BARRIER_KEPT(1)) barrier();
     return value;
 }
 
 inline void reg_write(Block block, unsigned word, uint32_t value)
 {
     block[word] = value;
-    barrier();
+    if (TAVREL_BARRIER_KEPT(2)) barrier();
 }
 
 }  // namespace tavrel

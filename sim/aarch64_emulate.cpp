@@ -160,6 +160,11 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     return Emulated::kDone;
 }
 
+uintptr_t instruction_address(const ucontext_t* uc)
+{
+    return uc->uc_mcontext.pc;
+}
+
 void instruction_bytes(const ucontext_t* uc, char* buf, size_t size)
 {
     snprintf(buf, size, "%08x", *reinterpret_cast<const uint32_t*>(uc->uc_mcontext.pc));

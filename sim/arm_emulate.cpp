@@ -241,6 +241,11 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     return Emulated::kDone;
 }
 
+uintptr_t instruction_address(const ucontext_t* uc)
+{
+    return uc->uc_mcontext.arm_pc;
+}
+
 void instruction_bytes(const ucontext_t* uc, char* buf, size_t size)
 {
     const auto* r = reinterpret_cast<const uint32_t*>(&uc->uc_mcontext.arm_r0);

@@ -40,6 +40,9 @@ enum class Fault { kRead, kWrite, kUnknown };
 // where it says.
 Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus);
 
+// The context's instruction pointer.
+uintptr_t instruction_address(const ucontext_t* uc);
+
 // The instruction at the context's instruction pointer, as hex, for a
 // diagnostic.
 void instruction_bytes(const ucontext_t* uc, char* buf, size_t size);

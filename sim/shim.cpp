@@ -366,6 +366,29 @@ Fault fault_kind(const ucontext_t* uc)
 #endif
 }
 
+int pc_log = -1;
+
+void open_pc_log()
+{
+    const char* path = getenv(kPcLogEnv);
+    if (path && *path) pc_log = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+}
+
+void log_pc(uintptr_t pc)
+{
+    if (pc_log < 0) return;
+    char line[2 + 2 * sizeof pc + 1];
+    size_t n = sizeof line;
+    line[--n] = '\n';
+    do {
+        line[--n] = "0123456789abcdef"[pc & 15];
+        pc >>= 4;
+    } while (pc);
+    line[--n] = 'x';
+    line[--n] = '0';
+    (void)!write(pc_log, line + n, sizeof line - n);
+}
+
 // Faults that are not the block's go to the program's own SIGSEGV action:
 // the one it had when the shim took the signal, or set since (see
 // sigaction below).
@@ -438,6 +461,7 @@ void on_segv(int sig, siginfo_t* info, void* context)
 
     int saved_errno = errno;
     BlockBus bus(*block);
+    uintptr_t pc = instruction_address(uc);
     Emulated result = emulate(uc, fault_kind(uc), bus);
     if (result != Emulated::kDone) {
         char bytes[64];
@@ -450,6 +474,7 @@ void on_segv(int sig, siginfo_t* info, void* context)
         (void)!write(2, msg, static_cast<size_t>(n));
         abort();
     }
+    log_pc(pc);
     errno = saved_errno;
 }
 
@@ -467,6 +492,7 @@ void install_handler()
     real_sigaction()(SIGSEGV, &sa, &app_segv);
     segv_taken.store(true);
     installed = true;
+    open_pc_log();
 #endif
 }
 

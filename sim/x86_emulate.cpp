@@ -330,6 +330,11 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     return Emulated::kDone;
 }
 
+uintptr_t instruction_address(const ucontext_t* uc)
+{
+    return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+}
+
 void instruction_bytes(const ucontext_t* uc, char* buf, size_t size)
 {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);

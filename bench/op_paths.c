@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: MIT */
-/* Calls each pin operation once with access open, so that an instruction
- * trace of this program shows the path each takes from entry to return. */
+/* Opens access, calls each pin operation and the listener's sample once,
+ * and closes access, so that an instruction trace of this program shows
+ * the path each takes from entry to return. */
 #include <stdio.h>
 
 #include "tavrel.h"
@@ -22,5 +23,7 @@ int main(void)
     tavrel_gpio_set_pull(4, TAVREL_PULL_UP);
     tavrel_gpio_set_mask(0x000F00000000000Full, 0x0005000000000005ull);
     (void)tavrel_gpio_get_all();
+    (void)tavrel_gpio_should_quit();
+    tavrel_gpio_deinit();
     return 0;
 }
