@@ -38,6 +38,8 @@ if(NOT TAVREL_ARMV6_RUNTIME)
   # The board's API for users' tests: find_package(tavrel-sim), tavrel::sim.
   install(TARGETS tavrel-simboard EXPORT tavrel-simTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
   install(FILES sim/include/tavrel_simboard.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(FILES ${PROJECT_BINARY_DIR}/share/tavrel-sim/function.txt ${PROJECT_BINARY_DIR}/share/tavrel-sim/pull.txt
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrel-sim COMPONENT sim)
   install(EXPORT tavrel-simTargets NAMESPACE tavrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim
     COMPONENT sim)
   include(CMakePackageConfigHelpers)

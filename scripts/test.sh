@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu
+    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli
 
 jobs=$(nproc)
 echo "== the sources keep to .clang-format"

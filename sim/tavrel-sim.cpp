@@ -46,6 +46,8 @@ const char kHelp[] =
     "  --trace              print every access to the GPIO block, in order\n"
     "  --vcd FILE           write the pins' levels and functions over time to FILE,\n"
     "                       a Value Change Dump for GTKWave or PulseView\n"
+    "  --gtkw FILE          with --vcd: write a GTKWave save file to FILE that\n"
+    "                       shows the functions and pulls by name\n"
     "  --changes            print what the run did to each pin: its functions in\n"
     "                       order, its pulls, and how many level changes it had\n"
     "  --pins               print pins 0 to 53: function, level and pull\n"
@@ -184,6 +186,19 @@ std::string find_shim()
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
     }
     return {};
+}
+
+// GTKWave's translate filters, in share/tavrel-sim beside bin/ (installed)
+// or beside sim/ (the build tree).
+std::string find_filters()
+{
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = '\0';
+    char dir[PATH_MAX];
+    if (!realpath((std::string(dirname(exe)) + "/../share/tavrel-sim").c_str(), dir)) return {};
+    return access((std::string(dir) + "/function.txt").c_str(), R_OK) == 0 ? dir : std::string();
 }
 
 // The scheduled entry's pins, a bit per pin in banks 0 and 1.
@@ -359,14 +374,16 @@ int run(pid_t pid, uint64_t t0_ns, Board& board, std::vector<Scheduled> drives,
 
 // Files of the run that must not outlive it.
 struct Scratch {
-    std::string trace, vcd_part;
+    std::string trace, vcd_part, gtkw_part;
     ~Scratch() { remove(); }
     void remove()
     {
         if (!trace.empty()) unlink(trace.c_str());
         if (!vcd_part.empty()) unlink(vcd_part.c_str());
+        if (!gtkw_part.empty()) unlink(gtkw_part.c_str());
         trace.clear();
         vcd_part.clear();
+        gtkw_part.clear();
     }
 };
 
@@ -406,18 +423,24 @@ bool output_failed(const char* what)
 
 int main(int argc, char** argv)
 {
-    enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kChanges, kPinsOpt, kPlain, kHelpOpt };
+    enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kGtkw, kChanges, kPinsOpt, kPlain, kHelpOpt };
     static const option longopts[] = {
-        {"board", required_argument, nullptr, kBoard},    {"reset", no_argument, nullptr, kReset},
-        {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
-        {"vcd", required_argument, nullptr, kVcd},        {"changes", no_argument, nullptr, kChanges},
-        {"pins", no_argument, nullptr, kPinsOpt},         {"plain", no_argument, nullptr, kPlain},
-        {"help", no_argument, nullptr, kHelpOpt},         {nullptr, 0, nullptr, 0},
+        {"board", required_argument, nullptr, kBoard},
+        {"reset", no_argument, nullptr, kReset},
+        {"drive", required_argument, nullptr, kDriveOpt},
+        {"trace", no_argument, nullptr, kTrace},
+        {"vcd", required_argument, nullptr, kVcd},
+        {"changes", no_argument, nullptr, kChanges},
+        {"pins", no_argument, nullptr, kPinsOpt},
+        {"plain", no_argument, nullptr, kPlain},
+        {"help", no_argument, nullptr, kHelpOpt},
+        {"gtkw", required_argument, nullptr, kGtkw},
+        {nullptr, 0, nullptr, 0},
     };
 
     std::string board_path;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
-    std::string vcd;
+    std::string vcd, gtkw;
     std::vector<Scheduled> drives;
 
     int opt;
@@ -438,6 +461,7 @@ int main(int argc, char** argv)
         }
         case kTrace: trace = true; break;
         case kVcd: vcd = optarg; break;
+        case kGtkw: gtkw = optarg; break;
         case kChanges: changes = true; break;
         case kPinsOpt: pins = true; break;
         case kPlain: plain = true; break;
@@ -462,6 +486,10 @@ int main(int argc, char** argv)
                 "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive and --plain are "
                 "for running a command\n",
                 live);
+        return 2;
+    }
+    if (!gtkw.empty() && vcd.empty()) {
+        fprintf(stderr, "tavrel-sim: --gtkw describes the dump of --vcd, which is missing\n");
         return 2;
     }
     if (plain && (trace || !vcd.empty())) {
@@ -516,6 +544,17 @@ int main(int argc, char** argv)
     // files removed however the run ends.
     Scratch scratch;
     FILE* vcd_out = nullptr;
+    FILE* gtkw_out = nullptr;
+    std::string filters = gtkw.empty() ? std::string() : find_filters();
+    if (!gtkw.empty() && filters.empty()) {
+        fprintf(stderr,
+                "tavrel-sim: cannot find GTKWave's filters in share/tavrel-sim beside this program\n");
+        return 2;
+    }
+    if (!gtkw.empty() && !(gtkw_out = create_part(gtkw, &scratch.gtkw_part))) {
+        fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", gtkw.c_str(), strerror(errno));
+        return 2;
+    }
     if (!vcd.empty() && !(vcd_out = create_part(vcd, &scratch.vcd_part))) {
         fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", vcd.c_str(), strerror(errno));
         return 2;
@@ -607,6 +646,18 @@ int main(int argc, char** argv)
             } else {
                 scratch.vcd_part.clear();
             }
+        }
+        if (gtkw_out && failed) {
+            fclose(gtkw_out);  // no dump to describe
+        } else if (gtkw_out) {
+            char where[PATH_MAX];
+            bool ok = realpath(vcd.c_str(), where) &&
+                      write_gtkw(gtkw_out, where, touched_pins(start, records, applied), filters.c_str());
+            ok = fclose(gtkw_out) == 0 && ok;
+            if (!ok || rename(scratch.gtkw_part.c_str(), gtkw.c_str()) != 0)
+                failed = output_failed(gtkw.c_str());
+            else
+                scratch.gtkw_part.clear();
         }
     }
     PinState after = pin_state(board);

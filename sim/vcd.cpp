@@ -148,17 +148,13 @@ std::vector<PinHistory> pin_histories(const BoardStart& start, const std::vector
     return history;
 }
 
-bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
-               const std::vector<DriveEvent>& drives, const char* date, const char* version)
+std::vector<unsigned> touched_pins(const BoardStart& start, const std::vector<TraceRecord>& trace,
+                                   const std::vector<DriveEvent>& drives)
 {
-    std::vector<Event> events = events_of(trace, drives);
-
-    // The pins the run touched: a function or latch it changed, or a level
-    // driven onto it.
+    // A function or latch the run changed, or a level driven onto it.
     State state = state_of(start);
-    const State initial = state;
     bool touched[kFselPins] = {};
-    for (const Event& e : events) {
+    for (const Event& e : events_of(trace, drives)) {
         State before = state;
         state.apply(e);
         for (unsigned p = 0; p < kFselPins; ++p) {
@@ -169,22 +165,51 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
                 touched[p] = true;
         }
     }
+    std::vector<unsigned> pins;
+    for (unsigned p = 0; p < kFselPins; ++p)
+        if (touched[p]) pins.push_back(p);
+    return pins;
+}
 
+bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
+               const std::vector<DriveEvent>& drives, const char* date, const char* version)
+{
+    std::vector<Event> events = events_of(trace, drives);
+    std::vector<unsigned> pins = touched_pins(start, trace, drives);
+
+    // One-bit wires only, which every viewer reads: per pin its level, the
+    // three bits of its function-select code and the two of its pull.
+    constexpr unsigned kWires = 6;
+    auto id = [](unsigned p, unsigned wire) { return code(kWires * p + wire); };
     fprintf(out, "$date %s $end\n$version %s $end\n$timescale 1us $end\n$scope module gpio $end\n", date,
             version);
-    for (unsigned p = 0; p < kFselPins; ++p) {
-        if (!touched[p]) continue;
-        fprintf(out, "$var wire 1 %s gpio%u $end\n", code(3 * p).c_str(), p);
-        fprintf(out, "$var string 1 %s gpio%u_fn $end\n", code(3 * p + 1).c_str(), p);
-        fprintf(out, "$var string 1 %s gpio%u_pull $end\n", code(3 * p + 2).c_str(), p);
+    for (unsigned p : pins) {
+        fprintf(out, "$var wire 1 %s gpio%u $end\n", id(p, 0).c_str(), p);
+        for (unsigned b = 0; b < 3; ++b)
+            fprintf(out, "$var wire 1 %s gpio%u_fn%u $end\n", id(p, 1 + b).c_str(), p, 2 - b);
+        for (unsigned b = 0; b < 2; ++b)
+            fprintf(out, "$var wire 1 %s gpio%u_pull%u $end\n", id(p, 4 + b).c_str(), p, 1 - b);
     }
+    auto fn_bits = [&](const State& st, unsigned p, const State* before) {
+        for (unsigned b = 0; b < 3; ++b) {
+            unsigned bit = (st.fsel[p] >> (2 - b)) & 1;
+            if (!before || ((before->fsel[p] >> (2 - b)) & 1) != bit)
+                fprintf(out, "%u%s\n", bit, id(p, 1 + b).c_str());
+        }
+    };
+    auto pull_bits = [&](const State& st, unsigned p, const State* before) {
+        for (unsigned b = 0; b < 2; ++b) {
+            unsigned bit = (st.pull_of(p) >> (1 - b)) & 1;
+            if (!before || ((before->pull_of(p) >> (1 - b)) & 1) != bit)
+                fprintf(out, "%u%s\n", bit, id(p, 4 + b).c_str());
+        }
+    };
     fprintf(out, "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n");
-    state = initial;
-    for (unsigned p = 0; p < kFselPins; ++p) {
-        if (!touched[p]) continue;
-        fprintf(out, "%d%s\ns%s %s\ns%s %s\n", state.level(p), code(3 * p).c_str(),
-                function_name(state.fsel[p]), code(3 * p + 1).c_str(), pull_name(state.pull_of(p)),
-                code(3 * p + 2).c_str());
+    State state = state_of(start);
+    for (unsigned p : pins) {
+        fprintf(out, "%d%s\n", state.level(p), id(p, 0).c_str());
+        fn_bits(state, p, nullptr);
+        pull_bits(state, p, nullptr);
     }
     fprintf(out, "$end\n");
 
@@ -194,8 +219,7 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
         state.apply(e);
         uint64_t us = e.ns > t0_ns ? (e.ns - t0_ns) / 1000 : 0;
         bool stamped = false;
-        for (unsigned p = 0; p < kFselPins; ++p) {
-            if (!touched[p]) continue;
+        for (unsigned p : pins) {
             bool level_changed = before.level(p) != state.level(p);
             bool fn_changed = before.fsel[p] != state.fsel[p];
             bool pull_changed = before.pull_of(p) != state.pull_of(p);
@@ -205,10 +229,27 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
                 last_us = us;
             }
             stamped = true;
-            if (fn_changed) fprintf(out, "s%s %s\n", function_name(state.fsel[p]), code(3 * p + 1).c_str());
-            if (pull_changed) fprintf(out, "s%s %s\n", pull_name(state.pull_of(p)), code(3 * p + 2).c_str());
-            if (level_changed) fprintf(out, "%d%s\n", state.level(p), code(3 * p).c_str());
+            if (fn_changed) fn_bits(state, p, &before);
+            if (pull_changed) pull_bits(state, p, &before);
+            if (level_changed) fprintf(out, "%d%s\n", state.level(p), id(p, 0).c_str());
         }
+    }
+    return !ferror(out);
+}
+
+bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pins, const char* filters)
+{
+    fprintf(out, "[*] GTKWave save file from tavrel-sim: each pin's level, function and pull\n");
+    fprintf(out, "[dumpfile] \"%s\"\n", vcd_path);
+    for (unsigned p : pins) {
+        // Binary for the level; the function and pull as vectors of their
+        // bits, shown through the translate filters' names.
+        fprintf(out, "@28\ngpio.gpio%u\n", p);
+        fprintf(out,
+                "@2022\n^1 %s/function.txt\n#{gpio%u_fn} gpio.gpio%u_fn2 gpio.gpio%u_fn1 gpio.gpio%u_fn0\n",
+                filters, p, p, p, p);
+        fprintf(out, "@2022\n^2 %s/pull.txt\n#{gpio%u_pull} gpio.gpio%u_pull1 gpio.gpio%u_pull0\n", filters,
+                p, p, p);
     }
     return !ferror(out);
 }

@@ -21,6 +21,7 @@ struct Vcd {
     std::map<std::string, std::string> timescale_and_such;
     std::map<std::string, std::string> name_of;  // identifier -> name
     std::vector<std::string> declared;
+    std::set<std::string> kinds;  // type and width of each signal
     std::vector<uint64_t> times;
     std::vector<Change> changes;  // after the initial dump
     std::map<std::string, std::string> initial;
@@ -44,6 +45,7 @@ Vcd parse(const std::string& path)
             in >> type >> size >> id >> name >> end;
             v.name_of[id] = name;
             v.declared.push_back(name);
+            v.kinds.insert(type + " " + size);
         } else if (tok == "$enddefinitions") {
             in >> tok;
             v.ended_definitions = true;
@@ -107,11 +109,12 @@ TEST_F(Vcd_, dump_of_a_scripted_run_is_well_formed_and_in_time_order)
     std::set<std::string> names(v.declared.begin(), v.declared.end());
     EXPECT_EQ(names.size(), v.declared.size()) << "a signal is declared twice";
     for (int pin = 4; pin < 12; ++pin) {
-        EXPECT_TRUE(names.count("gpio" + std::to_string(pin))) << pin;
-        EXPECT_TRUE(names.count("gpio" + std::to_string(pin) + "_fn")) << pin;
-        EXPECT_TRUE(names.count("gpio" + std::to_string(pin) + "_pull")) << pin;
+        std::string g = "gpio" + std::to_string(pin);
+        for (const char* suffix : {"", "_fn2", "_fn1", "_fn0", "_pull1", "_pull0"})
+            EXPECT_TRUE(names.count(g + suffix)) << g << suffix;
     }
-    EXPECT_EQ(names.size(), 24u) << "only the touched pins";
+    EXPECT_EQ(names.size(), 48u) << "only the touched pins";
+    EXPECT_EQ(v.kinds, std::set<std::string>{"wire 1"}) << "one-bit wires, which every viewer reads";
     for (size_t i = 1; i < v.times.size(); ++i) EXPECT_LT(v.times[i - 1], v.times[i]);
 }
 
@@ -120,8 +123,9 @@ TEST_F(Vcd_, levels_follow_what_the_program_drove_in_set_byte_order)
     ASSERT_TRUE(sim({"--vcd", vcd, "--", TAVREL_QUIT_APP, "bytes"}).exited_with(0));
     Vcd v = parse(vcd);
     for (int pin = 4; pin < 12; ++pin) {
-        EXPECT_EQ(v.initial["gpio" + std::to_string(pin)], "0");
-        EXPECT_EQ(v.initial["gpio" + std::to_string(pin) + "_fn"], "input");
+        std::string g = "gpio" + std::to_string(pin);
+        EXPECT_EQ(v.initial[g], "0");
+        EXPECT_EQ(v.initial[g + "_fn2"] + v.initial[g + "_fn1"] + v.initial[g + "_fn0"], "000") << "input";
     }
     std::vector<std::string> levels, functions;
     for (const Change& c : v.changes) {
@@ -132,7 +136,7 @@ TEST_F(Vcd_, levels_follow_what_the_program_drove_in_set_byte_order)
     }
     ASSERT_EQ(functions.size(), 8u);
     for (int pin = 4; pin < 12; ++pin)
-        EXPECT_EQ(functions[pin - 4], "gpio" + std::to_string(pin) + "_fn=output");
+        EXPECT_EQ(functions[pin - 4], "gpio" + std::to_string(pin) + "_fn0=1") << "input 000 to output 001";
     // 0xA5 raises 4, 6, 9, 11; then 0x5A changes all eight, pin 4 first.
     EXPECT_EQ(levels,
               (std::vector<std::string>{"gpio4=1", "gpio6=1", "gpio9=1", "gpio11=1", "gpio4=0", "gpio5=1",
