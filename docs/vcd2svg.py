@@ -4,8 +4,9 @@
 
     python3 docs/vcd2svg.py RUN.vcd [--from US] [--to US] > waves.svg
 
-Level signals (gpioN) are drawn as digital traces, function signals
-(gpioN_fn) as labelled bands; a time axis runs along the bottom.
+Level signals (gpioN) are drawn as digital traces, functions and pulls
+(the bits gpioN_fn2.._fn0 and gpioN_pull1.._pull0) as bands labelled with
+their names; a time axis runs along the bottom.
 """
 import sys
 from xml.sax.saxutils import escape
@@ -32,7 +33,37 @@ def parse(path):
         elif t[0] in "01xz" and t[1:] in ids:
             changes[ids[t[1:]]].append((time, t[0]))
         i += 1
-    return order, changes, time
+    return combine(order, changes), changes, time
+
+
+FUNCTIONS = ["input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"]
+PULLS = ["off", "down", "up", "off"]
+
+
+def combine(order, changes):
+    """The bits of each pin's function and pull, as one named signal each."""
+    combined = []
+    for name, kind in order:
+        for group, bits, names in (("_fn", 3, FUNCTIONS), ("_pull", 2, PULLS)):
+            if name.endswith(group + str(bits - 1)):
+                base = name[: -len(str(bits - 1))]
+                wires = [base + str(b) for b in range(bits - 1, -1, -1)]
+                times = sorted({t for w in wires for t, _ in changes.get(w, [])})
+                now, merged = {w: "0" for w in wires}, []
+                for t in times:
+                    for w in wires:
+                        for tw, v in changes.get(w, []):
+                            if tw == t:
+                                now[w] = v
+                    code = int("".join(now[w] for w in wires), 2)
+                    if not merged or merged[-1][1] != names[code]:
+                        merged.append((t, names[code]))
+                changes[base] = merged
+                combined.append((base, "string"))
+        if name[-1:].isdigit() and ("_fn" in name or "_pull" in name):
+            continue
+        combined.append((name, kind))
+    return combined
 
 
 def render(path, start=None, end=None):
