@@ -79,6 +79,11 @@ TEST_F(Pins, set_alt_clamps_the_function_number)
     EXPECT_EQ(board.fsel(4), 4u);
     tavrel_gpio_set_alt(4, 9);
     EXPECT_EQ(board.fsel(4), 2u);
+    tavrel_gpio_set_alt(4, 0);
+    tavrel_gpio_set_alt(4, 6);  // the first past the table of codes
+    EXPECT_EQ(board.fsel(4), 2u);
+    tavrel_gpio_set_alt(4, INT_MAX);
+    EXPECT_EQ(board.fsel(4), 2u);
     tavrel_gpio_set_alt(4, INT_MIN);
     EXPECT_EQ(board.fsel(4), 4u);
 }
