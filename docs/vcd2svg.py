@@ -74,7 +74,8 @@ def render(path, start=None, end=None):
     x = lambda t: left + (min(max(t, start), end) - start) * width / (end - start)
     rows = [name for name, _ in order]
     height = top + row * len(rows) + 50
-    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{left + width + 50}" height="{height}" '
+    out = ["<!-- SPDX-License-Identifier: MIT -->",
+           f'<svg xmlns="http://www.w3.org/2000/svg" width="{left + width + 50}" height="{height}" '
            f'font-family="monospace" font-size="12">',
            f'<rect width="100%" height="100%" fill="#1e1e1e"/>']
     for r, (name, kind) in enumerate(order):
