@@ -46,18 +46,17 @@ def combine(order, changes):
     for name, kind in order:
         for group, bits, names in (("_fn", 3, FUNCTIONS), ("_pull", 2, PULLS)):
             if name.endswith(group + str(bits - 1)):
-                base = name[: -len(str(bits - 1))]
+                base = name[:-1]
                 wires = [base + str(b) for b in range(bits - 1, -1, -1)]
-                times = sorted({t for w in wires for t, _ in changes.get(w, [])})
-                now, merged = {w: "0" for w in wires}, []
-                for t in times:
-                    for w in wires:
-                        for tw, v in changes.get(w, []):
-                            if tw == t:
-                                now[w] = v
-                    code = int("".join(now[w] for w in wires), 2)
-                    if not merged or merged[-1][1] != names[code]:
-                        merged.append((t, names[code]))
+                events = sorted((t, wire, v) for wire in wires for t, v in changes.get(wire, []))
+                now, merged = {wire: "0" for wire in wires}, []
+                for k, (t, wire, v) in enumerate(events):
+                    now[wire] = v
+                    if k + 1 < len(events) and events[k + 1][0] == t:
+                        continue  # the rest of this time's bits first
+                    label = names[int("".join(now[w] for w in wires), 2)]
+                    if not merged or merged[-1][1] != label:
+                        merged.append((t, label))
                 changes[base] = merged
                 combined.append((base, "string"))
         if name[-1:].isdigit() and ("_fn" in name or "_pull" in name):

@@ -174,13 +174,20 @@ void print_history(const std::vector<PinHistory>& history)
 
 // The shim sits beside this program in the build tree, and in a private
 // directory under the library directory of an installed tree.
-std::string find_shim()
+// The directory holding this program, or "".
+std::string program_dir()
 {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return {};
     exe[n] = '\0';
-    std::string dir = dirname(exe);
+    return dirname(exe);
+}
+
+std::string find_shim()
+{
+    std::string dir = program_dir();
+    if (dir.empty()) return {};
     for (const char* rel : {"/libtavrel-sim.so", "/../" TAVREL_SIM_LIBDIR "/tavrel-sim/libtavrel-sim.so"}) {
         std::string candidate = dir + rel;
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
@@ -192,12 +199,8 @@ std::string find_shim()
 // or beside sim/ (the build tree).
 std::string find_filters()
 {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return {};
-    exe[n] = '\0';
     char dir[PATH_MAX];
-    if (!realpath((std::string(dirname(exe)) + "/../share/tavrel-sim").c_str(), dir)) return {};
+    if (!realpath((program_dir() + "/../share/tavrel-sim").c_str(), dir)) return {};
     return access((std::string(dir) + "/function.txt").c_str(), R_OK) == 0 ? dir : std::string();
 }
 

@@ -190,26 +190,21 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
         for (unsigned b = 0; b < 2; ++b)
             fprintf(out, "$var wire 1 %s gpio%u_pull%u $end\n", id(p, 4 + b).c_str(), p, 1 - b);
     }
-    auto fn_bits = [&](const State& st, unsigned p, const State* before) {
-        for (unsigned b = 0; b < 3; ++b) {
-            unsigned bit = (st.fsel[p] >> (2 - b)) & 1;
-            if (!before || ((before->fsel[p] >> (2 - b)) & 1) != bit)
-                fprintf(out, "%u%s\n", bit, id(p, 1 + b).c_str());
-        }
-    };
-    auto pull_bits = [&](const State& st, unsigned p, const State* before) {
-        for (unsigned b = 0; b < 2; ++b) {
-            unsigned bit = (st.pull_of(p) >> (1 - b)) & 1;
-            if (!before || ((before->pull_of(p) >> (1 - b)) & 1) != bit)
-                fprintf(out, "%u%s\n", bit, id(p, 4 + b).c_str());
+    // The bits of `value` that `changed` marks, highest first, to the
+    // `width` wires from `first` on.
+    auto put_bits = [&](unsigned p, unsigned first, unsigned width, unsigned value, unsigned changed) {
+        for (unsigned b = 0; b < width; ++b) {
+            unsigned shift = width - 1 - b;
+            if ((changed >> shift) & 1)
+                fprintf(out, "%u%s\n", (value >> shift) & 1, id(p, first + b).c_str());
         }
     };
     fprintf(out, "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n");
     State state = state_of(start);
     for (unsigned p : pins) {
         fprintf(out, "%d%s\n", state.level(p), id(p, 0).c_str());
-        fn_bits(state, p, nullptr);
-        pull_bits(state, p, nullptr);
+        put_bits(p, 1, 3, state.fsel[p], ~0u);
+        put_bits(p, 4, 2, state.pull_of(p), ~0u);
     }
     fprintf(out, "$end\n");
 
@@ -229,8 +224,8 @@ bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::ve
                 last_us = us;
             }
             stamped = true;
-            if (fn_changed) fn_bits(state, p, &before);
-            if (pull_changed) pull_bits(state, p, &before);
+            put_bits(p, 1, 3, state.fsel[p], state.fsel[p] ^ before.fsel[p]);
+            put_bits(p, 4, 2, state.pull_of(p), state.pull_of(p) ^ before.pull_of(p));
             if (level_changed) fprintf(out, "%d%s\n", state.level(p), id(p, 0).c_str());
         }
     }
