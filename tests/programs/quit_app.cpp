@@ -25,18 +25,56 @@
 //                                  prints "done"
 //   quit_app bytes                 make pins 4 to 11 outputs, then drive
 //                                  them with 0xA5 and then 0x5A
+#include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tavrel.h"
 
 namespace {
+
+// Under AddressSanitizer, returns once every other thread of this process
+// has been seen asleep in the kernel. Its allocator is not fork-safe: a
+// fork while a new thread is still in its start-up, which allocates,
+// leaves the allocator's lock held in the child for good.
+void wait_until_other_threads_sleep()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    long self = syscall(SYS_gettid);
+    for (int round = 0; round < 5000; ++round) {
+        bool all = true;
+        DIR* tasks = opendir("/proc/self/task");
+        if (!tasks) return;
+        while (dirent* e = readdir(tasks)) {
+            long tid = atol(e->d_name);
+            if (tid <= 0 || tid == self) continue;
+            char path[64];
+            snprintf(path, sizeof path, "/proc/self/task/%ld/syscall", tid);
+            FILE* f = fopen(path, "r");
+            long nr = -1;
+            if (f) {
+                if (fscanf(f, "%ld", &nr) != 1) nr = -1;
+                fclose(f);
+            }
+            bool asleep = nr == SYS_clock_nanosleep || nr == SYS_nanosleep;
+#ifdef SYS_clock_nanosleep_time64
+            asleep = asleep || nr == SYS_clock_nanosleep_time64;
+#endif
+            if (!asleep) all = false;
+        }
+        closedir(tasks);
+        if (all) return;
+        usleep(1000);
+    }
+#endif
+}
 
 bool signal_in_join = false;
 bool signal_before_reset = false;
@@ -107,6 +145,7 @@ int main(int argc, char** argv)
         if (tavrel_gpio_init() != 0) return 2;
         if (tavrel_gpio_start_quit_listener() != 0) return 5;
         bool restart = argc > 2 && strcmp(argv[2], "restart") == 0;
+        wait_until_other_threads_sleep();
         pid_t pid = fork();
         if (pid == 0) {
             alarm(20);  // a child that swallows SIGTERM ends by SIGALRM
