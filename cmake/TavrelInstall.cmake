@@ -37,7 +37,7 @@ install(TARGETS tavrel-sim-shim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavr
 if(NOT TAVREL_ARMV6_RUNTIME)
   # The board's API for users' tests: find_package(tavrel-sim), tavrel::sim.
   install(TARGETS tavrel-simboard EXPORT tavrel-simTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
-  install(FILES sim/include/tavrel_simboard.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(FILES sim/api/include/tavrel_simboard.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
   install(FILES ${PROJECT_BINARY_DIR}/share/tavrel-sim/function.txt ${PROJECT_BINARY_DIR}/share/tavrel-sim/pull.txt
     DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrel-sim COMPONENT sim)
   install(EXPORT tavrel-simTargets NAMESPACE tavrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim
@@ -48,7 +48,7 @@ if(NOT TAVREL_ARMV6_RUNTIME)
   write_basic_package_version_file(tavrel-simConfigVersion.cmake COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/tavrel-simConfig.cmake ${PROJECT_BINARY_DIR}/tavrel-simConfigVersion.cmake
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrel-sim COMPONENT sim)
-  configure_file(sim/tavrel-sim.pc.in tavrel-sim.pc @ONLY)
+  configure_file(sim/api/tavrel-sim.pc.in tavrel-sim.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/tavrel-sim.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT sim)
 endif()
 

@@ -7,7 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "emulate.h"
+#include "decode/emulate.h"
 #include "support/process.h"
 #include "support/sim_board.h"
 

@@ -15,7 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "board.h"
+#include "model/board.h"
+#include "report/trace_text.h"
 
 namespace tavrel_test {
 

@@ -5,109 +5,15 @@
 #pragma once
 
 #include <pthread.h>
-#include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 
-#include <string>
-#include <vector>
+#include "model/board_file.h"
+#include "model/model.h"
+#include "model/trace_record.h"
 
 namespace tavrel_sim {
 
-constexpr unsigned kPageBytes = 4096;
-constexpr unsigned kWords = kPageBytes / 4;
 constexpr unsigned kBoardBytes = 2 * kPageBytes;
-constexpr unsigned kPins = 54;  // GPIOs the BCM2835 bonds out
-// Room for a path and a sentence about it.
-constexpr size_t kMessageBytes = 4096 + 256;
-
-// Environment read by the shim.
-constexpr const char kBoardEnv[] = "TAVREL_SIM_BOARD";      // board file
-constexpr const char kVersionEnv[] = "TAVREL_SIM_VERSION";  // version file
-constexpr const char kTraceEnv[] = "TAVREL_SIM_TRACE";      // trace file
-constexpr const char kModeEnv[] = "TAVREL_SIM_MODE";        // "plain": no model
-// Where the instruction address of each trapped access is appended, one
-// hex number a line: for checks of the code around the accesses.
-constexpr const char kPcLogEnv[] = "TAVREL_SIM_PC_LOG";
-
-constexpr const char kDevicePath[] = "/dev/gpiomem";
-constexpr const char kVersionPath[] = "/opt/tavrel/VERSION";
-
-// Register words with behaviour of their own; every other word is storage.
-enum : unsigned {
-    GPSET0 = 7,
-    GPSET1 = 8,
-    GPCLR0 = 10,
-    GPCLR1 = 11,
-    GPLEV0 = 13,
-    GPLEV1 = 14,
-    GPPUD = 37,
-    GPPUDCLK0 = 38,
-    GPPUDCLK1 = 39,
-};
-
-// A pin's pull, in GPPUD's encoding.
-constexpr unsigned kPullOff = 0, kPullDown = 1, kPullUp = 2;
-const char* pull_name(unsigned pull);  // "off", "down", "up"
-
-// The model's pull rules, shared by the board and the waveform's replay.
-// A pin that is not an output reads what is driven onto it, else its pull.
-inline bool input_level(bool driving, bool driven, unsigned pull)
-{
-    return driving ? driven : pull == kPullUp;
-}
-// A rising GPPUDCLK bit (bank 0 or 1) latches GPPUD's code into its pin;
-// the reserved code 3 leaves the pins as they are.
-void latch_pulls(uint8_t* pull, unsigned bank, uint32_t rising, uint32_t control);
-
-// One access to the block, as the trace file holds it.
-struct TraceRecord {
-    enum Kind : uint8_t { kRead = 1, kWrite = 2 };
-    enum Flag : uint8_t { kBadWidth = 1, kUnaligned = 2, kAfterUnmap = 4 };
-    uint32_t pid;
-    uint32_t tid;
-    uint64_t ns;  // CLOCK_MONOTONIC
-    uint16_t word;
-    uint8_t kind;
-    uint8_t flags;  // 0 for a well-formed access
-    uint32_t value;
-    uint32_t width;  // bytes
-    uint32_t reserved;
-};
-static_assert(sizeof(TraceRecord) == 32, "trace records are fixed-size");
-
-// The record of an access by this thread, now.
-TraceRecord make_record(TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags, uint32_t width);
-uint64_t monotonic_ns();
-
-// The records of a trace file; `whole` (when not null) is false when the
-// file ends in part of a record or cannot be read.
-std::vector<TraceRecord> read_trace(const std::string& path, bool* whole = nullptr);
-std::string describe(const TraceRecord& r);
-const char* register_name(unsigned word);  // null for plain words
-
-// The default board, in a directory private to the user: the user's
-// runtime directory ($XDG_RUNTIME_DIR) when it is a private one, else
-// tavrel-sim-UID under $TMPDIR or /tmp, created 0700 and checked to be the
-// user's own real directory. False, with the reason in `why`, when no safe
-// place exists or the path does not fit.
-bool default_board_path(char* buf, size_t size, char* why, size_t why_size);
-
-// What identifies an open file. Taken with statx, whose layout the kernel
-// fixes, so that the shim also works under a C library other than the one
-// it was built against (such as musl's loader on an ARM1176 model).
-struct FileId {
-    uint64_t dev = 0, ino = 0, size = 0;
-    uint32_t uid = 0, mode = 0;
-    bool regular = false;
-};
-bool identify(int fd, FileId* id);
-
-// What a device outside does to a pin: drive it low or high, or let go.
-enum class Drive : uint8_t { kLow, kHigh, kRelease };
-
-// Function-select code names: input, output, alt0..alt5.
-const char* function_name(unsigned code);
 
 // The model's state, in the file's second page.
 struct ModelState {
@@ -121,16 +27,6 @@ struct ModelState {
     // Pins something outside drives; the others float to their pull.
     uint32_t driving[2];
     uint8_t pull[64];  // kPull*, latched by a GPPUDCLK pulse
-};
-
-// Where traced accesses go. Called with the board's lock held and every
-// signal blocked; false when the record could not be written whole.
-class TraceSink {
-public:
-    virtual bool append(const TraceRecord& record) = 0;
-
-protected:
-    ~TraceSink() = default;
 };
 
 // How long a board's lock may be held before the board counts as broken:
@@ -207,8 +103,7 @@ public:
     volatile uint32_t* regs() { return regs_; }
 
 private:
-    uint32_t read_locked(unsigned word);
-    void write_locked(unsigned word, uint32_t value);
+    Pins pins();  // the model's view of this board
     void append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
                 uint32_t width = 4);
     bool try_lock();  // within kLockSeconds

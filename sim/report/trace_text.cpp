@@ -1,24 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Reading and describing the access trace; tools and tests only.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "board.h"
+#include "model/registers.h"
+#include "report/trace_text.h"
 
 namespace tavrel_sim {
-
-const char* register_name(unsigned word)
-{
-    static const char* const names[] = {"GPFSEL0", "GPFSEL1", "GPFSEL2", "GPFSEL3", "GPFSEL4",
-                                        "GPFSEL5", nullptr,   "GPSET0",  "GPSET1",  nullptr,
-                                        "GPCLR0",  "GPCLR1",  nullptr,   "GPLEV0",  "GPLEV1"};
-    static const char* const pulls[] = {"GPPUD", "GPPUDCLK0", "GPPUDCLK1"};
-    if (word >= GPPUD && word <= GPPUDCLK1) return pulls[word - GPPUD];
-    return word < sizeof names / sizeof names[0] ? names[word] : nullptr;
-}
 
 std::string describe(const TraceRecord& r)
 {

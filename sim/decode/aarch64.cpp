@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <stdio.h>
 
-#include "emulate.h"
+#include "decode/emulate.h"
 
 #if defined(__aarch64__)
 

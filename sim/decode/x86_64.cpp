@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "emulate.h"
+#include "decode/emulate.h"
 
 #include <stdio.h>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Emulation of the load and store instructions that compilers emit for
 // accesses to a memory-mapped register block, one instruction at a time:
-// x86-64 (x86_emulate.cpp), 32-bit ARM in ARM and Thumb state
-// (arm_emulate.cpp) and AArch64 (aarch64_emulate.cpp).
+// x86-64 (x86_64.cpp), 32-bit ARM in ARM and Thumb state
+// (arm.cpp) and AArch64 (aarch64.cpp).
 #pragma once
 
 #include <stddef.h>

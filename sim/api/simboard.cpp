@@ -9,7 +9,7 @@
 
 #include <new>
 
-#include "board.h"
+#include "model/board.h"
 
 using tavrel_sim::Board;
 

@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// tavrel-sim, the front end: its options (options.cpp), the live commands
+// on a board (live.cpp), the run of a command with its drives and signals
+// (run.cpp), and the reports and files it leaves (outputs.cpp).
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "model/board.h"
+#include "report/replay.h"
+
+namespace tavrel_sim::cli {
+
+// A --drive entry: at `ms`, `pins` change all at once.
+struct Scheduled {
+    long ms = 0;
+    std::vector<unsigned> pins;
+    Drive drive = Drive::kRelease;
+};
+
+// MS:PINS=LEVEL, PINS being a comma list of pins and ranges.
+bool parse_drive(const char* text, Scheduled* d);
+// The entry's pins, a bit per pin in banks 0 and 1.
+void pin_mask(const Scheduled& d, uint32_t mask[2]);
+
+struct Options {
+    std::string board_path, vcd, gtkw;
+    bool reset = false, trace = false, changes = false, pins = false, plain = false;
+    std::vector<Scheduled> drives;
+    const char* live = nullptr;  // "drive", "pins" or "watch": acts on the board now
+    char** rest = nullptr;       // the command, or the live command's arguments
+    int rest_count = 0;
+};
+
+// Reads the command line into `o`; -1 to go on, else the exit status
+// (--help, or a usage error already reported).
+int parse_options(int argc, char** argv, Options* o);
+// Refuses combinations that cannot work, with a message; the exit status.
+int check_options(const Options& o);
+
+// The pins as the board has them now, with one level read per bank.
+struct PinState {
+    unsigned fsel[kPins];
+    bool level[kPins];
+    unsigned pull[kPins];
+    bool driving[kPins], driven[kPins];
+};
+PinState pin_state(Board& board);
+void print_pins(const PinState& s);
+
+// drive, pins and watch, on a board a program may be running on.
+int run_live(Board& board, const Options& o);
+
+// The shim beside this program (build tree) or in the library directory
+// (installed); "" when missing.
+std::string find_shim();
+// GTKWave's translate filters, in share/tavrel-sim beside bin/; "".
+std::string find_filters();
+
+// What a run leaves: its scratch files, removed however it ends, and its
+// waveform files, written beside their names and renamed when complete.
+struct Outputs {
+    std::string trace, vcd_part, gtkw_part;  // scratch
+    FILE* vcd = nullptr;
+    FILE* gtkw = nullptr;
+    std::string filters;
+    ~Outputs() { remove(); }
+    void remove();
+    // Creates the scratch and waveform files the options ask for; false
+    // after a message.
+    bool prepare(const Options& o);
+    bool tracing(const Options& o) const { return o.trace || vcd || (o.changes && !o.plain); }
+};
+
+// What the run of the command gave.
+struct RunResult {
+    int status = -1;  // waitpid's, or -1 when waiting failed
+    uint64_t t0_ns = 0;
+    BoardStart start;
+    PinState before;
+    uint32_t errors_before = 0, lost_before = 0;
+    std::vector<DriveEvent> applied;
+};
+
+// Runs the command on the board with the drives, passing signals on; -1
+// in result.status when it could not be started or waited for.
+bool run_command(Board& board, const Options& o, const Outputs& out, const std::string& shim, RunResult* r);
+
+// Prints and writes what the options ask of the run; false when any of it
+// failed (reported).
+bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r);
+
+// Ends this process as the command ended: with its status, or killed by
+// the same signal (without a core of our own).
+[[noreturn]] void end_as(int status);
+
+bool output_failed(const char* what);
+
+}  // namespace tavrel_sim::cli

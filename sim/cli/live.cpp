@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+// The live commands: drive, pins and watch, on a board that a program may
+// be running on.
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "cli/cli.h"
+
+namespace tavrel_sim::cli {
+
+PinState pin_state(Board& board)
+{
+    PinState s;
+    uint32_t lev[2] = {board.read(GPLEV0), board.read(GPLEV1)};
+    uint32_t driving[2] = {board.driving(0), board.driving(1)},
+             driven[2] = {board.driven(0), board.driven(1)};
+    for (unsigned p = 0; p < kPins; ++p) {
+        uint32_t bit = 1u << (p % 32);
+        s.fsel[p] = board.fsel(p);
+        s.level[p] = lev[p / 32] & bit;
+        s.pull[p] = board.pull(p);
+        s.driving[p] = driving[p / 32] & bit;
+        s.driven[p] = driven[p / 32] & bit;
+    }
+    return s;
+}
+
+void print_pins(const PinState& s)
+{
+    printf("pin  function  level  pull\n");
+    for (unsigned p = 0; p < kPins; ++p)
+        printf("%3u  %-8s  %u      %s\n", p, function_name(s.fsel[p]), s.level[p], pull_name(s.pull[p]));
+}
+
+namespace {
+
+volatile sig_atomic_t stop_watching = 0;
+
+// tavrel-sim drive PINS=L ...: every pin of every argument at once.
+int live_drive(Board& board, int argc, char** argv)
+{
+    uint32_t masks[3][2] = {};  // by Drive: low, high, released
+    if (argc == 0) {
+        fprintf(stderr, "tavrel-sim: drive needs PINS=LEVEL, as in 4=0 or 24-27=1\n");
+        return 2;
+    }
+    for (int i = 0; i < argc; ++i) {
+        Scheduled d;
+        if (!parse_drive(("0:" + std::string(argv[i])).c_str(), &d)) {
+            fprintf(stderr, "tavrel-sim: bad drive '%s': expected PINS=LEVEL, LEVEL 0, 1 or z\n", argv[i]);
+            return 2;
+        }
+        uint32_t mask[2];
+        pin_mask(d, mask);
+        for (unsigned b = 0; b < 2; ++b) {
+            for (auto& m : masks) m[b] &= ~mask[b];  // the last word for a pin counts
+            masks[static_cast<unsigned>(d.drive)][b] |= mask[b];
+        }
+    }
+    board.drive_all(masks[0], masks[1], masks[2]);
+    return 0;
+}
+
+// tavrel-sim watch [PINS]: a line per change, as it happens, until a
+// signal ends it.
+int live_watch(Board& board, const std::string& path, int argc, char** argv)
+{
+    bool wanted[kPins] = {};
+    if (argc == 0) std::fill(std::begin(wanted), std::end(wanted), true);
+    for (int i = 0; i < argc; ++i) {
+        Scheduled d;
+        if (!parse_drive(("0:" + std::string(argv[i]) + "=0").c_str(), &d)) {
+            fprintf(stderr, "tavrel-sim: bad pins '%s': expected 17, 24-27 or 3,5,9\n", argv[i]);
+            return 2;
+        }
+        for (unsigned pin : d.pins) wanted[pin] = true;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) { stop_watching = 1; };
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    PinState last = pin_state(board);
+    printf("watching %s; a signal ends it\n", path.c_str());
+    fflush(stdout);
+    uint64_t t0 = monotonic_ns();
+    while (!stop_watching) {
+        usleep(1000);
+        PinState now = pin_state(board);
+        double t = (monotonic_ns() - t0) / 1e9;
+        for (unsigned p = 0; p < kPins; ++p) {
+            if (!wanted[p]) continue;
+            const PinState &a = last, &b = now;
+            if (a.fsel[p] != b.fsel[p])
+                printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));
+            if (a.pull[p] != b.pull[p])
+                printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull[p]), pull_name(b.pull[p]));
+            if (a.driving[p] != b.driving[p] || (b.driving[p] && a.driven[p] != b.driven[p]))
+                printf("%.6f pin %u: %s\n", t, p,
+                       b.driving[p] ? (b.driven[p] ? "driven 1" : "driven 0") : "released");
+            if (a.level[p] != b.level[p])
+                printf("%.6f pin %u: level %d -> %d\n", t, p, a.level[p], b.level[p]);
+        }
+        last = now;
+        if (fflush(stdout) != 0) {
+            output_failed("the standard output");
+            return 2;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_live(Board& board, const Options& o)
+{
+    int rc = 0;
+    if (strcmp(o.live, "drive") == 0)
+        rc = live_drive(board, o.rest_count, o.rest);
+    else if (strcmp(o.live, "watch") == 0)
+        rc = live_watch(board, o.board_path, o.rest_count, o.rest);
+    else
+        print_pins(pin_state(board));
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        output_failed("the standard output");
+        return 2;
+    }
+    return rc;
+}
+
+}  // namespace tavrel_sim::cli

@@ -1,0 +1,249 @@
+// SPDX-License-Identifier: MIT
+// What a run leaves: the trace printed, the history or changes of its
+// pins, and its waveform files, written whole or not at all.
+#include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "cli/cli.h"
+#include "report/trace_text.h"
+#include "report/vcd.h"
+
+namespace tavrel_sim::cli {
+
+namespace {
+
+void print_changes(const PinState& before, const PinState& after)
+{
+    bool any = false;
+    for (unsigned p = 0; p < kPins; ++p) {
+        if (before.fsel[p] != after.fsel[p])
+            printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
+        if (before.pull[p] != after.pull[p])
+            printf("pin %u: pull %s -> %s\n", p, pull_name(before.pull[p]), pull_name(after.pull[p]));
+        if (before.level[p] != after.level[p])
+            printf("pin %u: level %d -> %d\n", p, before.level[p], after.level[p]);
+        any = any || before.fsel[p] != after.fsel[p] || before.pull[p] != after.pull[p] ||
+              before.level[p] != after.level[p];
+    }
+    if (!any) printf("no pin changed\n");
+}
+
+// What happened during the run, pin by pin: every function it had, in
+// order, every pull, and how many times its level changed.
+void print_history(const std::vector<PinHistory>& history)
+{
+    bool any = false;
+    for (unsigned p = 0; p < kPins; ++p) {
+        const PinHistory& h = history[p];
+        if (h.functions.size() > 1 || h.level_changes > 0) {
+            std::string line = "pin " + std::to_string(p) + ": ";
+            for (size_t i = 0; i < h.functions.size(); ++i)
+                line += std::string(i ? " -> " : "") + function_name(h.functions[i]);
+            if (h.level_changes > 0)
+                line += ", " + std::to_string(h.level_changes) +
+                        (h.level_changes == 1 ? " level change" : " level changes");
+            printf("%s\n", line.c_str());
+            any = true;
+        }
+        if (h.pulls.size() > 1) {
+            std::string line = "pin " + std::to_string(p) + ": pull ";
+            for (size_t i = 0; i < h.pulls.size(); ++i)
+                line += std::string(i ? " -> " : "") + pull_name(h.pulls[i]);
+            printf("%s\n", line.c_str());
+            any = true;
+        }
+    }
+    if (!any) printf("no pin changed\n");
+}
+
+// Creates FILE's stand-in beside it, exclusively and without following
+// links: FILE.XXXXXX.part, renamed over FILE when complete.
+FILE* create_part(const std::string& file, std::string* part)
+{
+    std::string tmpl = file + ".XXXXXX.part";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkostemps(buf.data(), 5, O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    *part = buf.data();
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* f = fdopen(fd, "w");
+    if (!f) close(fd);
+    return f;
+}
+
+// The scratch file the trace goes to, in $TMPDIR or /tmp.
+bool create_trace(std::string* path)
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-trace-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkostemp(buf.data(), O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "tavrel-sim: cannot create a trace file: %s\n", strerror(errno));
+        return false;
+    }
+    close(fd);
+    *path = buf.data();
+    return true;
+}
+
+// The shim sits beside this program in the build tree, and in a private
+// directory under the library directory of an installed tree.
+// The directory holding this program, or "".
+std::string program_dir()
+{
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = '\0';
+    return dirname(exe);
+}
+
+}  // namespace
+
+std::string find_shim()
+{
+    std::string dir = program_dir();
+    if (dir.empty()) return {};
+    for (const char* rel : {"/libtavrel-sim.so", "/../" TAVREL_SIM_LIBDIR "/tavrel-sim/libtavrel-sim.so"}) {
+        std::string candidate = dir + rel;
+        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+// GTKWave's translate filters, in share/tavrel-sim beside bin/ (installed)
+// or beside sim/ (the build tree).
+std::string find_filters()
+{
+    char dir[PATH_MAX];
+    if (!realpath((program_dir() + "/../share/tavrel-sim").c_str(), dir)) return {};
+    return access((std::string(dir) + "/function.txt").c_str(), R_OK) == 0 ? dir : std::string();
+}
+
+void Outputs::remove()
+{
+    for (std::string* f : {&trace, &vcd_part, &gtkw_part}) {
+        if (!f->empty()) unlink(f->c_str());
+        f->clear();
+    }
+}
+
+// Outputs are checked before the command runs, and their scratch files
+// removed however the run ends.
+bool Outputs::prepare(const Options& o)
+{
+    if (!o.gtkw.empty() && (filters = find_filters()).empty()) {
+        fprintf(stderr,
+                "tavrel-sim: cannot find GTKWave's filters in share/tavrel-sim beside this program\n");
+        return false;
+    }
+    if (!o.gtkw.empty() && !(gtkw = create_part(o.gtkw, &gtkw_part))) {
+        fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", o.gtkw.c_str(), strerror(errno));
+        return false;
+    }
+    if (!o.vcd.empty() && !(vcd = create_part(o.vcd, &vcd_part))) {
+        fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", o.vcd.c_str(), strerror(errno));
+        return false;
+    }
+    // --changes tells the whole run when the model is there to trace it.
+    return !tracing(o) || create_trace(&trace);
+}
+
+namespace {
+
+// The dump, written and renamed over its name; false when it failed.
+bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, const std::vector<TraceRecord>& records,
+                bool failed)
+{
+    time_t now = time(nullptr);
+    char date[64];
+    strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %Z", localtime(&now));
+    bool ok = write_vcd(out.vcd, r.start, r.t0_ns, records, r.applied, date, TAVREL_SIM_VERSION_TEXT);
+    ok = fflush(out.vcd) == 0 && ok;
+    ok = fsync(fileno(out.vcd)) == 0 && ok;
+    ok = fclose(out.vcd) == 0 && ok;
+    out.vcd = nullptr;
+    if (!ok) return !output_failed(o.vcd.c_str());
+    if (failed) {
+        fprintf(stderr, "tavrel-sim: %s is not written, as the trace is incomplete\n", o.vcd.c_str());
+        return true;
+    }
+    if (rename(out.vcd_part.c_str(), o.vcd.c_str()) != 0) return !output_failed(o.vcd.c_str());
+    out.vcd_part.clear();
+    return true;
+}
+
+// The save file for the dump; false when it failed.
+bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, const std::vector<TraceRecord>& records,
+                 bool failed)
+{
+    FILE* f = out.gtkw;
+    out.gtkw = nullptr;
+    if (failed) {
+        fclose(f);  // no dump to describe
+        return true;
+    }
+    char where[PATH_MAX];
+    bool ok = realpath(o.vcd.c_str(), where) &&
+              write_gtkw(f, where, touched_pins(r.start, records, r.applied), out.filters.c_str());
+    ok = fclose(f) == 0 && ok;
+    if (!ok || rename(out.gtkw_part.c_str(), o.gtkw.c_str()) != 0) return !output_failed(o.gtkw.c_str());
+    out.gtkw_part.clear();
+    return true;
+}
+
+}  // namespace
+
+bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
+{
+    bool failed = r.status < 0;
+    std::vector<PinHistory> history;
+    if (uint32_t lost = board.trace_lost() - r.lost_before) {
+        fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
+        failed = true;
+    }
+    if (out.tracing(o)) {
+        bool whole = true;
+        std::vector<TraceRecord> records = read_trace(out.trace, &whole);
+        if (!whole) {
+            fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", out.trace.c_str());
+            failed = true;
+        }
+        if (o.trace)
+            for (const TraceRecord& rec : records) printf("%s\n", describe(rec).c_str());
+        if (o.changes) history = pin_histories(r.start, records, r.applied);
+        if (out.vcd && !finish_vcd(o, out, r, records, failed)) failed = true;
+        if (out.gtkw && !finish_gtkw(o, out, r, records, failed)) failed = true;
+    }
+    PinState after = pin_state(board);
+    if (o.changes && out.tracing(o))
+        print_history(history);
+    else if (o.changes)
+        print_changes(r.before, after);
+    if (o.pins) print_pins(after);
+    if (fflush(stdout) != 0 || ferror(stdout)) failed = output_failed("the standard output");
+    if (uint32_t errors = board.errors() - r.errors_before)
+        fprintf(stderr, "tavrel-sim: %u malformed accesses to the GPIO block (see --trace)\n", errors);
+    return !failed;
+}
+
+bool output_failed(const char* what)
+{
+    fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", what, strerror(errno));
+    return true;
+}
+
+}  // namespace tavrel_sim::cli

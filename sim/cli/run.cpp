@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+// The run of a command on the board: started with the shim preloaded,
+// driven on schedule, and sent the signals tavrel-sim is sent.
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "cli/cli.h"
+
+namespace tavrel_sim::cli {
+
+namespace {
+
+// Applies one entry: all its pins change at once. A plain block has no
+// model between the program and the level words: the drive goes there.
+void apply(Board& board, bool plain, const Scheduled& d, std::vector<DriveEvent>* applied)
+{
+    uint32_t mask[2];
+    pin_mask(d, mask);
+    board.drive_pins(mask, d.drive);
+    if (plain && d.drive != Drive::kRelease) board.drive_plain_levels(mask, d.drive == Drive::kHigh);
+    uint64_t now = monotonic_ns();
+    for (unsigned pin : d.pins) applied->push_back({now, pin, d.drive});
+}
+
+constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile sig_atomic_t command_pid = 0;
+volatile sig_atomic_t pending_signal = 0;  // arrived before the command ran
+
+void forward(int sig, siginfo_t* info, void*)
+{
+    // The terminal sends Ctrl-C, Ctrl-\ and a hangup to the whole
+    // foreground group, the command included: only what was sent to us
+    // alone is passed on.
+    if (info && info->si_code == SI_KERNEL) return;
+    pid_t pid = command_pid;
+    if (pid > 0)
+        kill(pid, sig);
+    else
+        pending_signal = sig;
+}
+
+void take_signals()
+{
+    struct sigaction sa = {};
+    sa.sa_sigaction = forward;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : kForwarded) sigaction(sig, &sa, nullptr);
+}
+
+void default_signals()
+{
+    for (int sig : kForwarded) signal(sig, SIG_DFL);
+}
+
+// Waits for the command, applying the drives as their times come, and
+// noting when each was applied.
+int wait_for(pid_t pid, uint64_t t0_ns, Board& board, bool plain, std::vector<Scheduled> drives,
+             std::vector<DriveEvent>* applied)
+{
+    std::stable_sort(drives.begin(), drives.end(),
+                     [](const Scheduled& a, const Scheduled& b) { return a.ms < b.ms; });
+    size_t next = 0;
+    for (;;) {
+        int status;
+        pid_t r = waitpid(pid, &status, next < drives.size() ? WNOHANG : 0);
+        if (r == pid) return status;
+        if (r < 0 && errno != EINTR) return -1;
+        while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000)
+            apply(board, plain, drives[next++], applied);
+        if (next < drives.size()) usleep(200);
+    }
+}
+
+// The command, in the child: the board, the shim and the trace in its
+// environment.
+[[noreturn]] void exec_command(const Options& o, const Outputs& out, const std::string& shim)
+{
+    default_signals();
+    // After what is preloaded already: a sanitizer's runtime must stay first.
+    std::string preload = shim;
+    if (const char* old = getenv("LD_PRELOAD"); old && *old) preload = std::string(old) + ":" + shim;
+    setenv(kBoardEnv, o.board_path.c_str(), 1);
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    if (out.tracing(o)) setenv(kTraceEnv, out.trace.c_str(), 1);
+    if (o.plain) setenv(kModeEnv, "plain", 1);
+    execvp(o.rest[0], o.rest);
+    fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", o.rest[0], strerror(errno));
+    _exit(127);
+}
+
+}  // namespace
+
+[[noreturn]] void end_as(int status)
+{
+    fflush(nullptr);
+    if (WIFSIGNALED(status)) {
+        int sig = WTERMSIG(status);
+        struct rlimit none = {0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+        signal(sig, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        raise(sig);
+        _exit(128 + sig);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+}
+
+bool run_command(Board& board, const Options& o, const Outputs& out, const std::string& shim, RunResult* r)
+{
+    r->before = pin_state(board);
+    r->errors_before = board.errors();
+    r->lost_before = board.trace_lost();
+    r->start = board_start(board);
+    fflush(nullptr);
+    take_signals();
+    r->t0_ns = monotonic_ns();
+    // Levels due at 0 ms are in place before the command can read them.
+    std::vector<Scheduled> later;
+    for (const Scheduled& d : o.drives) {
+        if (d.ms > 0)
+            later.push_back(d);
+        else
+            apply(board, o.plain, d, &r->applied);
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        fprintf(stderr, "tavrel-sim: fork: %s\n", strerror(errno));
+        return false;
+    }
+    if (pid == 0) exec_command(o, out, shim);
+    command_pid = pid;
+    if (int sig = pending_signal) kill(pid, sig);
+    r->status = wait_for(pid, r->t0_ns, board, o.plain, later, &r->applied);
+    return true;
+}
+
+}  // namespace tavrel_sim::cli

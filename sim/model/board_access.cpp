@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+// The board's registers and pins, through the model, under the board's
+// lock.
+#include <string.h>
+
+#include <atomic>
+
+#include "model/blocked.h"
+#include "model/board.h"
+
+namespace tavrel_sim {
+
+Pins Board::pins()
+{
+    return {regs_, state_->latch, state_->driven, state_->driving, state_->pull};
+}
+
+unsigned Board::fsel(unsigned pin)
+{
+    return function_of(pins(), pin);
+}
+
+uint32_t Board::read(unsigned word)
+{
+    SignalsBlocked blocked;
+    return read_traced(word, nullptr);
+}
+
+void Board::write(unsigned word, uint32_t value)
+{
+    SignalsBlocked blocked;
+    write_traced(word, value, nullptr);
+}
+
+void Board::append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags,
+                   uint32_t width)
+{
+    if (!sink) return;
+    if (!sink->append(make_record(kind, word, value, flags, width))) ++state_->trace_lost;
+}
+
+uint32_t Board::read_traced(unsigned word, TraceSink* sink)
+{
+    lock();
+    uint32_t value = read_register(pins(), word % kWords);
+    append(sink, TraceRecord::kRead, word, value);
+    unlock();
+    return value;
+}
+
+void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink)
+{
+    lock();
+    write_register(pins(), word % kWords, value);
+    append(sink, TraceRecord::kWrite, word, value);
+    unlock();
+}
+
+void Board::record_error(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value,
+                         uint8_t flags, uint32_t width)
+{
+    lock();
+    ++state_->errors;
+    append(sink, kind, word, value, flags, width);
+    unlock();
+}
+
+void Board::drive(unsigned pin, bool high)
+{
+    uint32_t one[2] = {}, none[2] = {};
+    one[pin / 32 % 2] = 1u << (pin % 32);
+    drive_all(high ? none : one, high ? one : none, none);
+}
+
+void Board::release(unsigned pin)
+{
+    uint32_t one[2] = {}, none[2] = {};
+    one[pin / 32 % 2] = 1u << (pin % 32);
+    drive_all(none, none, one);
+}
+
+void Board::drive_pins(const uint32_t which[2], Drive drive)
+{
+    const uint32_t none[2] = {0, 0};
+    drive_all(drive == Drive::kLow ? which : none, drive == Drive::kHigh ? which : none,
+              drive == Drive::kRelease ? which : none);
+}
+
+void Board::drive_all(const uint32_t low[2], const uint32_t high[2], const uint32_t released[2])
+{
+    SignalsBlocked blocked;
+    lock();
+    tavrel_sim::drive_pins(pins(), low, high, released);
+    unlock();
+}
+
+void Board::drive_plain_levels(const uint32_t which[2], bool high)
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned bank = 0; bank < 2; ++bank) {
+        uint32_t lev = regs_[GPLEV0 + bank];
+        regs_[GPLEV0 + bank] = high ? lev | which[bank] : lev & ~which[bank];
+    }
+    unlock();
+}
+
+uint32_t Board::trace_lost()
+{
+    return atomic_ref(state_->trace_lost).load();
+}
+
+uint32_t Board::driving(unsigned bank)
+{
+    return atomic_ref(state_->driving[bank % 2]).load();
+}
+
+unsigned Board::pull(unsigned pin)
+{
+    return pin < kPins ? reinterpret_cast<std::atomic<uint8_t>&>(state_->pull[pin]).load() : kPullOff;
+}
+
+uint32_t Board::driven(unsigned bank)
+{
+    return atomic_ref(state_->driven[bank % 2]).load();
+}
+
+uint32_t Board::latch(unsigned bank)
+{
+    return atomic_ref(state_->latch[bank % 2]).load();
+}
+
+bool Board::level(unsigned pin)
+{
+    return (read(GPLEV0 + pin / 32) >> (pin % 32)) & 1;
+}
+
+void Board::poke(unsigned word, uint32_t value)
+{
+    regs_[word % kWords] = value;
+}
+
+uint32_t Board::peek(unsigned word)
+{
+    return regs_[word % kWords];
+}
+
+uint32_t Board::errors()
+{
+    return atomic_ref(state_->errors).load();
+}
+
+void Board::clear()
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned w = 0; w < kWords; ++w) regs_[w] = 0;
+    state_->errors = state_->trace_lost = 0;
+    state_->latch[0] = state_->latch[1] = 0;
+    state_->driven[0] = state_->driven[1] = 0;
+    state_->driving[0] = state_->driving[1] = 0;
+    memset(state_->pull, 0, sizeof state_->pull);
+    unlock();
+}
+
+}  // namespace tavrel_sim

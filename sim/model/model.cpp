@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#include "model/model.h"
+
+namespace tavrel_sim {
+
+unsigned function_of(const Pins& p, unsigned pin)
+{
+    return (p.regs[pin / 10] >> (3 * (pin % 10))) & 7;
+}
+
+unsigned pull_of(const Pins& p, unsigned pin)
+{
+    return pin < kPins ? p.pull[pin] : kPullOff;
+}
+
+bool level_of(const Pins& p, unsigned pin)
+{
+    unsigned bank = pin / 32;
+    uint32_t mask = 1u << (pin % 32);
+    if (function_of(p, pin) == 1) return p.latch[bank] & mask;
+    if (p.driving[bank] & mask) return p.driven[bank] & mask;
+    return pull_of(p, pin) == kPullUp;
+}
+
+uint32_t read_register(const Pins& p, unsigned word)
+{
+    switch (word) {
+    case GPSET0:
+    case GPSET1:
+    case GPCLR0:
+    case GPCLR1: return 0;  // write-only
+    case GPLEV0:
+    case GPLEV1: {
+        unsigned bank = word - GPLEV0;
+        uint32_t levels = 0;
+        for (unsigned bit = 0; bit < 32 && 32 * bank + bit < kFselPins; ++bit)
+            if (level_of(p, 32 * bank + bit)) levels |= 1u << bit;
+        return levels;
+    }
+    default: return p.regs[word];
+    }
+}
+
+namespace {
+
+// A rising GPPUDCLK bit latches GPPUD's code into its pin; the reserved
+// code 3 leaves the pins as they are.
+void latch_pulls(const Pins& p, unsigned bank, uint32_t rising)
+{
+    uint32_t control = p.regs[GPPUD] & 3;
+    if (control == 3) return;
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        unsigned pin = 32 * bank + bit;
+        if (pin < kPins && (rising >> bit) & 1) p.pull[pin] = static_cast<uint8_t>(control);
+    }
+}
+
+}  // namespace
+
+void write_register(const Pins& p, unsigned word, uint32_t value)
+{
+    switch (word) {
+    case GPSET0:
+    case GPSET1: p.latch[word - GPSET0] |= value; break;
+    case GPCLR0:
+    case GPCLR1: p.latch[word - GPCLR0] &= ~value; break;
+    case GPLEV0:
+    case GPLEV1: break;  // read-only
+    case GPPUDCLK0:
+    case GPPUDCLK1:
+        latch_pulls(p, word - GPPUDCLK0, value & ~p.regs[word]);
+        p.regs[word] = value;
+        break;
+    default: p.regs[word] = value;
+    }
+}
+
+void drive_pins(const Pins& p, const uint32_t low[], const uint32_t high[], const uint32_t released[])
+{
+    for (unsigned bank = 0; bank < kBanks; ++bank) {
+        p.driven[bank] = (p.driven[bank] & ~low[bank]) | high[bank];
+        p.driving[bank] = (p.driving[bank] | low[bank] | high[bank]) & ~released[bank];
+    }
+}
+
+}  // namespace tavrel_sim

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+#include "report/vcd.h"
+
+namespace tavrel_sim {
+
+bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pins, const char* filters)
+{
+    fprintf(out, "[*] GTKWave save file from tavrel-sim: each pin's level, function and pull\n");
+    fprintf(out, "[dumpfile] \"%s\"\n", vcd_path);
+    for (unsigned p : pins) {
+        // Binary for the level; the function and pull as vectors of their
+        // bits, shown through the translate filters' names.
+        fprintf(out, "@28\ngpio.gpio%u\n", p);
+        fprintf(out,
+                "@2022\n^1 %s/function.txt\n#{gpio%u_fn} gpio.gpio%u_fn2 gpio.gpio%u_fn1 gpio.gpio%u_fn0\n",
+                filters, p, p, p, p);
+        fprintf(out, "@2022\n^2 %s/pull.txt\n#{gpio%u_pull} gpio.gpio%u_pull1 gpio.gpio%u_pull0\n", filters,
+                p, p, p);
+    }
+    return !ferror(out);
+}
+
+}  // namespace tavrel_sim

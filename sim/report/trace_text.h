@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+// The access trace read back and described, for --trace and the reports;
+// tools and tests only (it uses the C++ library, which the shim does not).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/trace_record.h"
+
+namespace tavrel_sim {
+
+// The records of a trace file; `whole` (when not null) is false when the
+// file ends in part of a record or cannot be read.
+std::vector<TraceRecord> read_trace(const std::string& path, bool* whole = nullptr);
+// One line: process/thread, read or write, register, value, and any fault.
+std::string describe(const TraceRecord& r);
+
+}  // namespace tavrel_sim

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+// The device opened as the board file, and the version file redirected.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "shim/shim.h"
+
+namespace tavrel_sim::shim {
+
+namespace {
+
+// What the shim has seen, for tests.
+int last_device_flags = -1;
+int last_version_flags = -1;
+
+// The board the device was last opened as, by identity, so that its
+// mapping is recognised whatever descriptor number it has.
+struct BoardId {
+    FileId file;
+    char path[4096] = {};
+};
+BoardId model_board;
+
+// Opens the device as the board. The model's view comes first, so that at
+// no moment does the shim hold a descriptor beside the program's; then the
+// trace, so that a trace that cannot be kept fails the open rather than
+// going missing.
+int open_board(OpenAt real_openat, int flags)
+{
+    last_device_flags = flags;
+    char path[4096], why[kMessageBytes];
+    if (!env_path(kBoardEnv, path, sizeof path)) {
+        if (getenv(kBoardEnv) && *getenv(kBoardEnv)) {
+            say("tavrel-sim: the board path in %s is too long\n", kBoardEnv);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        if (!default_board_path(path, sizeof path, why, sizeof why)) {
+            say("tavrel-sim: no safe place for the default board: %s\n", why);
+            errno = EACCES;
+            return -1;
+        }
+    }
+    if (!model.is_open() || strcmp(model_board.path, path) != 0) {
+        if (!model.open(path)) {
+            // Nothing there, or a device or FIFO: opened as it is, as the
+            // device would be or not be.
+            if (model.not_a_board())
+                return real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
+            int err = errno;
+            say("tavrel-sim: cannot use the board %s: %s%s\n", path, model.refusal(),
+                model.reset_cures() ? "; run tavrel-sim --reset to make it anew" : "");
+            errno = err;
+            return -1;
+        }
+        model_board.file = model.id();
+        snprintf(model_board.path, sizeof model_board.path, "%s", path);
+    }
+    if (model_mode() && !open_trace()) return -1;
+    int fd = real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
+    if (fd < 0) return -1;
+    FileId id;
+    if (!identify(fd, &id) || id.dev != model_board.file.dev || id.ino != model_board.file.ino) {
+        close(fd);
+        say("tavrel-sim: the board %s was replaced while it was being opened\n", path);
+        errno = EACCES;
+        return -1;
+    }
+    return fd;
+}
+
+// The path to open instead of the version file, or null to open it as is.
+const char* version_redirect(const char* path, char* buf, size_t size)
+{
+    if (!path || strcmp(path, kVersionPath) != 0) return nullptr;
+    return env_path(kVersionEnv, buf, size);
+}
+
+// Shared by every interposed open. `real` is that entry's own next
+// definition, so that untouched paths behave exactly as without the shim.
+template <typename Real, typename... Dir>
+int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
+{
+    if (path && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), flags);
+    char buf[4096];
+    const char* target = version_redirect(path, buf, sizeof buf);
+    if (target) last_version_flags = flags;
+    return real(dir..., target ? target : path, flags, mode);
+}
+
+mode_t mode_arg(int flags, va_list ap)
+{
+    return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(ap, int)) : 0;
+}
+
+}  // namespace
+
+bool is_board(int fd)
+{
+    FileId id;
+    return fd >= 0 && model_board.file.ino != 0 && identify(fd, &id) && id.dev == model_board.file.dev &&
+           id.ino == model_board.file.ino;
+}
+
+// Never destroyed: application threads may still touch the block while the
+// process runs its exit handlers.
+alignas(Board) unsigned char model_storage[sizeof(Board)];
+Board& model = *new (model_storage) Board;
+
+}  // namespace tavrel_sim::shim
+
+using namespace tavrel_sim;
+using namespace tavrel_sim::shim;
+
+#define TAVREL_SIM_OPEN(name)                           \
+    SHIM_API int name(const char* path, int flags, ...) \
+    {                                                   \
+        static Open real = next<Open>(#name);           \
+        va_list ap;                                     \
+        va_start(ap, flags);                            \
+        mode_t mode = mode_arg(flags, ap);              \
+        va_end(ap);                                     \
+        return intercept(real, path, flags, mode);      \
+    }
+
+#define TAVREL_SIM_OPENAT(name)                                    \
+    SHIM_API int name(int dirfd, const char* path, int flags, ...) \
+    {                                                              \
+        static OpenAt real = next<OpenAt>(#name);                  \
+        va_list ap;                                                \
+        va_start(ap, flags);                                       \
+        mode_t mode = mode_arg(flags, ap);                         \
+        va_end(ap);                                                \
+        return intercept(real, path, flags, mode, dirfd);          \
+    }
+
+TAVREL_SIM_OPEN(open)
+TAVREL_SIM_OPEN(open64)
+TAVREL_SIM_OPENAT(openat)
+TAVREL_SIM_OPENAT(openat64)
+
+// Fortified entries take no mode.
+SHIM_API int __open_2(const char* path, int flags)
+{
+    return open(path, flags);
+}
+SHIM_API int __open64_2(const char* path, int flags)
+{
+    return open64(path, flags);
+}
+SHIM_API int __openat_2(int dirfd, const char* path, int flags)
+{
+    return openat(dirfd, path, flags);
+}
+SHIM_API int __openat64_2(int dirfd, const char* path, int flags)
+{
+    return openat64(dirfd, path, flags);
+}
+
+SHIM_API int tavrel_sim_last_open_flags(const char* path)
+{
+    if (path && strcmp(path, kDevicePath) == 0) return last_device_flags;
+    if (path && strcmp(path, kVersionPath) == 0) return last_version_flags;
+    return -1;
+}

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+// The trap: every access to the block faults, and the SIGSEGV handler
+// carries out the faulting instruction against the model, or passes a
+// fault that is not the block's to the program's own action.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "shim/shim.h"
+#include "shim/tavrel_sim.h"
+
+namespace tavrel_sim::shim {
+
+namespace {
+
+#if TAVREL_SIM_TRAPS
+
+// What the kernel says the faulting access was.
+Fault fault_kind(const ucontext_t* uc)
+{
+#if defined(__x86_64__)
+    return uc->uc_mcontext.gregs[REG_ERR] & 2 ? Fault::kWrite : Fault::kRead;
+#elif defined(__arm__)
+    // The fault status register, with WnR in bit 11; qemu-user leaves it 0.
+    unsigned long fsr = uc->uc_mcontext.error_code;
+    return fsr == 0 ? Fault::kUnknown : fsr & (1ul << 11) ? Fault::kWrite : Fault::kRead;
+#else
+    // The ESR's WnR bit, in the signal frame's optional esr_context.
+    (void)uc;
+    return Fault::kUnknown;
+#endif
+}
+
+int pc_log = -1;
+
+void open_pc_log()
+{
+    const char* path = getenv(kPcLogEnv);
+    if (path && *path) pc_log = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+}
+
+void log_pc(uintptr_t pc)
+{
+    if (pc_log < 0) return;
+    char line[2 + 2 * sizeof pc + 1];
+    size_t n = sizeof line;
+    line[--n] = '\n';
+    do {
+        line[--n] = "0123456789abcdef"[pc & 15];
+        pc >>= 4;
+    } while (pc);
+    line[--n] = 'x';
+    line[--n] = '0';
+    (void)!write(pc_log, line + n, sizeof line - n);
+}
+
+// Faults that are not the block's go to the program's own SIGSEGV action:
+// the one it had when the shim took the signal, or set since (see
+// sigaction below).
+void chain(int sig, siginfo_t* info, void* uc)
+{
+    struct sigaction app = app_segv;
+    if (app.sa_flags & SA_RESETHAND) app_segv = sigaction_default();
+    if ((app.sa_flags & SA_SIGINFO) && app.sa_sigaction) {
+        app.sa_sigaction(sig, info, uc);
+    } else if (!(app.sa_flags & SA_SIGINFO) && app.sa_handler != SIG_DFL && app.sa_handler != SIG_IGN) {
+        app.sa_handler(sig);
+    } else {
+        // Returning re-runs the access, which now takes the default action,
+        // as a fault with SIGSEGV ignored does too.
+        struct sigaction dfl = sigaction_default();
+        real_sigaction()(SIGSEGV, &dfl, nullptr);
+    }
+}
+
+// Accesses of the faulting instruction, against the model.
+class BlockBus : public Bus {
+public:
+    BlockBus(Trapped& block) : block_(block) {}
+
+    uint64_t load(uintptr_t addr, unsigned width) override
+    {
+        uint8_t flags = check(addr, width);
+        unsigned word = offset(addr) / 4;
+        if (!flags) return model.read_traced(word, &trace_sink());
+        // Malformed: the bytes the access covers, as the model has them.
+        uint64_t value = 0;
+        for (unsigned i = 0; i < width; ++i) {
+            unsigned off = offset(addr + i) % kPageBytes;
+            uint32_t w = model.read(off / 4);
+            value |= static_cast<uint64_t>((w >> (8 * (off % 4))) & 0xFF) << (8 * i);
+        }
+        model.record_error(&trace_sink(), TraceRecord::kRead, word, static_cast<uint32_t>(value), flags,
+                           width);
+        return value;
+    }
+
+    void store(uintptr_t addr, unsigned width, uint64_t value) override
+    {
+        uint8_t flags = check(addr, width);
+        unsigned word = offset(addr) / 4;
+        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), &trace_sink());
+        model.record_error(&trace_sink(), TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
+                           width);  // dropped
+    }
+
+private:
+    uintptr_t offset(uintptr_t addr) const { return (addr - block_.base.load()) % kPageBytes; }
+
+    uint8_t check(uintptr_t addr, unsigned width) const
+    {
+        uint8_t flags = 0;
+        if (width != 4) flags |= TraceRecord::kBadWidth;
+        if (addr % 4) flags |= TraceRecord::kUnaligned;
+        if (block_.unmapped.load()) flags |= TraceRecord::kAfterUnmap;
+        return flags;
+    }
+
+    Trapped& block_;
+};
+
+void on_segv(int sig, siginfo_t* info, void* context)
+{
+    auto* uc = static_cast<ucontext_t*>(context);
+    Trapped* block = find_block(reinterpret_cast<uintptr_t>(info->si_addr));
+    if (!block) return chain(sig, info, context);
+
+    int saved_errno = errno;
+    BlockBus bus(*block);
+    uintptr_t pc = instruction_address(uc);
+    Emulated result = emulate(uc, fault_kind(uc), bus);
+    if (result != Emulated::kDone) {
+        char bytes[64];
+        instruction_bytes(uc, bytes, sizeof bytes);
+        char msg[256];
+        int n = snprintf(msg, sizeof msg,
+                         "tavrel-sim: %s access to the GPIO block at %p, instruction bytes: %s\n",
+                         result == Emulated::kUnknown ? "cannot emulate the" : "inconsistent fault for the",
+                         info->si_addr, bytes);
+        (void)!write(2, msg, static_cast<size_t>(n));
+        abort();
+    }
+    log_pc(pc);
+    errno = saved_errno;
+}
+
+#endif
+
+}  // namespace
+
+void install_handler()
+{
+#if TAVREL_SIM_TRAPS
+    static bool installed = false;
+    if (installed) return;
+    struct sigaction sa = {};
+    sa.sa_sigaction = on_segv;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigfillset(&sa.sa_mask);  // nothing may run while the board lock is held
+    real_sigaction()(SIGSEGV, &sa, &app_segv);
+    segv_taken.store(true);
+    installed = true;
+    open_pc_log();
+#endif
+}
+
+}  // namespace tavrel_sim::shim
+
+SHIM_API int tavrel_sim_trapping(void)
+{
+    return tavrel_sim::shim::model_mode();
+}
