@@ -11,12 +11,6 @@
 
 #include "support/process.h"
 
-// Run only by the harness check in CMakeLists.txt: it must fail.
-TEST(DISABLED_Harness, a_test_that_ends_the_process_fails)
-{
-    exit(0);
-}
-
 int main(int argc, char** argv)
 {
     const char* preload = getenv("LD_PRELOAD");

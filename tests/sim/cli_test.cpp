@@ -3,30 +3,13 @@
 // drives inputs on a schedule, and reports the trace and the pins.
 #include <fcntl.h>
 
-#include "support/process.h"
-#include "support/sim_board.h"
+#include "support/open_board.h"
 
 using namespace tavrel_test;
 
 namespace {
 
-class Sim : public testing::Test {
-protected:
-    void SetUp() override
-    {
-#ifdef TAVREL_TEST_EMULATOR
-        GTEST_SKIP() << "tavrel-sim starts host programs; it is not for cross builds";
-#endif
-    }
-
-    Outcome sim(std::vector<std::string> args)
-    {
-        std::vector<std::string> all = {"--board", board.path()};
-        all.insert(all.end(), args.begin(), args.end());
-        return run(TAVREL_SIM_PATH, all);
-    }
-    SimBoard board;
-};
+class Sim : public SimOnBoard {};
 
 TEST_F(Sim, passes_the_command_status_through)
 {

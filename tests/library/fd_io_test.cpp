@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -301,6 +302,41 @@ TEST_F(FdIo, write_of_more_than_2_gib_is_written_whole)
     EXPECT_EQ(io_faults::counted_bytes.load(), len);
     close(fd);
     munmap(data, len);
+}
+
+// Out-of-contract input, case by case: each does what the documentation
+// says or nothing, and touches nothing outside the block.
+
+TEST(BadInput, descriptor_and_version_calls)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    char buf[8];
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int result, error;
+    } cases[] = {
+        {"read of length SIZE_MAX", [&] { return tavrel_read_with_timeout(fds[0], buf, SIZE_MAX, 10); }, -1,
+         EINVAL},
+        {"read from descriptor -5", [&] { return tavrel_read_with_timeout(-5, buf, 1, 10); }, -1, EBADF},
+        {"read of nothing into null", [&] { return tavrel_read_with_timeout(fds[0], nullptr, 0, 10); }, 0, 0},
+        {"read with time limit INT_MIN", [&] { return tavrel_read_with_timeout(fds[0], buf, 1, INT_MIN); },
+         -1, 0},
+        {"write from null", [&] { return tavrel_write_exact(fds[1], nullptr, 5); }, -1, EFAULT},
+        {"write to descriptor INT_MAX", [&] { return tavrel_write_exact(INT_MAX, "x", 1); }, -1, EBADF},
+        {"version text into null", [&] { return tavrel_get_version_str(nullptr, 64); }, -1, EINVAL},
+        {"version text of size 0", [&] { return tavrel_get_version_str(buf, 0); }, -1, EINVAL},
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_EQ(c.call(), c.result) << c.what;
+        if (c.error) {
+            EXPECT_EQ(errno, c.error) << c.what;
+        }
+    }
+    close(fds[0]);
+    close(fds[1]);
 }
 
 }  // namespace

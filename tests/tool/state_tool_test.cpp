@@ -1,24 +1,17 @@
 // SPDX-License-Identifier: MIT
-// tavrel-gpio_state and tavrel-gpio_pull as black boxes: output, errors,
-// status, and what they leave on the board.
+// tavrel-gpio_state as a black box: output, errors, status, and what it
+// leaves on the board; and both read-and-report tools when output is lost.
 #include <fcntl.h>
 
 #include <sstream>
 
 #include "support/process.h"
 #include "support/sim_board.h"
+#include "support/text.h"
 
 using namespace tavrel_test;
 
 namespace {
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> v;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) v.push_back(line);
-    return v;
-}
 
 class StateTool : public testing::Test {
 protected:
@@ -90,61 +83,6 @@ TEST_F(StateTool, reads_only_and_puts_nothing_back)
     for (const Access& a : board.trace()) EXPECT_EQ(a.kind, 'R') << a;
 }
 
-class PullTool : public testing::Test {
-protected:
-    Outcome pull(std::vector<std::string> args) { return run(TAVREL_PULL_TOOL_PATH, args); }
-    SimBoard board;
-};
-
-TEST_F(PullTool, sets_and_reports_each_pull)
-{
-    struct {
-        const char* option;
-        const char* report;
-        unsigned pull;
-    } cases[] = {{"-u", "Set pin 4 pull-up\n", tavrel_sim::kPullUp},
-                 {"-d", "Set pin 4 pull-down\n", tavrel_sim::kPullDown},
-                 {"-n", "Set pin 4 no pull\n", tavrel_sim::kPullOff}};
-    for (const auto& c : cases) {
-        Outcome o = pull({"-p", "4", c.option});
-        EXPECT_TRUE(o.exited_with(0)) << o.err;
-        EXPECT_EQ(o.out, c.report);
-        EXPECT_EQ(o.err, "");
-        if (trapping()) {
-            EXPECT_EQ(board.pull(4), c.pull) << c.option;
-        }
-    }
-    Outcome o = pull({"-p", "53", "-d", "-u"});
-    EXPECT_EQ(o.out, "Set pin 53 pull-up\n") << "the last pull given counts";
-    if (trapping()) {
-        EXPECT_EQ(board.pull(53), tavrel_sim::kPullUp);
-        EXPECT_EQ(board.fsel(4), 0u) << "the pin's function is left alone";
-    }
-}
-
-TEST_F(PullTool, bad_arguments_fail_and_change_nothing)
-{
-    Registers before = board.all();
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"-p", "4"}, {"-u"}, {"-p", "4", "-u", "extra"}}) {
-        Outcome o = pull(args);
-        EXPECT_TRUE(o.exited_with(1)) << testing::PrintToString(args);
-        EXPECT_EQ(o.err, "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n");
-    }
-    for (const char* pin : {"54", "-1", "4294967300"}) {
-        Outcome o = pull({"-p", pin, "-u"});
-        EXPECT_TRUE(o.exited_with(1)) << pin;
-        EXPECT_EQ(o.err, "Pin " + std::string(pin) + " is out of range (0 to 53).\n");
-    }
-    for (const char* pin : {"x", "4x", ""}) {
-        Outcome o = pull({"-p", pin, "-u"});
-        EXPECT_TRUE(o.exited_with(1)) << pin;
-        EXPECT_NE(o.err.find("bad pin '" + std::string(pin) + "'"), std::string::npos) << o.err;
-    }
-    EXPECT_EQ(board.all(), before);
-}
-
-// The tool run with its standard output on /dev/full.
 Outcome into_full_disk(const char* tool, std::vector<std::string> args)
 {
     return in_child([tool, args] {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // tavrel-gpio_mode as a black box: output, error stream, exit status, and
 // what it leaves on the board.
+#include <limits.h>
+
 #include "support/process.h"
 #include "support/sim_board.h"
 
@@ -164,6 +166,77 @@ TEST_F(Tool, unmappable_device_ends_with_the_library_message)
     EXPECT_TRUE(o.exited_with(1));
     EXPECT_EQ(o.out, "Failed to create GPIO MMAP.\n");
     EXPECT_EQ(o.err, "");
+}
+
+// Out-of-contract input, case by case: each does what the documentation
+// says or nothing, and touches nothing outside the block.
+
+const char kUsagePrefix[] = "Usage:\n\ttavrel-gpio_mode";
+
+struct ToolCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // exact
+    std::string err;  // a part of it
+    int pin = -1;     // the pin that changed, and its new code
+    unsigned code = 0;
+};
+
+std::string alt_line(const char* pin, const char* func)
+{
+    return "Set pin " + std::to_string(atoi(pin)) + " to alternative-function " + std::to_string(atoi(func)) +
+           "\n";
+}
+
+unsigned alt_code(const char* func)
+{
+    static const unsigned code[6] = {4, 5, 6, 7, 3, 2};
+    int f = atoi(func);
+    return code[f < 0 ? 0 : f > 5 ? 5 : f];
+}
+
+TEST(BadInput, tool_arguments)
+{
+    const char* huge = "99999999999999999999";
+    const char* min = "-2147483648";
+    std::vector<ToolCase> cases = {
+        {{"-p", huge, "-o"}, 1, "", "out of range (0 to 59)"},
+        {{"-p", "-1", "-o"}, 1, "", "Pin -1 is out of range (0 to 59).\n"},
+        {{"-p", "2147483648", "-i"}, 1, "", "out of range"},
+        {{"-p", min, "-i"}, 1, "", "out of range"},
+        {{"-p", "60", "-o"}, 1, "", "Pin 60 is out of range (0 to 59).\n"},
+        {{"-p", "", "-o"}, 0, "Set pin 0 to output\n", "", 0, 1},
+        {{"-p", "12abc", "-o"}, 0, "Set pin 12 to output\n", "", 12, 1},
+        {{"-p", " 7", "-o"}, 0, "Set pin 7 to output\n", "", 7, 1},
+        {{"-p", "59", "-o"}, 0, "Set pin 59 to output\n", "", 59, 1},
+        {{"-p4", "-o"}, 0, "Set pin 4 to output\n", "", 4, 1},
+        {{"-op", "9"}, 0, "Set pin 9 to output\n", "", 9, 1},
+        {{"-p", "4", "-f", ""}, 0, alt_line("4", ""), "", 4, alt_code("")},
+        {{"-p", "4", "-f", min}, 0, alt_line("4", min), "", 4, alt_code(min)},
+        {{"-p", "4", "-f", huge}, 0, alt_line("4", huge), "", 4, alt_code(huge)},
+        {{"-p", "4", "-f", "x"}, 0, alt_line("4", "x"), "", 4, alt_code("x")},
+        {{"--", "-p", "4", "-o"}, 1, "", kUsagePrefix},
+        {{"-p", "4", "-q"}, 1, "", "invalid option"},
+        {{"-f"}, 1, "", "requires an argument"},
+        {{""}, 1, "", kUsagePrefix},
+    };
+    for (const ToolCase& c : cases) {
+        SimBoard board;
+        board.fill();
+        Registers before = board.all();
+        Outcome o = run(TAVREL_TOOL_PATH, c.args);
+        std::string what = testing::PrintToString(c.args);
+        EXPECT_TRUE(o.exited_with(c.status)) << what << ": " << describe(o.status) << " " << o.err;
+        EXPECT_EQ(o.out, c.out) << what;
+        EXPECT_NE(o.err.find(c.err), std::string::npos) << what << ": " << o.err;
+        Registers after = board.all();
+        if (c.pin >= 0) {
+            EXPECT_EQ(board.fsel(c.pin), c.code) << what;
+            board.set_fsel(c.pin, (before[c.pin / 10] >> (3 * (c.pin % 10))) & 7);
+            after = board.all();
+        }
+        EXPECT_EQ(after, before) << what << ": another register changed";
+    }
 }
 
 }  // namespace

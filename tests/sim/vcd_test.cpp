@@ -5,8 +5,7 @@
 #include <set>
 #include <sstream>
 
-#include "support/process.h"
-#include "support/sim_board.h"
+#include "support/open_board.h"
 
 using namespace tavrel_test;
 
@@ -72,27 +71,15 @@ Vcd parse(const std::string& path)
     return v;
 }
 
-class Vcd_ : public testing::Test {
+class Vcd_ : public SimOnBoard {
 protected:
     void SetUp() override
     {
         REQUIRE_TRAPPING();
-#ifdef TAVREL_TEST_EMULATOR
-        GTEST_SKIP() << "tavrel-sim starts host programs";
-#endif
+        SimOnBoard::SetUp();
         vcd = board.path() + ".vcd";
     }
-    void TearDown() override
-    {
-        unlink(vcd.c_str());
-    }
-    Outcome sim(std::vector<std::string> args)
-    {
-        std::vector<std::string> all = {"--board", board.path()};
-        all.insert(all.end(), args.begin(), args.end());
-        return run(TAVREL_SIM_PATH, all);
-    }
-    SimBoard board;
+    void TearDown() override { unlink(vcd.c_str()); }
     std::string vcd;
 };
 

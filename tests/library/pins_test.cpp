@@ -3,25 +3,15 @@
 // and their bounds.
 #include <algorithm>
 #include <climits>
+#include <functional>
 
-#include "support/sim_board.h"
-#include "tavrel.h"
+#include "support/open_board.h"
 
 using namespace tavrel_test;
 
 namespace {
 
-class Pins : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
-        board.clear_trace();
-    }
-    void TearDown() override { tavrel_gpio_deinit(); }
-
-    SimBoard board;
-};
+class Pins : public OpenBoard {};
 
 constexpr int kOutOfRange[] = {-1, -10, 60, 64, 1000, INT_MAX, INT_MIN};
 
@@ -271,6 +261,55 @@ TEST(ClosedAccess, every_operation_touches_nothing_and_getters_return_0)
     all_operations();  // after deinit
     EXPECT_EQ(board.trace(), Accesses{});
     EXPECT_EQ(board.all(), before);
+}
+
+// Out-of-contract input, case by case: each does what the documentation
+// says or nothing, and touches nothing outside the block.
+
+struct LibraryCase {
+    const char* what;
+    std::function<void()> call;
+    Accesses expected;  // the exact accesses: none for "does nothing"
+};
+
+TEST(BadInput, library_calls)
+{
+    REQUIRE_TRAPPING();
+    std::vector<LibraryCase> cases = {
+        {"config_io pin -1", [] { tavrel_gpio_config_io(-1, 1); }, {}},
+        {"config_io pin 60", [] { tavrel_gpio_config_io(60, 1); }, {}},
+        {"config_io pin INT_MIN", [] { tavrel_gpio_config_io(INT_MIN, 0); }, {}},
+        {"config_io pin INT_MAX", [] { tavrel_gpio_config_io(INT_MAX, 0); }, {}},
+        {"config_io mode 8", [] { tavrel_gpio_config_io(3, 8); }, {}},
+        {"config_io mode -1", [] { tavrel_gpio_config_io(3, -1); }, {}},
+        {"config_io mode INT_MIN", [] { tavrel_gpio_config_io(3, INT_MIN); }, {}},
+        {"set_alt pin -10", [] { tavrel_gpio_set_alt(-10, 2); }, {}},
+        {"set_alt alt INT_MAX", [] { tavrel_gpio_set_alt(3, INT_MAX); }, {R(0, 0), W(0, 2u << 9)}},
+        {"set_alt alt INT_MIN", [] { tavrel_gpio_set_alt(3, INT_MIN); }, {R(0, 0), W(0, 4u << 9)}},
+        {"set_val pin 64", [] { tavrel_gpio_set_val(64, 1); }, {}},
+        {"set_val pin INT_MIN", [] { tavrel_gpio_set_val(INT_MIN, 1); }, {}},
+        {"set_byte from INT_MIN", [] { tavrel_gpio_set_byte(INT_MIN, 0xFF); }, {}},
+        {"set_byte from INT_MAX - 3", [] { tavrel_gpio_set_byte(INT_MAX - 3, 0xFF); }, {}},
+        {"set_byte over pin 59",
+         [] { tavrel_gpio_set_byte(58, 0x03); },
+         {W(GPSET1, 1u << 26), W(GPSET1, 1u << 27)}},
+        {"set_byte byte beyond 8 bits",
+         [] { tavrel_gpio_set_byte(0, 0x1FF00); },
+         {W(GPCLR0, 1), W(GPCLR0, 2), W(GPCLR0, 4), W(GPCLR0, 8), W(GPCLR0, 16), W(GPCLR0, 32), W(GPCLR0, 64),
+          W(GPCLR0, 128)}},
+        {"get_val pin -1", [] { EXPECT_EQ(tavrel_gpio_get_val(-1), 0); }, {}},
+        {"get_byte from INT_MIN", [] { EXPECT_EQ(tavrel_gpio_get_byte(INT_MIN), 0); }, {}},
+        {"get_byte from 60", [] { EXPECT_EQ(tavrel_gpio_get_byte(60), 0); }, {}},
+    };
+    for (const LibraryCase& c : cases) {
+        SimBoard board;
+        ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
+        board.clear_trace();
+        c.call();
+        EXPECT_EQ(board.trace(), c.expected) << c.what;
+        board.clear_trace();
+        tavrel_gpio_deinit();
+    }
 }
 
 }  // namespace
