@@ -56,7 +56,7 @@ endif()
 # the release's library, tools and version file as the packages install them.
 if(TAVREL_ARMV6_RUNTIME)
   set(pz lib/tavrel-pizero)
-  install(PROGRAMS scripts/pizero.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrel-pizero COMPONENT pizero)
+  install(PROGRAMS pizero/tavrel-pizero.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrel-pizero COMPONENT pizero)
   install(FILES ${PROJECT_BINARY_DIR}/pizero/ld-linux-armhf.so.3 DESTINATION ${pz} COMPONENT pizero)
   install(TARGETS tavrel-gpiomem LIBRARY DESTINATION ${pz} COMPONENT pizero)
   install(TARGETS tavrel LIBRARY DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_LIBDIR} COMPONENT pizero

@@ -7,7 +7,7 @@
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-loader=$("$here/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
+loader=$("$here/../../pizero/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
     echo "building musl failed; see $build/musl.log"
     exit 1
 }

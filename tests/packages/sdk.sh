@@ -23,4 +23,4 @@ mkdir "$root/app"
 cp "$here"/examples/pizero-app/* "$root/app/"
 cd "$root/app"
 PATH=$root/sdk/usr/bin:$PATH TOOLCHAIN=$root/sdk/usr/share/tavrel/armv6-rpi.cmake \
-    PIZERO="sh $here/scripts/pizero.sh --build $build" sh "$here/tests/packages/use-sdk.sh"
+    PIZERO="sh $here/pizero/tavrel-pizero.sh --build $build" sh "$here/tests/packages/use-sdk.sh"

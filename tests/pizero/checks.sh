@@ -1,6 +1,6 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Run inside the virtual Pi Zero (scripts/pizero.sh script), with the
+# Run inside the virtual Pi Zero (pizero/tavrel-pizero.sh script), with the
 # release packages installed and the examples and fork check in /run: the
 # registers are read with busybox's devmem, apart from the library.
 # Prints a line per check and "N passed, M failed"; exits 1 on a failure.

@@ -14,7 +14,7 @@
 #   --with FILE puts FILE in the guest's /run as well (repeatable)
 #
 # Installed, it boots the release that the tavrel-pizero package holds. As
-# scripts/pizero.sh [--build DIR] in the tree, it extracts the armhf
+# pizero/tavrel-pizero.sh [--build DIR] in the tree, it extracts the armhf
 # packages libtavrel1 and tavrel-tools of an ARMv6 release build (default
 # build-armv6), with its ARMv6 musl standing in for the board's C library.
 # The kernel and busybox are fetched once, for armel, with a private apt
@@ -117,7 +117,7 @@ else
         dpkg-deb -x "$deb" "$root"
     done
     loader=$build/musl/libc.so
-    [ -f "$loader" ] || loader=$("$here/tests/arm1176/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
+    [ -f "$loader" ] || loader=$("$here/pizero/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
         echo "tavrel-pizero: building musl failed; see $build/musl.log" >&2
         exit 1
     }

@@ -8,7 +8,7 @@
 set -eu
 out=$1
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+root=$(cd "$here/.." && pwd)
 lib=$out/libc.so
 [ -f "$lib" ] && { echo "$lib"; exit 0; }
 mkdir -p "$out/apt/lists/partial" "$out/apt/cache/archives/partial" "$out/src"
