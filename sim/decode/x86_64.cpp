@@ -111,35 +111,93 @@ uint64_t alu(int op, uint64_t a, uint64_t b, unsigned width, uint64_t* flags)
     return res;
 }
 
-// Decodes prefixes, opcode and ModRM; false for a form not handled here.
-bool decode(const ucontext_t* uc, Insn* insn)
+// What the opcode says of the operands that follow it.
+struct OpcodeForm {
+    uint8_t op = 0;
+    unsigned imm_bytes = 0;
+    bool imm_signed = false;
+    int group = -1;  // opcode extension that must match ModRM.reg, or -1
+};
+
+// The operand-size prefix and segment prefixes (no effect in 64-bit mode),
+// then REX; the bytes after them.
+const uint8_t* decode_prefixes(const uint8_t* p, Insn* insn, bool* opsize16, unsigned* rex)
 {
-    const uint8_t* start = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);
-    const uint8_t* p = start;
-    bool opsize16 = false, rex_w = false, rex_r = false, rex_x = false, rex_b = false;
     for (;; ++p) {
         if (*p == 0x66)
-            opsize16 = true;
-        else if (*p == 0x2E || *p == 0x3E || *p == 0x26 || *p == 0x36)
-            continue;  // no effect in 64-bit mode
-        else
+            *opsize16 = true;
+        else if (*p != 0x2E && *p != 0x3E && *p != 0x26 && *p != 0x36)
             break;
     }
     if ((*p & 0xF0) == 0x40) {
         insn->rex = true;
-        rex_w = *p & 8;
-        rex_r = *p & 4;
-        rex_x = *p & 2;
-        rex_b = *p & 1;
-        ++p;
+        *rex = *p++ & 0xF;
     }
-    unsigned width = rex_w ? 8 : opsize16 ? 2 : 4;
-    insn->mem_width = insn->reg_width = width;
+    return p;
+}
 
-    uint8_t op = *p++;
-    unsigned imm_bytes = 0;
-    bool imm_signed = false;
-    int group = -1;  // opcode extension that must match ModRM.reg, or -1
+// The one-byte opcodes other than the ALU's register/memory forms.
+bool decode_one_byte(uint8_t op, unsigned width, Insn* insn, OpcodeForm* f)
+{
+    switch (op) {
+    case 0x88: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
+    case 0x89: insn->op = Op::kMovStore; break;
+    case 0x8A: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
+    case 0x8B: insn->op = Op::kMovLoad; break;
+    case 0x63:
+        insn->op = Op::kSignExtend;
+        insn->mem_width = 4;
+        break;
+    case 0xC6:
+        insn->mem_width = 1;
+        f->imm_bytes = 1;
+        insn->op = Op::kMovImm;
+        f->group = 0;
+        break;
+    case 0xC7:
+        f->imm_bytes = width == 2 ? 2 : 4;
+        f->imm_signed = true;
+        insn->op = Op::kMovImm;
+        f->group = 0;
+        break;
+    case 0x80:
+        insn->mem_width = 1;
+        f->imm_bytes = 1;
+        insn->op = Op::kAlu;
+        break;
+    case 0x81:
+        f->imm_bytes = width == 2 ? 2 : 4;
+        f->imm_signed = true;
+        insn->op = Op::kAlu;
+        break;
+    case 0x83:
+        f->imm_bytes = 1;
+        f->imm_signed = true;
+        insn->op = Op::kAlu;
+        break;
+    case 0x84: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
+    case 0x85: insn->op = Op::kTest; break;
+    case 0xF6:
+        insn->mem_width = 1;
+        f->imm_bytes = 1;
+        insn->op = Op::kTest;
+        f->group = 0;
+        break;
+    case 0xF7:
+        f->imm_bytes = width == 2 ? 2 : 4;
+        f->imm_signed = true;
+        insn->op = Op::kTest;
+        f->group = 0;
+        break;
+    default: return false;
+    }
+    return true;
+}
+
+// The opcode, one byte or 0F and one; false for a form not handled here.
+bool decode_opcode(const uint8_t*& p, unsigned width, Insn* insn, OpcodeForm* f)
+{
+    uint8_t op = f->op = *p++;
     if (op == 0x0F) {
         uint8_t op2 = *p++;
         switch (op2) {
@@ -156,82 +214,39 @@ bool decode(const ucontext_t* uc, Insn* insn)
         insn->alu = op >> 3;
         insn->mem_is_dest = !(op & 2);
         if (!(op & 1)) insn->mem_width = insn->reg_width = 1;
-    } else {
-        switch (op) {
-        case 0x88: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
-        case 0x89: insn->op = Op::kMovStore; break;
-        case 0x8A: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
-        case 0x8B: insn->op = Op::kMovLoad; break;
-        case 0x63:
-            insn->op = Op::kSignExtend;
-            insn->mem_width = 4;
-            break;
-        case 0xC6:
-            insn->mem_width = 1;
-            imm_bytes = 1;
-            insn->op = Op::kMovImm;
-            group = 0;
-            break;
-        case 0xC7:
-            imm_bytes = width == 2 ? 2 : 4;
-            imm_signed = true;
-            insn->op = Op::kMovImm;
-            group = 0;
-            break;
-        case 0x80:
-            insn->mem_width = 1;
-            imm_bytes = 1;
-            insn->op = Op::kAlu;
-            break;
-        case 0x81:
-            imm_bytes = width == 2 ? 2 : 4;
-            imm_signed = true;
-            insn->op = Op::kAlu;
-            break;
-        case 0x83:
-            imm_bytes = 1;
-            imm_signed = true;
-            insn->op = Op::kAlu;
-            break;
-        case 0x84: insn->mem_width = insn->reg_width = 1; [[fallthrough]];
-        case 0x85: insn->op = Op::kTest; break;
-        case 0xF6:
-            insn->mem_width = 1;
-            imm_bytes = 1;
-            insn->op = Op::kTest;
-            group = 0;
-            break;
-        case 0xF7:
-            imm_bytes = width == 2 ? 2 : 4;
-            imm_signed = true;
-            insn->op = Op::kTest;
-            group = 0;
-            break;
-        default: return false;
-        }
+    } else if (!decode_one_byte(op, width, insn, f)) {
+        return false;
     }
+    return true;
+}
 
-    uint8_t modrm = *p++;
-    unsigned mod = modrm >> 6, reg = ((modrm >> 3) & 7) | (rex_r ? 8 : 0), rm = modrm & 7;
-    if (mod == 3) return false;  // a register operand cannot fault
-    if (imm_bytes) {
-        if (op >= 0x80 && op <= 0x83) {
-            insn->alu = (modrm >> 3) & 7;
-            if (insn->alu != kAdd && insn->alu != kOr && insn->alu != kAnd && insn->alu != kSub &&
-                insn->alu != kXor && insn->alu != kCmp)
-                return false;  // ADC, SBB
-            insn->mem_is_dest = true;
-        } else if (static_cast<int>((modrm >> 3) & 7) != group) {
-            return false;
-        }
-    } else {
+// ModRM's reg field: the register operand, or the opcode extension that
+// must match; false for a form not handled here.
+bool decode_reg(uint8_t modrm, bool rex_r, const OpcodeForm& f, Insn* insn)
+{
+    unsigned reg = ((modrm >> 3) & 7) | (rex_r ? 8 : 0);
+    if (!f.imm_bytes) {
         insn->reg = static_cast<int>(reg);
+        return true;
     }
+    if (f.op >= 0x80 && f.op <= 0x83) {
+        insn->alu = (modrm >> 3) & 7;
+        if (insn->alu != kAdd && insn->alu != kOr && insn->alu != kAnd && insn->alu != kSub &&
+            insn->alu != kXor && insn->alu != kCmp)
+            return false;  // ADC, SBB
+        insn->mem_is_dest = true;
+        return true;
+    }
+    return static_cast<int>((modrm >> 3) & 7) == f.group;
+}
 
-    // Effective address: base + index * scale + displacement.
-    const greg_t* g = uc->uc_mcontext.gregs;
+// Effective address of a memory ModRM operand: base + index * scale +
+// displacement, RIP-relative ones still without the instruction's length.
+uint64_t decode_address(const uint8_t*& p, uint8_t modrm, unsigned rex, const greg_t* g, bool* rip_relative)
+{
+    unsigned mod = modrm >> 6, rm = modrm & 7;
+    bool rex_x = rex & 2, rex_b = rex & 1;
     uint64_t addr = 0;
-    bool rip_relative = false;
     if (rm == 4) {
         uint8_t sib = *p++;
         unsigned scale = sib >> 6, index = ((sib >> 3) & 7) | (rex_x ? 8 : 0), base = sib & 7;
@@ -243,7 +258,7 @@ bool decode(const ucontext_t* uc, Insn* insn)
             addr += static_cast<uint64_t>(g[kGreg[base | (rex_b ? 8 : 0)]]);
         }
     } else if (rm == 5 && mod == 0) {
-        rip_relative = true;
+        *rip_relative = true;
         addr = static_cast<uint64_t>(static_cast<int64_t>(*reinterpret_cast<const int32_t*>(p)));
         p += 4;
     } else {
@@ -257,15 +272,36 @@ bool decode(const ucontext_t* uc, Insn* insn)
         p += 4;
     }
 
-    if (imm_bytes == 1)
-        insn->imm = imm_signed ? sign_extend(*p, 1) : *p;
-    else if (imm_bytes == 2)
-        insn->imm = sign_extend(*reinterpret_cast<const uint16_t*>(p), 2);
-    else if (imm_bytes == 4)
-        insn->imm = sign_extend(*reinterpret_cast<const uint32_t*>(p), 4);
-    insn->has_imm = imm_bytes != 0;
-    p += imm_bytes;
+    return addr;
+}
 
+uint64_t read_immediate(const uint8_t* p, unsigned bytes, bool is_signed)
+{
+    if (bytes == 1) return is_signed ? sign_extend(*p, 1) : *p;
+    if (bytes == 2) return sign_extend(*reinterpret_cast<const uint16_t*>(p), 2);
+    return sign_extend(*reinterpret_cast<const uint32_t*>(p), 4);
+}
+
+// Decodes prefixes, opcode and ModRM; false for a form not handled here.
+bool decode(const ucontext_t* uc, Insn* insn)
+{
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.gregs[REG_RIP]);
+    bool opsize16 = false;
+    unsigned rex = 0;
+    const uint8_t* p = decode_prefixes(start, insn, &opsize16, &rex);
+    unsigned width = (rex & 8) ? 8 : opsize16 ? 2 : 4;
+    insn->mem_width = insn->reg_width = width;
+    OpcodeForm f;
+    if (!decode_opcode(p, width, insn, &f)) return false;
+    uint8_t modrm = *p++;
+    if (modrm >> 6 == 3) return false;  // a register operand cannot fault
+    if (!decode_reg(modrm, rex & 4, f, insn)) return false;
+    const greg_t* g = uc->uc_mcontext.gregs;
+    bool rip_relative = false;
+    uint64_t addr = decode_address(p, modrm, rex, g, &rip_relative);
+    insn->has_imm = f.imm_bytes != 0;
+    if (insn->has_imm) insn->imm = read_immediate(p, f.imm_bytes, f.imm_signed);
+    p += f.imm_bytes;
     insn->length = static_cast<size_t>(p - start);
     if (rip_relative) addr += static_cast<uint64_t>(g[REG_RIP]) + insn->length;
     insn->addr = static_cast<uintptr_t>(addr);

@@ -119,77 +119,72 @@ extern "C" sighandler_t signal(int sig, sighandler_t handler)
     return real(sig, handler);
 }
 
-int main(int argc, char** argv)
+namespace {
+
+// ---- the modes, one function each ----------------------------------------
+
+int run_bytes(int, char**)
 {
-    const char* mode = argc > 1 ? argv[1] : "";
-    if (strcmp(mode, "bytes") == 0) {
+    if (tavrel_gpio_init_noatexit() != 0) return 2;
+    for (int pin = 4; pin < 12; ++pin) tavrel_gpio_config_io(pin, 1);
+    tavrel_gpio_set_byte(4, 0xA5);
+    usleep(2000);
+    tavrel_gpio_set_byte(4, 0x5A);
+    return 0;
+}
+
+int run_first_sample(int, char**)
+{
+    if (tavrel_gpio_init_noatexit() != 0) return 2;
+    printf("%d\n", tavrel_gpio_should_quit());
+    return 0;
+}
+
+int run_fork_listening(int argc, char** argv)
+{
+    if (tavrel_gpio_init() != 0) return 2;
+    if (tavrel_gpio_start_quit_listener() != 0) return 5;
+    bool restart = argc > 2 && strcmp(argv[2], "restart") == 0;
+    wait_until_other_threads_sleep();
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);  // a child that swallows SIGTERM ends by SIGALRM
+        if (restart && tavrel_gpio_start_quit_listener() != 0) _exit(6);
+        // Straight to the descriptor: the listener's exit flushes every
+        // stdio stream without its lock, so a line that another thread
+        // is still flushing (stdout, or dprintf's own) comes out twice.
+        char line[32];
+        int n = snprintf(line, sizeof line, "child %d\n", getpid());
+        (void)!write(STDOUT_FILENO, line, static_cast<size_t>(n));
+        for (;;) pause();
+    }
+    int status;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    printf("child %s %d\n", WIFEXITED(status) ? "exit" : "signal",
+           WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+    return 0;
+}
+
+// A close that marked access closed before stopping the listener would let
+// its sample see "closed", take it for a quit, and exit in the middle of
+// the close.
+int run_cycles(int argc, char** argv)
+{
+    long n = argc > 2 ? atol(argv[2]) : 0;
+    for (long i = 0; i < n; ++i) {
         if (tavrel_gpio_init_noatexit() != 0) return 2;
-        for (int pin = 4; pin < 12; ++pin) tavrel_gpio_config_io(pin, 1);
-        tavrel_gpio_set_byte(4, 0xA5);
-        usleep(2000);
-        tavrel_gpio_set_byte(4, 0x5A);
-        return 0;
-    }
-    if (strcmp(mode, "first-sample") == 0) {
-        if (tavrel_gpio_init_noatexit() != 0) return 2;
-        printf("%d\n", tavrel_gpio_should_quit());
-        return 0;
-    }
-    if (strcmp(mode, "deinit-in-atexit") == 0) {
-        atexit([] {
-            tavrel_gpio_deinit();
-            (void)!write(1, "close finished\n", 15);
-        });
-    }
-    if (strcmp(mode, "fork-listening") == 0) {
-        if (tavrel_gpio_init() != 0) return 2;
         if (tavrel_gpio_start_quit_listener() != 0) return 5;
-        bool restart = argc > 2 && strcmp(argv[2], "restart") == 0;
-        wait_until_other_threads_sleep();
-        pid_t pid = fork();
-        if (pid == 0) {
-            alarm(20);  // a child that swallows SIGTERM ends by SIGALRM
-            if (restart && tavrel_gpio_start_quit_listener() != 0) _exit(6);
-            // Straight to the descriptor: the listener's exit flushes every
-            // stdio stream without its lock, so a line that another thread
-            // is still flushing (stdout, or dprintf's own) comes out twice.
-            char line[32];
-            int n = snprintf(line, sizeof line, "child %d\n", getpid());
-            (void)!write(STDOUT_FILENO, line, static_cast<size_t>(n));
-            for (;;) pause();
-        }
-        int status;
-        while (waitpid(pid, &status, 0) < 0) {
-        }
-        printf("child %s %d\n", WIFEXITED(status) ? "exit" : "signal",
-               WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
-        return 0;
+        tavrel_gpio_deinit();
     }
-    if (strcmp(mode, "cycles") == 0) {
-        // A close that marked access closed before stopping the listener
-        // would let its sample see "closed", take it for a quit, and exit
-        // in the middle of the close.
-        long n = argc > 2 ? atol(argv[2]) : 0;
-        for (long i = 0; i < n; ++i) {
-            if (tavrel_gpio_init_noatexit() != 0) return 2;
-            if (tavrel_gpio_start_quit_listener() != 0) return 5;
-            tavrel_gpio_deinit();
-        }
-        (void)!write(STDOUT_FILENO, "done\n", 5);
-        return 0;
-    }
-    if (strcmp(mode, "listen-check-handler") == 0) {
-        // Runs after the library's exit handler: during a quit, the
-        // library's SIGTERM handler must still be in place there.
-        atexit([] {
-            struct sigaction sa;
-            sigaction(SIGTERM, nullptr, &sa);
-            const char* what =
-                sa.sa_handler == SIG_DFL ? "SIGTERM default at exit\n" : "SIGTERM handled at exit\n";
-            (void)!write(1, what, strlen(what));
-        });
-        mode = "listen";
-    }
+    (void)!write(STDOUT_FILENO, "done\n", 5);
+    return 0;
+}
+
+// Access open, pin 5 an output and the listener started; 0, or the status
+// to end with.
+int start_listening()
+{
     // Registered first, so it runs last: tells which thread ended the
     // process.
     atexit([] {
@@ -199,35 +194,98 @@ int main(int argc, char** argv)
     if (tavrel_gpio_init() != 0) return 2;
     tavrel_gpio_config_io(5, 1);
     int rc = tavrel_gpio_start_quit_listener();
-    if (rc != 0) return 10 + rc;
+    return rc != 0 ? 10 + rc : 0;
+}
 
-    if (strcmp(mode, "restart") == 0) {
-        // A close, and a second open and start: that listener must act.
+// Listening, with as many threads driving pins as argv[2] says, until a
+// signal ends the process.
+int run_listen(int argc, char** argv)
+{
+    if (int rc = start_listening()) return rc;
+    long threads = argc > 2 ? atol(argv[2]) : 0;
+    for (long t = 0; t < threads; ++t) {
+        pthread_t id;
+        pthread_create(&id, nullptr, drive_pins, reinterpret_cast<void*>(t));
+    }
+    (void)!write(STDOUT_FILENO, "ready\n", 6);  // not stdio: see run_fork_listening
+    for (;;) pause();
+}
+
+int run_deinit_in_atexit(int argc, char** argv)
+{
+    atexit([] {
         tavrel_gpio_deinit();
-        if (tavrel_gpio_init() != 0) return 2;
-        tavrel_gpio_config_io(5, 1);
-        if (tavrel_gpio_start_quit_listener() != 0) return 5;
-        (void)!write(STDOUT_FILENO, "ready\n", 6);
-        for (;;) pause();
-    }
-    if (strcmp(mode, "signal-before-reset") == 0) {
-        signal_before_reset = true;
-        tavrel_gpio_deinit();
-        return 3;  // the signal was lost
-    }
-    if (strcmp(mode, "close-during-signal") == 0) {
-        signal_in_join = true;
-        tavrel_gpio_deinit();
-        return 3;  // the signal was lost
-    }
-    if (strcmp(mode, "listen") == 0 || strcmp(mode, "deinit-in-atexit") == 0) {
-        long threads = argc > 2 ? atol(argv[2]) : 0;
-        for (long t = 0; t < threads; ++t) {
-            pthread_t id;
-            pthread_create(&id, nullptr, drive_pins, reinterpret_cast<void*>(t));
-        }
-        (void)!write(STDOUT_FILENO, "ready\n", 6);  // not stdio: see fork-listening
-        for (;;) pause();
-    }
+        (void)!write(1, "close finished\n", 15);
+    });
+    return run_listen(argc, argv);
+}
+
+// Runs after the library's exit handler: during a quit, the library's
+// SIGTERM handler must still be in place there.
+int run_listen_check_handler(int argc, char** argv)
+{
+    atexit([] {
+        struct sigaction sa;
+        sigaction(SIGTERM, nullptr, &sa);
+        const char* what =
+            sa.sa_handler == SIG_DFL ? "SIGTERM default at exit\n" : "SIGTERM handled at exit\n";
+        (void)!write(1, what, strlen(what));
+    });
+    return run_listen(argc, argv);
+}
+
+// A close, and a second open and start: that listener must act.
+int run_restart(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    tavrel_gpio_deinit();
+    if (tavrel_gpio_init() != 0) return 2;
+    tavrel_gpio_config_io(5, 1);
+    if (tavrel_gpio_start_quit_listener() != 0) return 5;
+    (void)!write(STDOUT_FILENO, "ready\n", 6);
+    for (;;) pause();
+}
+
+int run_signal_before_reset(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    signal_before_reset = true;
+    tavrel_gpio_deinit();
+    return 3;  // the signal was lost
+}
+
+int run_close_during_signal(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    signal_in_join = true;
+    tavrel_gpio_deinit();
+    return 3;  // the signal was lost
+}
+
+struct Mode {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+const Mode kModes[] = {
+    {"bytes", run_bytes},
+    {"first-sample", run_first_sample},
+    {"fork-listening", run_fork_listening},
+    {"cycles", run_cycles},
+    {"listen", run_listen},
+    {"deinit-in-atexit", run_deinit_in_atexit},
+    {"listen-check-handler", run_listen_check_handler},
+    {"restart", run_restart},
+    {"signal-before-reset", run_signal_before_reset},
+    {"close-during-signal", run_close_during_signal},
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* mode = argc > 1 ? argv[1] : "";
+    for (const Mode& m : kModes)
+        if (strcmp(mode, m.name) == 0) return m.run(argc, argv);
     return 4;
 }
