@@ -111,6 +111,43 @@ std::string program_dir()
     return dirname(exe);
 }
 
+// Where a path's directory entry is: its directory resolved, then its
+// name. A rename over the path replaces that entry, whatever it is.
+std::string entry_of(const std::string& path)
+{
+    std::string copy = path, copy2 = path;
+    const char* base = basename(copy.data());
+    char dir[PATH_MAX];
+    if (!realpath(dirname(copy2.data()), dir)) return path;
+    return std::string(dir) + "/" + base;
+}
+
+// Refuses output paths that cannot work, before anything runs: one file
+// named twice, the board itself, a directory.
+bool check_paths(const Options& o)
+{
+    std::string board = entry_of(o.board_path);
+    std::string vcd = o.vcd.empty() ? "" : entry_of(o.vcd), gtkw = o.gtkw.empty() ? "" : entry_of(o.gtkw);
+    if (!vcd.empty() && vcd == gtkw) {
+        fprintf(stderr, "tavrel-sim: --vcd and --gtkw name the same file, %s\n", o.vcd.c_str());
+        return false;
+    }
+    for (const std::string* name : {&o.vcd, &o.gtkw}) {
+        if (name->empty()) continue;
+        const char* option = name == &o.vcd ? "--vcd" : "--gtkw";
+        struct stat st;
+        if (entry_of(*name) == board) {
+            fprintf(stderr, "tavrel-sim: %s names the board file, %s\n", option, name->c_str());
+            return false;
+        }
+        if (lstat(name->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "tavrel-sim: %s names a directory, %s\n", option, name->c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string find_shim()
@@ -145,6 +182,7 @@ void Outputs::remove()
 // removed however the run ends.
 bool Outputs::prepare(const Options& o)
 {
+    if (!check_paths(o)) return false;
     if (!o.gtkw.empty() && (filters = find_filters()).empty()) {
         fprintf(stderr,
                 "tavrel-sim: cannot find GTKWave's filters in share/tavrel-sim beside this program\n");

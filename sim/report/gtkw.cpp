@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include <string.h>
+
 #include "report/vcd.h"
 
 namespace tavrel_sim {
@@ -6,7 +8,12 @@ namespace tavrel_sim {
 bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pins, const char* filters)
 {
     fprintf(out, "[*] GTKWave save file from tavrel-sim: each pin's level, function and pull\n");
-    fprintf(out, "[dumpfile] \"%s\"\n", vcd_path);
+    // The line is quoted and ends at a newline, with no escape for either:
+    // a dump whose name holds one is given on GTKWave's command line.
+    if (strpbrk(vcd_path, "\"\n"))
+        fprintf(out, "[*] open it with its dump: gtkwave DUMP SAVEFILE\n");
+    else
+        fprintf(out, "[dumpfile] \"%s\"\n", vcd_path);
     for (unsigned p : pins) {
         // Binary for the level; the function and pull as vectors of their
         // bits, shown through the translate filters' names.

@@ -38,6 +38,46 @@ TEST_F(SimSafety, waveforms_are_written_exclusively_and_never_through_a_link)
     EXPECT_TRUE(contains(slurp(vcd), "$enddefinitions"));
 }
 
+TEST_F(SimSafety, output_paths_that_cannot_work_are_refused_before_the_command_runs)
+{
+    std::string board = dir + "/board", vcd = dir + "/run.vcd";
+    ASSERT_TRUE(sim_on(board, {"--reset", "--", "true"}).exited_with(0));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--vcd", vcd, "--gtkw", vcd}, "--vcd and --gtkw name the same file"},
+        {{"--vcd", vcd, "--gtkw", dir + "/./run.vcd"}, "--vcd and --gtkw name the same file"},
+        {{"--vcd", dir}, "--vcd names a directory"},
+        {{"--vcd", vcd, "--gtkw", tmp}, "--gtkw names a directory"},
+        {{"--vcd", board}, "--vcd names the board file"},
+        {{"--vcd", dir + "/../" + dir.substr(dir.rfind('/') + 1) + "/board"}, "--vcd names the board file"},
+    };
+    for (Case& c : cases) {
+        c.args.insert(c.args.end(), {"--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
+        Outcome o = sim_on(board, c.args);
+        EXPECT_TRUE(o.exited_with(2)) << c.message;
+        EXPECT_TRUE(contains(o.err, c.message)) << o.err;
+        EXPECT_EQ(o.out, "") << c.message << ": the command did not run";
+    }
+    Outcome o = sim_on(board, {"--pins"});
+    ASSERT_TRUE(o.exited_with(0)) << "the board is whole: " << o.err;
+    EXPECT_TRUE(contains(o.out, " 18  input ")) << o.out;
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(SimSafety, a_waveform_path_with_a_quote_is_written_and_its_save_file_stays_well_formed)
+{
+    std::string board = dir + "/board", vcd = dir + "/my \"run\".vcd", gtkw = dir + "/run.gtkw";
+    Outcome o = sim_on(board, {"--vcd", vcd, "--gtkw", gtkw, "--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
+    if (contains(o.err, "cannot find GTKWave's filters")) GTEST_SKIP() << o.err;
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_TRUE(contains(slurp(vcd), "$enddefinitions"));
+    std::string save = slurp(gtkw);
+    EXPECT_FALSE(contains(save, "[dumpfile]")) << save;
+    EXPECT_TRUE(contains(save, "gpio.gpio18")) << save;
+}
+
 // ---- interruption ----------------------------------------------------
 TEST_F(SimSafety, sigterm_reaches_the_command_and_the_outputs_are_still_written)
 {
