@@ -47,7 +47,20 @@ bool Board::refuse(const char* path, bool reset_cures, const char* fmt, ...)
     return false;
 }
 
+// A valid board is reset in place, under its lock, by clear(): programs
+// that have it mapped go on. Only a corrupt one is made anew, truncated
+// first, which a program still mapping it would not survive.
 bool Board::open(const char* path, bool recreate)
+{
+    if (open_file(path, false)) {
+        if (recreate) clear();
+        return true;
+    }
+    if (!recreate || !reset_cures_) return false;
+    return open_file(path, true);
+}
+
+bool Board::open_file(const char* path, bool remake)
 {
     close();
     refusal_[0] = '\0';
@@ -78,9 +91,10 @@ bool Board::open(const char* path, bool recreate)
     if (id.uid != geteuid()) return refuse(path, false, "it belongs to another user (uid %u)", id.uid);
     if (id.mode & 022)
         return refuse(path, false, "group or others may write it (mode %04o)", id.mode & 07777);
-    if (recreate || id.size == 0) {
-        // Zeroes both pages: the registers, and a model page to be set up.
-        if (ftruncate(fd, 0) != 0 || ftruncate(fd, kBoardBytes) != 0)
+    if (remake || id.size == 0) {
+        // Zeroes both pages: the registers, and a model page to be set up. A
+        // new file only grows: another process may be creating it too.
+        if ((remake && ftruncate(fd, 0) != 0) || ftruncate(fd, kBoardBytes) != 0)
             return refuse(path, false, "it cannot be sized: %s", strerror(errno));
         id.size = kBoardBytes;
     }

@@ -39,8 +39,9 @@ public:
     // failure, and the reason in refusal(). Refused: a symbolic link, not a
     // regular file, another user's file, one that group or others may
     // write, one of another size, magic or layout version, or one whose
-    // lock is not released within kLockSeconds. `recreate` makes the whole
-    // board anew without looking at its old contents or taking its lock.
+    // lock is not released within kLockSeconds. `recreate` sets every
+    // register, latch, drive, pull and count back to 0: in place, under the
+    // lock, on a valid board; by making anew a board refused as corrupt.
     bool open(const char* path, bool recreate = false);
     void close();
     ~Board() { close(); }
@@ -99,6 +100,12 @@ public:
     // the lock, for the programs that have the board open.
     void clear();
 
+    // The address lies in this board's mapping of the file.
+    bool maps(uintptr_t addr) const
+    {
+        return regs_ && addr - reinterpret_cast<uintptr_t>(regs_) < kBoardBytes;
+    }
+
     // The register page itself, for a plain shared mapping.
     volatile uint32_t* regs() { return regs_; }
 
@@ -109,6 +116,7 @@ private:
     bool try_lock();  // within kLockSeconds
     void lock();      // or the process ends, naming the broken board
     void unlock();
+    bool open_file(const char* path, bool remake);
     bool refuse(const char* path, bool reset_cures, const char* fmt, ...)
         __attribute__((format(printf, 4, 5)));
     bool attach(const char* path, void* map);

@@ -96,6 +96,13 @@ Trapped* find_block(uintptr_t addr)
     return nullptr;
 }
 
+bool in_plain_block(uintptr_t addr)
+{
+    for (uintptr_t b : plain_blocks)
+        if (b && addr - b < kPageBytes) return true;
+    return false;
+}
+
 }  // namespace tavrel_sim::shim
 
 using namespace tavrel_sim;

@@ -67,6 +67,7 @@ int open_board(OpenAt real_openat, int flags)
         snprintf(model_board.path, sizeof model_board.path, "%s", path);
     }
     if (model_mode() && !open_trace()) return -1;
+    install_bus_handler();
     int fd = real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
     if (fd < 0) return -1;
     FileId id;
@@ -110,6 +111,11 @@ bool is_board(int fd)
     FileId id;
     return fd >= 0 && model_board.file.ino != 0 && identify(fd, &id) && id.dev == model_board.file.dev &&
            id.ino == model_board.file.ino;
+}
+
+const char* board_path()
+{
+    return model_board.path;
 }
 
 // Never destroyed: application threads may still touch the block while the

@@ -60,6 +60,13 @@ void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The descriptor is of the board the device was last opened as.
 bool is_board(int fd);
+// That board's path, for messages.
+const char* board_path();
+// The address lies in a block this process mapped plain.
+bool in_plain_block(uintptr_t addr);
+// Puts the SIGBUS handler in place, once: a board file cut short under the
+// program ends it with a message rather than a bare "Bus error".
+void install_bus_handler();
 
 // The shim's own view of the board, and the trace its accesses go to.
 extern Board& model;

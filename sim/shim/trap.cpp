@@ -16,6 +16,25 @@ namespace tavrel_sim::shim {
 
 namespace {
 
+// Faults that are not the board's go to the program's own action for the
+// signal: the one it had when the shim took the signal, or (SIGSEGV) set
+// since, see signals.cpp.
+void chain(struct sigaction& saved, int sig, siginfo_t* info, void* uc)
+{
+    struct sigaction app = saved;
+    if (app.sa_flags & SA_RESETHAND) saved = sigaction_default();
+    if ((app.sa_flags & SA_SIGINFO) && app.sa_sigaction) {
+        app.sa_sigaction(sig, info, uc);
+    } else if (!(app.sa_flags & SA_SIGINFO) && app.sa_handler != SIG_DFL && app.sa_handler != SIG_IGN) {
+        app.sa_handler(sig);
+    } else {
+        // Returning re-runs the access, which now takes the default action,
+        // as a fault with the signal ignored does too.
+        struct sigaction dfl = sigaction_default();
+        real_sigaction()(sig, &dfl, nullptr);
+    }
+}
+
 #if TAVREL_SIM_TRAPS
 
 // What the kernel says the faulting access was.
@@ -55,25 +74,6 @@ void log_pc(uintptr_t pc)
     line[--n] = 'x';
     line[--n] = '0';
     (void)!write(pc_log, line + n, sizeof line - n);
-}
-
-// Faults that are not the block's go to the program's own SIGSEGV action:
-// the one it had when the shim took the signal, or set since (see
-// sigaction below).
-void chain(int sig, siginfo_t* info, void* uc)
-{
-    struct sigaction app = app_segv;
-    if (app.sa_flags & SA_RESETHAND) app_segv = sigaction_default();
-    if ((app.sa_flags & SA_SIGINFO) && app.sa_sigaction) {
-        app.sa_sigaction(sig, info, uc);
-    } else if (!(app.sa_flags & SA_SIGINFO) && app.sa_handler != SIG_DFL && app.sa_handler != SIG_IGN) {
-        app.sa_handler(sig);
-    } else {
-        // Returning re-runs the access, which now takes the default action,
-        // as a fault with SIGSEGV ignored does too.
-        struct sigaction dfl = sigaction_default();
-        real_sigaction()(SIGSEGV, &dfl, nullptr);
-    }
 }
 
 // Accesses of the faulting instruction, against the model.
@@ -126,7 +126,7 @@ void on_segv(int sig, siginfo_t* info, void* context)
 {
     auto* uc = static_cast<ucontext_t*>(context);
     Trapped* block = find_block(reinterpret_cast<uintptr_t>(info->si_addr));
-    if (!block) return chain(sig, info, context);
+    if (!block) return chain(app_segv, sig, info, context);
 
     int saved_errno = errno;
     BlockBus bus(*block);
@@ -151,6 +151,40 @@ void on_segv(int sig, siginfo_t* info, void* context)
 
 }  // namespace
 
+namespace {
+
+struct sigaction app_bus = {};
+
+// The board's pages are gone from under their mapping: its file was cut
+// short. Any other bus error is the program's.
+void on_sigbus(int sig, siginfo_t* info, void* uc)
+{
+    uintptr_t addr = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (model.maps(addr) || in_plain_block(addr)) {
+        say("tavrel-sim: the board file %s was cut short while this program ran (truncated?); the program "
+            "cannot go on\n",
+            board_path());
+        struct sigaction dfl = sigaction_default();
+        real_sigaction()(SIGBUS, &dfl, nullptr);
+        return;  // the access faults again, now fatally
+    }
+    chain(app_bus, sig, info, uc);
+}
+
+}  // namespace
+
+void install_bus_handler()
+{
+    static bool installed = false;
+    if (installed) return;
+    struct sigaction sa = {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigfillset(&sa.sa_mask);
+    real_sigaction()(SIGBUS, &sa, &app_bus);
+    installed = true;
+}
+
 void install_handler()
 {
 #if TAVREL_SIM_TRAPS
@@ -159,7 +193,10 @@ void install_handler()
     struct sigaction sa = {};
     sa.sa_sigaction = on_segv;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigfillset(&sa.sa_mask);  // nothing may run while the board lock is held
+    // Nothing may run while the board lock is held, but for the bus error
+    // of a board file cut short, which ends the program.
+    sigfillset(&sa.sa_mask);
+    sigdelset(&sa.sa_mask, SIGBUS);
     real_sigaction()(SIGSEGV, &sa, &app_segv);
     segv_taken.store(true);
     installed = true;

@@ -266,4 +266,33 @@ TEST_F(Sim, plain_mode_refuses_what_needs_the_model_and_does_the_rest)
     EXPECT_EQ(o.out, "pins 4 to 11: 0xa5\n");
 }
 
+TEST_F(Sim, reset_clears_the_board_in_place_while_a_program_runs_on_it)
+{
+    // Two threads and the listener reach the block all the while.
+    Child child(TAVREL_QUIT_APP, {"listen", "2"});
+    ASSERT_EQ(child.line(), "ready\n");
+    for (int i = 0; i < 30; ++i) {
+        Outcome o = sim({"--reset", "pins"});
+        ASSERT_TRUE(o.exited_with(0)) << o.err;
+    }
+    EXPECT_EQ(board.fsel(5), 0u) << "reset";
+    child.signal(SIGTERM);
+    int status = child.wait();
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+}
+
+TEST_F(Sim, a_board_cut_short_under_a_program_ends_it_with_a_message)
+{
+    Child child(TAVREL_QUIT_APP, {"listen", "1"}, true);
+    ASSERT_EQ(child.line(), "ready\n");
+    ASSERT_EQ(truncate(board.path().c_str(), 0), 0);
+    int status = child.wait();
+    ASSERT_EQ(truncate(board.path().c_str(), tavrel_sim::kBoardBytes), 0);  // for this test's own view
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << describe(status);
+    std::string err = child.err();
+    EXPECT_NE(err.find("tavrel-sim: the board file " + board.path() + " was cut short"), std::string::npos)
+        << err;
+    board.allow_errors();
+}
+
 }  // namespace

@@ -101,21 +101,25 @@ inline Outcome run(const std::string& program, const std::vector<std::string>& a
 
 namespace tavrel_test {
 
-// A program started in the background, with its standard output on a pipe.
+// A program started in the background, with its standard output on a pipe
+// (and its standard error on another, when asked: read it once it ended).
 class Child {
 public:
-    Child(const std::string& program, const std::vector<std::string>& args)
+    Child(const std::string& program, const std::vector<std::string>& args, bool capture_err = false)
     {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) abort();
+        int fds[2], errs[2] = {-1, -1};
+        if (pipe2(fds, O_CLOEXEC) != 0 || (capture_err && pipe2(errs, O_CLOEXEC) != 0)) abort();
         fflush(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             dup2(fds[1], 1);
+            if (capture_err) dup2(errs[1], 2);
             exec_program(program, args);
         }
         close(fds[1]);
         out_ = fds[0];
+        if (capture_err) close(errs[1]);
+        err_ = errs[0];
     }
     ~Child()
     {
@@ -124,6 +128,7 @@ public:
             waitpid(pid_, nullptr, 0);
         }
         close(out_);
+        if (err_ >= 0) close(err_);
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -144,6 +149,9 @@ public:
 
     void signal(int sig) const { kill(pid_, sig); }
 
+    // What it wrote to standard error, to its end.
+    std::string err() const { return err_ >= 0 ? read_all(err_) : std::string(); }
+
     // The wait status, or -1 when the child is still running after
     // `seconds` (it is then killed).
     int wait(int seconds = 40)
@@ -161,7 +169,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int out_ = -1;
+    int out_ = -1, err_ = -1;
 };
 
 // tavrel-sim options that show the quit pattern on pins 24 to 27 every
