@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <stdio.h>
 
+#include "decode/arm_decode.h"
 #include "decode/emulate.h"
 
 #if defined(__arm__)
@@ -8,8 +9,7 @@
 namespace tavrel_sim {
 namespace {
 
-constexpr uint32_t kThumbBit = 1u << 5;  // CPSR.T
-constexpr int kPc = 15;
+using namespace arm;
 
 // r0..r15 lie in order in the signal context, then the CPSR.
 uint32_t* regs(ucontext_t* uc)
@@ -17,203 +17,18 @@ uint32_t* regs(ucontext_t* uc)
     return reinterpret_cast<uint32_t*>(&uc->uc_mcontext.arm_r0);
 }
 
-// One load or store, decoded.
-struct Access {
-    bool load = false;
-    bool sign = false;       // sign-extending load
-    unsigned width = 4;      // bytes; 8 for a doubleword pair
-    int rt = 0, rt2 = -1;    // the transfer registers
-    int rn = 0;              // the base
-    uint32_t addr = 0;       // the address accessed
-    bool writeback = false;  // the base becomes `next_base`
-    uint32_t next_base = 0;
-    unsigned length = 4;  // bytes of the instruction
-};
-
-// The base register as the instruction reads it: the PC reads ahead.
-uint32_t base(const uint32_t* r, int rn, bool thumb)
-{
-    if (rn != kPc) return r[rn];
-    return thumb ? (r[kPc] + 4) & ~3u : r[kPc] + 8;
-}
-
-// An immediate-shifted register operand: LSL, LSR, ASR, ROR or RRX.
-uint32_t shifted(uint32_t v, unsigned type, unsigned amount, bool carry)
-{
-    switch (type) {
-    case 0: return v << amount;
-    case 1: return amount ? v >> amount : 0;
-    case 2:
-        return amount ? static_cast<uint32_t>(static_cast<int32_t>(v) >> amount)
-                      : static_cast<uint32_t>(static_cast<int32_t>(v) >> 31);
-    default: return amount ? (v >> amount) | (v << (32 - amount)) : (v >> 1) | (carry ? 0x80000000u : 0);
-    }
-}
-
-// Offset, pre- or post-indexed addressing with optional writeback.
-void address(Access* a, uint32_t b, uint32_t offset, bool pre, bool up, bool wback)
-{
-    uint32_t moved = up ? b + offset : b - offset;
-    a->addr = pre ? moved : b;
-    a->writeback = !pre || wback;
-    a->next_base = moved;
-}
-
-// ARM state: LDR/STR(B) with an immediate or shifted register offset, and
-// the extra forms LDRH/STRH/LDRSB/LDRSH/LDRD/STRD.
-bool decode_a32(const uint32_t* r, uint32_t in, Access* a)
-{
-    uint32_t cpsr = r[16];
-    bool pre = in & (1u << 24), up = in & (1u << 23), wback = in & (1u << 21);
-    a->rn = (in >> 16) & 15;
-    a->rt = (in >> 12) & 15;
-    uint32_t b = base(r, a->rn, false);
-    if ((in & 0x0C000000) == 0x04000000) {
-        bool reg = in & (1u << 25);
-        if (reg && (in & 0x10)) return false;  // media instructions
-        a->load = in & (1u << 20);
-        a->width = in & (1u << 22) ? 1 : 4;
-        uint32_t off =
-            reg ? shifted(r[in & 15], (in >> 5) & 3, (in >> 7) & 31, cpsr & (1u << 29)) : in & 0xFFF;
-        address(a, b, off, pre, up, wback);
-        return true;
-    }
-    if ((in & 0x0E000090) == 0x00000090 && (in & 0x60)) {
-        if (!pre && wback) return false;  // the unprivileged forms
-        bool load = in & (1u << 20);
-        unsigned op = (in >> 5) & 3;
-        uint32_t off = in & (1u << 22) ? ((in >> 4) & 0xF0) | (in & 15) : r[in & 15];
-        address(a, b, off, pre, up, wback);
-        if (load) {
-            a->load = true;
-            a->width = op == 2 ? 1 : 2;
-            a->sign = op != 1;
-        } else if (op == 1) {
-            a->width = 2;
-        } else {
-            if (a->rt & 1) return false;
-            a->load = op == 2;
-            a->width = 8;
-            a->rt2 = a->rt + 1;
-        }
-        return true;
-    }
-    return false;
-}
-
-// Thumb state, 16-bit: LDR/STR(B/H) with a 5-bit immediate, and the
-// register-offset forms.
-bool decode_t16(const uint32_t* r, uint16_t in, Access* a)
-{
-    a->length = 2;
-    a->rt = in & 7;
-    a->rn = (in >> 3) & 7;
-    unsigned imm5 = (in >> 6) & 31;
-    switch (in >> 11) {
-    case 0x0C:
-    case 0x0D:
-        a->width = 4;
-        a->load = in & 0x800;
-        a->addr = r[a->rn] + 4 * imm5;
-        return true;
-    case 0x0E:
-    case 0x0F:
-        a->width = 1;
-        a->load = in & 0x800;
-        a->addr = r[a->rn] + imm5;
-        return true;
-    case 0x10:
-    case 0x11:
-        a->width = 2;
-        a->load = in & 0x800;
-        a->addr = r[a->rn] + 2 * imm5;
-        return true;
-    default: break;
-    }
-    if ((in >> 12) != 5) return false;
-    static constexpr struct {
-        bool load, sign;
-        unsigned width;
-    } kForms[8] = {{false, false, 4}, {false, false, 2}, {false, false, 1}, {true, true, 1},
-                   {true, false, 4},  {true, false, 2},  {true, false, 1},  {true, true, 2}};
-    const auto& f = kForms[(in >> 9) & 7];
-    a->load = f.load;
-    a->sign = f.sign;
-    a->width = f.width;
-    a->addr = r[a->rn] + r[(in >> 6) & 7];
-    return true;
-}
-
-// Thumb state, 32-bit: LDR/STR(B/H/SB/SH).W with a 12-bit immediate, an
-// 8-bit immediate with pre- or post-indexing, or a shifted register; and
-// LDRD/STRD.
-bool decode_t32(const uint32_t* r, uint16_t hw1, uint16_t hw2, Access* a)
-{
-    a->rn = hw1 & 15;
-    a->rt = hw2 >> 12;
-    uint32_t b = base(r, a->rn, true);
-    if ((hw1 & 0xFE00) == 0xF800) {
-        unsigned size = (hw1 >> 5) & 3;
-        if (size == 3) return false;
-        a->load = hw1 & 0x10;
-        a->sign = hw1 & 0x100;
-        if (a->sign && !a->load) return false;
-        a->width = 1u << size;
-        if (a->rt == kPc) return false;  // preloads, and loads that branch
-        if (hw1 & 0x80) {
-            address(a, b, hw2 & 0xFFF, true, true, false);
-        } else if (hw2 & 0x800) {
-            bool pre = hw2 & 0x400, up = hw2 & 0x200, wback = hw2 & 0x100;
-            if (!pre && !wback) return false;
-            address(a, b, hw2 & 0xFF, pre, up, wback);
-        } else if ((hw2 & 0x0FC0) == 0) {
-            address(a, b, r[hw2 & 15] << ((hw2 >> 4) & 3), true, true, false);
-        } else {
-            return false;
-        }
-        return true;
-    }
-    if ((hw1 & 0xFE40) == 0xE840 && (hw1 & 0x0120)) {
-        bool pre = hw1 & 0x100, up = hw1 & 0x80, wback = hw1 & 0x20;
-        a->load = hw1 & 0x10;
-        a->width = 8;
-        a->rt2 = (hw2 >> 8) & 15;
-        address(a, b, (hw2 & 0xFF) * 4u, pre, up, wback);
-        return true;
-    }
-    return false;
-}
-
-// Moves the Thumb IT state on by one instruction.
-uint32_t advance_it(uint32_t cpsr)
-{
-    uint32_t it = ((cpsr >> 25) & 3) | ((cpsr >> 8) & 0xFC);
-    if (!(it & 0xFF)) return cpsr;
-    it = (it & 7) ? (it & 0xE0) | ((it << 1) & 0x1F) : 0;
-    cpsr &= ~((3u << 25) | (0x3Fu << 10));
-    return cpsr | ((it & 3) << 25) | ((it >> 2) << 10);
-}
-
-uint32_t extend(uint64_t v, unsigned width, bool sign)
-{
-    if (width >= 4) return static_cast<uint32_t>(v);
-    uint32_t m = (1u << (8 * width)) - 1, s = 1u << (8 * width - 1);
-    uint32_t x = static_cast<uint32_t>(v) & m;
-    return sign ? (x ^ s) - s : x;
-}
-
 }  // namespace
 
 Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
 {
     uint32_t* r = regs(uc);
-    bool thumb = r[16] & kThumbBit;
+    bool thumb = r[kCpsr] & kThumbBit;
     const auto* pc = reinterpret_cast<const uint16_t*>(r[kPc]);
     Access a;
     bool known;
     if (!thumb) {
         known = decode_a32(r, *reinterpret_cast<const uint32_t*>(pc), &a);
-    } else if ((pc[0] >> 11) >= 0x1D) {
+    } else if (is_t32(pc[0])) {
         known = decode_t32(r, pc[0], pc[1], &a);
     } else {
         known = decode_t16(r, pc[0], &a);
@@ -221,6 +36,11 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     if (!known || (a.load && (a.rt == kPc || a.rt2 == kPc)) || (a.writeback && a.rn == kPc))
         return Emulated::kUnknown;
     if ((a.load && fault == Fault::kWrite) || (!a.load && fault == Fault::kRead)) return Emulated::kMismatch;
+    if (a.skipped) {
+        r[kPc] += a.length;
+        return Emulated::kDone;
+    }
+    if (!bus.covers(a.addr, a.width)) return Emulated::kOutside;
 
     if (a.load) {
         uint64_t v = bus.load(a.addr, a.width);
@@ -237,7 +57,7 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     // A load into the base register wins over the writeback.
     if (a.writeback && !(a.load && (a.rn == a.rt || a.rn == a.rt2))) r[a.rn] = a.next_base;
     r[kPc] += a.length;
-    if (thumb) r[16] = advance_it(r[16]);
+    if (thumb) r[kCpsr] = advance_it(r[kCpsr]);
     return Emulated::kDone;
 }
 
@@ -250,7 +70,7 @@ void instruction_bytes(const ucontext_t* uc, char* buf, size_t size)
 {
     const auto* r = reinterpret_cast<const uint32_t*>(&uc->uc_mcontext.arm_r0);
     const auto* p = reinterpret_cast<const uint16_t*>(r[kPc]);
-    if (r[16] & kThumbBit)
+    if (r[kCpsr] & kThumbBit)
         snprintf(buf, size, "%04x %04x (Thumb)", p[0], p[1]);
     else
         snprintf(buf, size, "%08x (ARM)", *reinterpret_cast<const uint32_t*>(p));

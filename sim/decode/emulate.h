@@ -20,6 +20,9 @@ namespace tavrel_sim {
 // The memory behind the faulting operand.
 class Bus {
 public:
+    // The whole access lies in the block; a part beyond it faults, as on
+    // the device, and the instruction is not carried out.
+    virtual bool covers(uintptr_t addr, unsigned width) = 0;
     virtual uint64_t load(uintptr_t addr, unsigned width) = 0;
     virtual void store(uintptr_t addr, unsigned width, uint64_t value) = 0;
 
@@ -31,6 +34,7 @@ enum class Emulated {
     kDone,      // registers, flags and instruction pointer updated
     kUnknown,   // an instruction form this emulator does not know
     kMismatch,  // the decoded access contradicts the fault
+    kOutside,   // the access reaches past the block: a real fault, nothing done
 };
 
 enum class Fault { kRead, kWrite, kUnknown };

@@ -329,6 +329,7 @@ Emulated emulate(ucontext_t* uc, Fault fault, Bus& bus)
     // read-modify-write may report either.
     bool r = reads_memory(in), w = writes_memory(in);
     if ((r && !w && fault == Fault::kWrite) || (w && !r && fault == Fault::kRead)) return Emulated::kMismatch;
+    if (!bus.covers(in.addr, in.mem_width)) return Emulated::kOutside;
 
     greg_t* g = uc->uc_mcontext.gregs;
     uint64_t& eflags = reinterpret_cast<uint64_t&>(g[REG_EFL]);

@@ -81,6 +81,12 @@ class BlockBus : public Bus {
 public:
     BlockBus(Trapped& block) : block_(block) {}
 
+    bool covers(uintptr_t addr, unsigned width) override
+    {
+        uintptr_t base = block_.base.load();
+        return addr >= base && addr - base <= kPageBytes - width;
+    }
+
     uint64_t load(uintptr_t addr, unsigned width) override
     {
         uint8_t flags = check(addr, width);
@@ -132,6 +138,20 @@ void on_segv(int sig, siginfo_t* info, void* context)
     BlockBus bus(*block);
     uintptr_t pc = instruction_address(uc);
     Emulated result = emulate(uc, fault_kind(uc), bus);
+    if (result == Emulated::kOutside) {
+        // Nothing was carried out: the fault is the program's, as on the
+        // device, whose page ends there too.
+        errno = saved_errno;
+        bool handled = (app_segv.sa_flags & SA_SIGINFO)
+                           ? app_segv.sa_sigaction != nullptr
+                           : app_segv.sa_handler != SIG_DFL && app_segv.sa_handler != SIG_IGN;
+        if (!handled)
+            say("tavrel-sim: the access at %p reaches past the end of the GPIO block: a segmentation fault, "
+                "as on "
+                "the device\n",
+                info->si_addr);
+        return chain(app_segv, sig, info, context);
+    }
     if (result != Emulated::kDone) {
         char bytes[64];
         instruction_bytes(uc, bytes, sizeof bytes);

@@ -7,11 +7,184 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "decode/aarch64_decode.h"
+#include "decode/arm_decode.h"
 #include "decode/emulate.h"
 #include "support/process.h"
 #include "support/sim_board.h"
 
 using namespace tavrel_test;
+
+// ---- the decoders, from raw encodings, on every host ----------------------
+
+namespace {
+
+namespace a32 = tavrel_sim::arm;
+namespace a64 = tavrel_sim::aarch64;
+
+// r0..r15 and the CPSR: r_n holds 0x1000 * n.
+struct ArmRegs {
+    uint32_t r[17];
+    ArmRegs(uint32_t cpsr = 0)
+    {
+        for (int i = 0; i < 16; ++i) r[i] = 0x1000u * static_cast<uint32_t>(i);
+        r[a32::kCpsr] = cpsr;
+    }
+};
+
+TEST(ArmDecoder, arm_state_loads_and_stores_with_their_addressing)
+{
+    ArmRegs regs;
+    a32::Access a;
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe5910004, &a));  // ldr r0, [r1, #4]
+    EXPECT_TRUE(a.load);
+    EXPECT_EQ(a.width, 4u);
+    EXPECT_EQ(a.rt, 0);
+    EXPECT_EQ(a.addr, 0x1004u);
+    EXPECT_FALSE(a.writeback);
+
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe4032008, &a));  // str r2, [r3], #-8
+    EXPECT_FALSE(a.load);
+    EXPECT_EQ(a.addr, 0x3000u) << "post-indexed: the base as it was";
+    EXPECT_TRUE(a.writeback);
+    EXPECT_EQ(a.next_base, 0x3000u - 8);
+
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1d100b2, &a));  // ldrh r0, [r1, #2]
+    EXPECT_EQ(a.width, 2u);
+    EXPECT_FALSE(a.sign);
+    EXPECT_EQ(a.addr, 0x1002u);
+
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe19100d2, &a));  // ldrsb r0, [r1, r2]
+    EXPECT_EQ(a.width, 1u);
+    EXPECT_TRUE(a.sign);
+    EXPECT_EQ(a.addr, 0x3000u);
+
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1c120d0, &a));  // ldrd r2, r3, [r1]
+    EXPECT_EQ(a.width, 8u);
+    EXPECT_EQ(a.rt2, 3);
+}
+
+TEST(ArmDecoder, a_condition_that_fails_skips_the_access)
+{
+    a32::Access a;
+    ASSERT_TRUE(a32::decode_a32(ArmRegs(1u << 30).r, 0x15910000, &a));  // ldrne r0, [r1], Z set
+    EXPECT_TRUE(a.skipped);
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(ArmRegs(0).r, 0x15910000, &a));
+    EXPECT_FALSE(a.skipped);
+    // Every condition against N, Z, C and V.
+    const uint32_t N = 1u << 31, Z = 1u << 30, C = 1u << 29, V = 1u << 28;
+    struct {
+        unsigned cond;
+        uint32_t holds, fails;
+    } cases[] = {{0, Z, 0},      {1, 0, Z},      {2, C, 0},  {3, 0, C},     {4, N, 0},
+                 {5, 0, N},      {6, V, 0},      {7, 0, V},  {8, C, C | Z}, {9, Z, C},
+                 {10, N | V, N}, {11, N, N | V}, {12, 0, Z}, {13, Z, 0},    {14, N | Z, 0}};
+    for (const auto& c : cases) {
+        EXPECT_TRUE(a32::condition_holds(c.cond, c.holds)) << "cond " << c.cond;
+        if (c.cond != 14) {
+            EXPECT_FALSE(a32::condition_holds(c.cond, c.fails)) << "cond " << c.cond;
+        }
+    }
+}
+
+TEST(ArmDecoder, forms_it_cannot_carry_out_exactly_are_refused)
+{
+    ArmRegs regs;
+    for (uint32_t in : {0xf4210a8fu,     // vld1.32 {d0-d1}, [r1]: the unconditional space
+                        0xf5d1f000u,     // pld [r1]
+                        0xed910b00u,     // vldr d0, [r1]
+                        0xe8910005u,     // ldm r1, {r0, r2}
+                        0xe1910f9fu,     // ldrex r0, [r1]
+                        0xe0f100b2u,     // ldrht r0, [r1], #2
+                        0xe1c310d0u}) {  // ldrd r1, r2, [r3]: an odd first register
+        a32::Access a;
+        EXPECT_FALSE(a32::decode_a32(regs.r, in, &a)) << std::hex << in;
+    }
+    for (auto in : {std::pair<uint16_t, uint16_t>{0xed91, 0x0b00},     // vldr d0, [r1]
+                    std::pair<uint16_t, uint16_t>{0xe851, 0x0f00},     // ldrex r0, [r1]
+                    std::pair<uint16_t, uint16_t>{0xe891, 0x0005}}) {  // ldmia.w r1, {r0, r2}
+        a32::Access a;
+        EXPECT_TRUE(a32::is_t32(in.first));
+        EXPECT_FALSE(a32::decode_t32(regs.r, in.first, in.second, &a)) << std::hex << in.first;
+    }
+}
+
+TEST(ArmDecoder, thumb_forms_and_the_it_state)
+{
+    ArmRegs regs(a32::kThumbBit);
+    a32::Access a;
+    EXPECT_FALSE(a32::is_t32(0x6848));
+    ASSERT_TRUE(a32::decode_t16(regs.r, 0x6848, &a));  // ldr r0, [r1, #4]
+    EXPECT_TRUE(a.load);
+    EXPECT_EQ(a.addr, 0x1004u);
+    EXPECT_EQ(a.length, 2u);
+    a = {};
+    ASSERT_TRUE(a32::decode_t16(regs.r, 0x551a, &a));  // strb r2, [r3, r4]
+    EXPECT_FALSE(a.load);
+    EXPECT_EQ(a.width, 1u);
+    EXPECT_EQ(a.addr, 0x7000u);
+    a = {};
+    ASSERT_TRUE(a32::decode_t32(regs.r, 0xf8d1, 0x0008, &a));  // ldr.w r0, [r1, #8]
+    EXPECT_EQ(a.addr, 0x1008u);
+    EXPECT_EQ(a.length, 4u);
+    a = {};
+    ASSERT_TRUE(a32::decode_t32(regs.r, 0xe9d2, 0x0102, &a));  // ldrd r0, r1, [r2, #8]
+    EXPECT_EQ(a.width, 8u);
+    EXPECT_EQ(a.rt2, 1);
+    EXPECT_EQ(a.addr, 0x2008u);
+    // ITT EQ: the state steps on, then ends after the second instruction.
+    uint32_t cpsr = a32::kThumbBit | 0x04u << 8;
+    cpsr = a32::advance_it(cpsr);
+    EXPECT_EQ(cpsr, a32::kThumbBit | 0x08u << 8);
+    EXPECT_EQ(a32::advance_it(cpsr), a32::kThumbBit);
+}
+
+TEST(Aarch64Decoder, loads_and_stores_with_their_addressing)
+{
+    a64::Regs regs;
+    for (int i = 0; i < 31; ++i) regs.x[i] = 0x1000u * static_cast<uint64_t>(i);
+    regs.sp = 0x80000;
+    a64::Access a;
+    ASSERT_TRUE(a64::decode(regs, 0xb9400420, &a));  // ldr w0, [x1, #4]
+    EXPECT_TRUE(a.load && a.to_w);
+    EXPECT_EQ(a.width, 4u);
+    EXPECT_EQ(a.addr, 0x1004u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xf81f8c62, &a));  // str x2, [x3, #-8]!
+    EXPECT_FALSE(a.load);
+    EXPECT_EQ(a.width, 8u);
+    EXPECT_EQ(a.addr, 0x3000u - 8);
+    EXPECT_TRUE(a.writeback);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0x29400440, &a));  // ldp w0, w1, [x2]
+    EXPECT_TRUE(a.pair);
+    EXPECT_EQ(a64::extent(a), 8u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0x39800020, &a));  // ldrsb x0, [x1]
+    EXPECT_TRUE(a.sign);
+    EXPECT_FALSE(a.to_w);
+    EXPECT_EQ(a64::result(0x80, a), 0xFFFFFFFFFFFFFF80u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xf8625820, &a));  // ldr x0, [x1, w2, uxtw #3]
+    EXPECT_EQ(a.addr, 0x1000u + (0x2000u << 3));
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xf9400be1, &a));  // ldr x1, [sp, #16]
+    EXPECT_EQ(a.addr, 0x80010u);
+    for (uint32_t in : {0x3dc00020u,     // ldr q0, [x1]
+                        0x885f7c20u,     // ldxr w0, [x1]
+                        0xb8200041u,     // ldadd w0, w1, [x2]
+                        0xf9800020u}) {  // prfm pldl1keep, [x1]
+        a = {};
+        EXPECT_FALSE(a64::decode(regs, in, &a)) << std::hex << in;
+    }
+}
+
+}  // namespace
 
 #if TAVREL_SIM_TRAPS
 
@@ -367,6 +540,22 @@ TEST_F(Emulator, unknown_instruction_forms_abort_loudly)
 }
 
 #endif
+
+TEST_F(Emulator, an_access_reaching_past_the_block_faults_as_on_the_device)
+{
+    Outcome o = in_child([&] {
+        (void)*reinterpret_cast<volatile uint32_t*>(reinterpret_cast<char*>(block) + 4094);
+        _exit(0);
+    });
+#if defined(__SANITIZE_ADDRESS__)
+    // The previous handler is AddressSanitizer's: it reports, then exits.
+    EXPECT_NE(o.err.find("SEGV on unknown address"), std::string::npos) << o.err;
+#else
+    EXPECT_TRUE(WIFSIGNALED(o.status) && WTERMSIG(o.status) == SIGSEGV) << describe(o.status);
+    EXPECT_NE(o.err.find("reaches past the end of the GPIO block"), std::string::npos) << o.err;
+#endif
+    EXPECT_EQ(board.trace(), Accesses{}) << "nothing was carried out, nor wrapped to the block's start";
+}
 
 TEST_F(Emulator, faults_outside_the_block_reach_the_previous_handler)
 {
