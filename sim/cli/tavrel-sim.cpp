@@ -37,9 +37,13 @@ bool open_board(Options* o, Board* board)
     // The command may change directory; the shim must find the same board.
     o->board_path = absolute(o->board_path);
     if (board->open(o->board_path.c_str(), o->reset)) return true;
-    fprintf(stderr, "tavrel-sim: cannot use the board %s: %s; %s\n", o->board_path.c_str(), board->refusal(),
-            board->reset_cures() ? "run with --reset to make it anew"
-                                 : "remove it, or name another with --board");
+    // A board whose lock a stopped program holds is fine: the reason says
+    // what to do.
+    const char* advice = board->held_by_stopped() ? ""
+                         : board->reset_cures()   ? "; run with --reset to make it anew"
+                                                  : "; remove it, or name another with --board";
+    fprintf(stderr, "tavrel-sim: cannot use the board %s: %s%s\n", o->board_path.c_str(), board->refusal(),
+            advice);
     return false;
 }
 

@@ -63,6 +63,7 @@ bool Board::open(const char* path, bool recreate)
 bool Board::open_file(const char* path, bool remake)
 {
     close();
+    held_by_stopped_ = false;
     refusal_[0] = '\0';
     not_a_board_ = false;
     if (strlen(path) >= 4096) {
@@ -178,8 +179,15 @@ bool Board::attach(const char* path, void* map)
     // is refused here rather than waited on.
     SignalsBlocked blocked;
     if (!try_lock()) {
+        uint32_t stopped = stopped_holder();
         state_ = nullptr;
         errno = EBUSY;
+        held_by_stopped_ = stopped != 0;
+        if (stopped)
+            return refuse(path, false,
+                          "its lock is held by thread %u, which is stopped (by a signal or a debugger); "
+                          "let it go on (kill -CONT %u)",
+                          stopped, stopped);
         return refuse(path, true, "its lock was not released within %u s", kLockSeconds);
     }
     unlock();
@@ -207,12 +215,56 @@ bool Board::try_lock()
         pthread_mutex_consistent(&state_->lock);
         rc = 0;
     }
+    if (rc == 0) atomic_ref(state_->holder).store(static_cast<uint32_t>(syscall(SYS_gettid)));
     return rc == 0;
+}
+
+namespace {
+
+// Whether thread `tid` is stopped, by a signal or a debugger: the state
+// letter after the command name in /proc/TID/stat. Async-signal-safe.
+bool is_stopped(uint32_t tid)
+{
+    char path[32] = "/proc/", digits[12];
+    size_t n = 0;
+    do digits[n++] = static_cast<char>('0' + tid % 10);
+    while ((tid /= 10) && n < sizeof digits);
+    size_t at = 6;
+    while (n) path[at++] = digits[--n];
+    memcpy(path + at, "/stat", 6);
+    int fd = raw_open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return false;
+    char buf[512];
+    ssize_t got = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (got <= 0) return false;
+    buf[got] = '\0';
+    const char* end = strrchr(buf, ')');
+    return end && end[1] == ' ' && (end[2] == 'T' || end[2] == 't');
+}
+
+}  // namespace
+
+uint32_t Board::stopped_holder()
+{
+    uint32_t tid = atomic_ref(state_->holder).load();
+    return tid && is_stopped(tid) ? tid : 0;
 }
 
 void Board::lock()
 {
     if (try_lock()) return;
+    // A holder stopped by a signal or a debugger goes on when continued:
+    // wait for it for as long as it stays stopped.
+    if (stopped_holder()) {
+        static const char msg[] =
+            "tavrel-sim: the board's lock is held by a stopped thread (a signal or a debugger stopped it); "
+            "waiting until it goes on\n";
+        (void)!::write(2, msg, sizeof msg - 1);
+        do
+            if (try_lock()) return;
+        while (stopped_holder());
+    }
     static_assert(kLockSeconds == 5, "the message names the time");
     // Nothing holds the lock for long: the board is broken under us.
     static const char msg[] =
@@ -224,6 +276,7 @@ void Board::lock()
 
 void Board::unlock()
 {
+    atomic_ref(state_->holder).store(0);
     pthread_mutex_unlock(&state_->lock);
 }
 

@@ -27,6 +27,10 @@ struct ModelState {
     // Pins something outside drives; the others float to their pull.
     uint32_t driving[2];
     uint8_t pull[64];  // kPull*, latched by a GPPUDCLK pulse
+    // The thread that holds the lock, or 0: one stopped by a signal or a
+    // debugger is waited for, not taken for a broken board. Boards made
+    // before it hold 0 here.
+    uint32_t holder;
 };
 
 // How long a board's lock may be held before the board counts as broken:
@@ -51,6 +55,9 @@ public:
     // cures it: true for a corrupt board, false for an unsafe file.
     const char* refusal() const { return refusal_; }
     bool reset_cures() const { return reset_cures_; }
+    // Refused because a stopped thread holds its lock: it is no fault of
+    // the board's.
+    bool held_by_stopped() const { return held_by_stopped_; }
     // The open itself failed (errno says why), or the path is something
     // other than a regular file or a link; neither is a board refused.
     bool not_a_board() const { return not_a_board_; }
@@ -113,8 +120,9 @@ private:
     Pins pins();  // the model's view of this board
     void append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
                 uint32_t width = 4);
-    bool try_lock();  // within kLockSeconds
-    void lock();      // or the process ends, naming the broken board
+    bool try_lock();            // within kLockSeconds
+    uint32_t stopped_holder();  // the lock's holder if it is stopped, else 0
+    void lock();                // or the process ends, naming the broken board
     void unlock();
     bool open_file(const char* path, bool remake);
     bool refuse(const char* path, bool reset_cures, const char* fmt, ...)
@@ -126,6 +134,7 @@ private:
     FileId id_;
     char refusal_[kMessageBytes] = {};
     bool reset_cures_ = false;
+    bool held_by_stopped_ = false;
     bool not_a_board_ = false;
 };
 

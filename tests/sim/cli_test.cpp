@@ -2,6 +2,10 @@
 // tavrel-sim as a black box: it runs a command against the board file,
 // drives inputs on a schedule, and reports the trace and the pins.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 
 #include "support/open_board.h"
 
@@ -293,6 +297,47 @@ TEST_F(Sim, a_board_cut_short_under_a_program_ends_it_with_a_message)
     EXPECT_NE(err.find("tavrel-sim: the board file " + board.path() + " was cut short"), std::string::npos)
         << err;
     board.allow_errors();
+}
+
+TEST_F(Sim, a_stopped_holder_of_the_lock_is_waited_for_and_named_not_taken_for_a_broken_board)
+{
+    Child program(TAVREL_QUIT_APP, {"listen", "1"}, true);
+    ASSERT_EQ(program.line(), "ready\n");
+    // Another process takes the board's lock as an access does, and is
+    // stopped (as by Ctrl-Z or a debugger) while it holds it.
+    int fd = open(board.path().c_str(), O_RDWR);
+    void* map = mmap(nullptr, tavrel_sim::kBoardBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(map, MAP_FAILED);
+    auto* state = reinterpret_cast<tavrel_sim::ModelState*>(static_cast<char*>(map) + tavrel_sim::kPageBytes);
+    pid_t holder = fork();
+    if (holder == 0) {
+        pthread_mutex_lock(&state->lock);
+        state->holder = static_cast<uint32_t>(getpid());
+        raise(SIGSTOP);
+        state->holder = 0;
+        pthread_mutex_unlock(&state->lock);
+        _exit(0);
+    }
+    int status;
+    ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+    ASSERT_TRUE(WIFSTOPPED(status));
+
+    Outcome o = sim({"pins"});
+    EXPECT_TRUE(o.exited_with(2)) << describe(o.status);
+    std::string stopped = "held by thread " + std::to_string(holder) + ", which is stopped";
+    EXPECT_NE(o.err.find(stopped), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("--reset"), std::string::npos) << "no advice to wipe the board: " << o.err;
+
+    kill(holder, SIGCONT);
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+    munmap(map, tavrel_sim::kBoardBytes);
+    program.signal(SIGTERM);
+    status = program.wait();
+    EXPECT_TRUE(exited_with(status, 0)) << "the program waited, then went on: " << describe(status);
+    EXPECT_NE(program.err().find("waiting until it goes on"), std::string::npos);
+    EXPECT_TRUE(sim({"pins"}).exited_with(0));
 }
 
 }  // namespace
