@@ -84,6 +84,7 @@ struct RunResult {
     BoardStart start;
     PinState before;
     uint32_t errors_before = 0, lost_before = 0;
+    uint32_t run_id = 0;  // the board's slot for this run's own counts, or 0
     std::vector<DriveEvent> applied;
 };
 

@@ -249,7 +249,11 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
 {
     bool failed = r.status < 0;
     std::vector<PinHistory> history;
-    if (uint32_t lost = board.trace_lost() - r.lost_before) {
+    // The run's own counts; the board's, less what it had, when no slot
+    // was to be had.
+    uint32_t errors = board.errors() - r.errors_before, lost = board.trace_lost() - r.lost_before;
+    if (r.run_id) board.end_run(r.run_id, &errors, &lost);
+    if (lost) {
         fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
         failed = true;
     }
@@ -273,7 +277,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
         print_changes(r.before, after);
     if (o.pins) print_pins(after);
     if (fflush(stdout) != 0 || ferror(stdout)) failed = output_failed("the standard output");
-    if (uint32_t errors = board.errors() - r.errors_before)
+    if (errors)
         fprintf(stderr, "tavrel-sim: %u malformed accesses to the GPIO block (see --trace)\n", errors);
     return !failed;
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 
 #include "cli/cli.h"
 
@@ -82,7 +83,8 @@ int wait_for(pid_t pid, uint64_t t0_ns, Board& board, bool plain, std::vector<Sc
 
 // The command, in the child: the board, the shim and the trace in its
 // environment.
-[[noreturn]] void exec_command(const Options& o, const Outputs& out, const std::string& shim)
+[[noreturn]] void exec_command(const Options& o, const Outputs& out, const std::string& shim,
+                               const RunResult& r)
 {
     default_signals();
     // After what is preloaded already: a sanitizer's runtime must stay first.
@@ -92,6 +94,7 @@ int wait_for(pid_t pid, uint64_t t0_ns, Board& board, bool plain, std::vector<Sc
     setenv("LD_PRELOAD", preload.c_str(), 1);
     if (out.tracing(o)) setenv(kTraceEnv, out.trace.c_str(), 1);
     if (o.plain) setenv(kModeEnv, "plain", 1);
+    if (r.run_id) setenv(kRunEnv, std::to_string(r.run_id).c_str(), 1);
     execvp(o.rest[0], o.rest);
     fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", o.rest[0], strerror(errno));
     _exit(127);
@@ -122,6 +125,7 @@ bool run_command(Board& board, const Options& o, const Outputs& out, const std::
     r->before = pin_state(board);
     r->errors_before = board.errors();
     r->lost_before = board.trace_lost();
+    r->run_id = board.begin_run();
     r->start = board_start(board);
     fflush(nullptr);
     take_signals();
@@ -139,7 +143,7 @@ bool run_command(Board& board, const Options& o, const Outputs& out, const std::
         fprintf(stderr, "tavrel-sim: fork: %s\n", strerror(errno));
         return false;
     }
-    if (pid == 0) exec_command(o, out, shim);
+    if (pid == 0) exec_command(o, out, shim, *r);
     command_pid = pid;
     if (int sig = pending_signal) kill(pid, sig);
     r->status = wait_for(pid, r->t0_ns, board, o.plain, later, &r->applied);

@@ -31,6 +31,12 @@ struct ModelState {
     // debugger is waited for, not taken for a broken board. Boards made
     // before it hold 0 here.
     uint32_t holder;
+    // What each run of tavrel-sim on the board is to report of its own:
+    // a run's processes carry its id (kRunEnv), its tavrel-sim's pid.
+    struct RunCounts {
+        uint32_t id;  // 0: free
+        uint32_t errors, trace_lost;
+    } runs[16];
 };
 
 // How long a board's lock may be held before the board counts as broken:
@@ -91,6 +97,15 @@ public:
     // Sets or clears `pins` in the stored level words, all at once: what a
     // plain block's reader sees.
     void drive_plain_levels(const uint32_t pins[2], bool high);
+    // Takes a slot for a run's own counts, under the lock, and returns its
+    // id (0 when every slot is held by a live run). A slot whose tavrel-sim
+    // is gone is taken back.
+    uint32_t begin_run();
+    // The run's own malformed accesses and lost trace records; frees its
+    // slot.
+    void end_run(uint32_t id, uint32_t* errors, uint32_t* trace_lost);
+    // This process belongs to run `id`: its errors count there too.
+    void set_run(uint32_t id) { run_ = id; }
     // Trace records that could not be written, so far.
     uint32_t trace_lost();
     uint32_t driven(unsigned bank);
@@ -135,6 +150,8 @@ private:
     char refusal_[kMessageBytes] = {};
     bool reset_cures_ = false;
     bool held_by_stopped_ = false;
+    uint32_t run_ = 0;
+    ModelState::RunCounts* run_counts();  // this process's run's, or null; lock held
     bool not_a_board_ = false;
 };
 

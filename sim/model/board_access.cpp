@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The board's registers and pins, through the model, under the board's
 // lock.
+#include <errno.h>
+#include <signal.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -36,7 +39,9 @@ void Board::append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint3
                    uint32_t width)
 {
     if (!sink) return;
-    if (!sink->append(make_record(kind, word, value, flags, width))) ++state_->trace_lost;
+    if (sink->append(make_record(kind, word, value, flags, width))) return;
+    ++state_->trace_lost;
+    if (ModelState::RunCounts* run = run_counts()) ++run->trace_lost;
 }
 
 uint32_t Board::read_traced(unsigned word, TraceSink* sink)
@@ -61,6 +66,7 @@ void Board::record_error(TraceSink* sink, TraceRecord::Kind kind, unsigned word,
 {
     lock();
     ++state_->errors;
+    if (ModelState::RunCounts* run = run_counts()) ++run->errors;
     append(sink, kind, word, value, flags, width);
     unlock();
 }
@@ -160,6 +166,45 @@ void Board::clear()
     state_->driven[0] = state_->driven[1] = 0;
     state_->driving[0] = state_->driving[1] = 0;
     memset(state_->pull, 0, sizeof state_->pull);
+    for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
+    unlock();
+}
+
+ModelState::RunCounts* Board::run_counts()
+{
+    if (!run_) return nullptr;
+    for (ModelState::RunCounts& r : state_->runs)
+        if (r.id == run_) return &r;
+    return nullptr;
+}
+
+uint32_t Board::begin_run()
+{
+    SignalsBlocked blocked;
+    lock();
+    uint32_t id = 0;
+    for (ModelState::RunCounts& r : state_->runs) {
+        bool gone = r.id && kill(static_cast<pid_t>(r.id), 0) != 0 && errno == ESRCH;
+        if (r.id && !gone) continue;
+        id = r.id = static_cast<uint32_t>(getpid());
+        r.errors = r.trace_lost = 0;
+        break;
+    }
+    unlock();
+    return id;
+}
+
+void Board::end_run(uint32_t id, uint32_t* errors, uint32_t* trace_lost)
+{
+    SignalsBlocked blocked;
+    lock();
+    *errors = *trace_lost = 0;
+    for (ModelState::RunCounts& r : state_->runs)
+        if (id && r.id == id) {
+            *errors = r.errors;
+            *trace_lost = r.trace_lost;
+            r = {};
+        }
     unlock();
 }
 

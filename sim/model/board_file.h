@@ -17,6 +17,7 @@ constexpr const char kBoardEnv[] = "TAVREL_SIM_BOARD";      // board file
 constexpr const char kVersionEnv[] = "TAVREL_SIM_VERSION";  // version file
 constexpr const char kTraceEnv[] = "TAVREL_SIM_TRACE";      // trace file
 constexpr const char kModeEnv[] = "TAVREL_SIM_MODE";        // "plain": no model
+constexpr const char kRunEnv[] = "TAVREL_SIM_RUN";          // the run's id
 // Where the instruction address of each trapped access is appended, one
 // hex number a line: for checks of the code around the accesses.
 constexpr const char kPcLogEnv[] = "TAVREL_SIM_PC_LOG";

@@ -64,6 +64,8 @@ int open_board(OpenAt real_openat, int flags)
             return -1;
         }
         model_board.file = model.id();
+        if (const char* run = getenv(kRunEnv))
+            model.set_run(static_cast<uint32_t>(strtoul(run, nullptr, 10)));
         snprintf(model_board.path, sizeof model_board.path, "%s", path);
     }
     if (model_mode() && !open_trace()) return -1;

@@ -16,7 +16,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -86,12 +88,28 @@ static void try_map(const char* what, int flags, size_t len, int prot, off_t off
     close(fd);
 }
 
+/* Makes `count` 16-bit writes to a storage word of the block: malformed
+ * accesses, which the board counts. */
+static int malformed(int count)
+{
+    int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) return 1;
+    void* block = mmap(NULL, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (block == MAP_FAILED) return 1;
+    volatile uint16_t* half = (volatile uint16_t*)((char*)block + 400);
+    for (int i = 0; i < count; ++i) *half = (uint16_t)i;
+    munmap(block, 4096);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
     setvbuf(stdout, NULL, _IONBF, 0);
     if (strcmp(mode, "close-all") == 0 && argc > 2) return close_all(argv[2]);
     if (strcmp(mode, "one-fd") == 0) return one_fd();
+    if (strcmp(mode, "malformed") == 0 && argc > 2) return malformed(atoi(argv[2]));
     if (strcmp(mode, "block-all") == 0) {
         sigset_t all;
         sigfillset(&all);

@@ -5,7 +5,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <fstream>
 
 #include "support/open_board.h"
 
@@ -338,6 +341,30 @@ TEST_F(Sim, a_stopped_holder_of_the_lock_is_waited_for_and_named_not_taken_for_a
     EXPECT_TRUE(exited_with(status, 0)) << "the program waited, then went on: " << describe(status);
     EXPECT_NE(program.err().find("waiting until it goes on"), std::string::npos);
     EXPECT_TRUE(sim({"pins"}).exited_with(0));
+}
+
+TEST_F(Sim, each_run_reports_only_its_own_malformed_accesses)
+{
+    REQUIRE_TRAPPING();
+    // Run A waits on the board, on a FIFO, while run B makes five malformed
+    // accesses to the same board.
+    std::string fifo = board.path() + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Child a(TAVREL_SIM_PATH, {"--board", board.path(), "--", "sh", "-c", "echo waiting; cat \"$0\"", fifo},
+            true);
+    ASSERT_EQ(a.line(), "waiting\n");
+    Outcome b = sim({"--", TAVREL_SIM_APP, "malformed", "5"});
+    EXPECT_TRUE(b.exited_with(0)) << b.err;
+    EXPECT_NE(b.err.find("tavrel-sim: 5 malformed accesses"), std::string::npos) << b.err;
+    {
+        std::ofstream(fifo) << "done\n";
+    }
+    int status = a.wait();
+    EXPECT_TRUE(exited_with(status, 0)) << describe(status);
+    std::string a_err = a.err();
+    EXPECT_EQ(a_err.find("malformed"), std::string::npos) << "B's accesses blamed on A: " << a_err;
+    unlink(fifo.c_str());
+    board.allow_errors();
 }
 
 }  // namespace
