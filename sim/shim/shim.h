@@ -44,9 +44,11 @@ Mmap real_mmap();
 Munmap real_munmap();
 OpenAt real_openat();
 Sigaction real_sigaction();
+Mask real_mask();  // pthread_sigmask
 // Makes every first lookup of a next definition now, at load, so that none
 // happens in a signal handler or a forked child, where dlsym is not safe.
 void resolve_entries();
+void resolve_waits();  // signals.cpp's
 
 // Accesses trap into the model, rather than reaching plain storage.
 bool model_mode();

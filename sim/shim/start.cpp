@@ -51,6 +51,12 @@ struct sigaction sigaction_default()
     return sa;
 }
 
+Mask real_mask()
+{
+    static Mask fn = next<Mask>("pthread_sigmask");
+    return fn;
+}
+
 OpenAt real_openat()
 {
     static OpenAt fn = next<OpenAt>("openat");
@@ -72,7 +78,7 @@ __attribute__((constructor)) void start()
         sigset_t segv;
         sigemptyset(&segv);
         sigaddset(&segv, SIGSEGV);
-        next<Mask>("pthread_sigmask")(SIG_UNBLOCK, &segv, nullptr);
+        real_mask()(SIG_UNBLOCK, &segv, nullptr);
     }
 }
 
@@ -111,12 +117,14 @@ void resolve_entries()
     sigprocmask(SIG_BLOCK, nullptr, &mask);
     struct sigaction sa;
     real_sigaction()(SIGSEGV, nullptr, &sa);
+    resolve_waits();
     close(-1);
     dup2(-1, -1);
     dup3(-1, -1, 0);
     (void)real_mmap();
     (void)real_munmap();
     (void)real_openat();
+    (void)real_mask();
     errno = saved;
 }
 

@@ -16,23 +16,52 @@ namespace tavrel_sim::shim {
 
 namespace {
 
+bool has_handler(const struct sigaction& sa)
+{
+    return (sa.sa_flags & SA_SIGINFO) ? sa.sa_sigaction != nullptr
+                                      : sa.sa_handler != SIG_DFL && sa.sa_handler != SIG_IGN;
+}
+
+// The depth of the program's own SIGSEGV handlers on this thread, as the
+// shim runs them.
+__thread int in_app_segv = 0;
+
 // Faults that are not the board's go to the program's own action for the
 // signal: the one it had when the shim took the signal, or (SIGSEGV) set
-// since, see signals.cpp.
-void chain(struct sigaction& saved, int sig, siginfo_t* info, void* uc)
+// since, see signals.cpp. The handler runs with the mask the kernel would
+// have given it (the interrupted code's, its action's and the signal
+// itself), less SIGSEGV, which the trap needs: so a handler that touches
+// the block works, and one left by longjmp leaves the mask it would on the
+// device.
+void chain(struct sigaction& saved, int sig, siginfo_t* info, void* context)
 {
     struct sigaction app = saved;
-    if (app.sa_flags & SA_RESETHAND) saved = sigaction_default();
-    if ((app.sa_flags & SA_SIGINFO) && app.sa_sigaction) {
-        app.sa_sigaction(sig, info, uc);
-    } else if (!(app.sa_flags & SA_SIGINFO) && app.sa_handler != SIG_DFL && app.sa_handler != SIG_IGN) {
-        app.sa_handler(sig);
-    } else {
+    bool handler = has_handler(app);
+    // A second real fault inside a handler that defers its signal ends the
+    // program on the device, where that signal is blocked.
+    bool deferred = sig == SIGSEGV && in_app_segv > 0 && !(app.sa_flags & SA_NODEFER);
+    if (!handler || deferred) {
         // Returning re-runs the access, which now takes the default action,
         // as a fault with the signal ignored does too.
         struct sigaction dfl = sigaction_default();
         real_sigaction()(sig, &dfl, nullptr);
+        return;
     }
+    if (app.sa_flags & SA_RESETHAND) saved = sigaction_default();
+    auto* uc = static_cast<ucontext_t*>(context);
+    sigset_t mask = uc->uc_sigmask, shim_mask;
+    for (int s = 1; s < NSIG; ++s)
+        if (sigismember(&app.sa_mask, s)) sigaddset(&mask, s);
+    if (!(app.sa_flags & SA_NODEFER)) sigaddset(&mask, sig);
+    sigdelset(&mask, SIGSEGV);
+    real_mask()(SIG_SETMASK, &mask, &shim_mask);
+    in_app_segv += sig == SIGSEGV;
+    if (app.sa_flags & SA_SIGINFO)
+        app.sa_sigaction(sig, info, context);
+    else
+        app.sa_handler(sig);
+    in_app_segv -= sig == SIGSEGV;
+    real_mask()(SIG_SETMASK, &shim_mask, nullptr);
 }
 
 #if TAVREL_SIM_TRAPS

@@ -15,6 +15,7 @@
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <setjmp.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -23,6 +24,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "tavrel.h"
@@ -103,6 +105,115 @@ static int malformed(int count)
     return 0;
 }
 
+/* ---- a program's own signal handlers that touch the block ---------------- */
+
+static volatile int* forbidden_page(void)
+{
+    return mmap(NULL, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+}
+
+/* A fault handler that turns the output off before leaving. */
+static void off_and_out(int sig)
+{
+    (void)sig;
+    tavrel_gpio_set_val(17, 0);
+    _exit(3);
+}
+
+static int segv_touches(void)
+{
+    drive_17();
+    struct sigaction sa = {0};
+    sa.sa_handler = off_and_out;
+    sigaction(SIGSEGV, &sa, NULL);
+    *forbidden_page() = 1;
+    return 4;
+}
+
+static jmp_buf jump;
+static void jump_out(int sig)
+{
+    (void)sig;
+    _longjmp(jump, 1); /* leaves the handler's mask in place */
+}
+
+static int longjmp_out(void)
+{
+    drive_17();
+    struct sigaction sa = {0};
+    sa.sa_handler = jump_out;
+    sigaction(SIGSEGV, &sa, NULL);
+    if (_setjmp(jump) == 0) *forbidden_page() = 1;
+    sigset_t now;
+    sigprocmask(SIG_BLOCK, NULL, &now);
+    printf("SIGTERM %s, SIGINT %s\n", sigismember(&now, SIGTERM) ? "blocked" : "open",
+           sigismember(&now, SIGINT) ? "blocked" : "open");
+    tavrel_gpio_set_val(17, 0);
+    printf("pin 17 %d\n", tavrel_gpio_get_val(17));
+    return 0;
+}
+
+static volatile sig_atomic_t ticks;
+static void tick(int sig)
+{
+    (void)sig;
+    tavrel_gpio_set_val(17, ticks & 1);
+    ++ticks;
+}
+
+/* Every signal blocked but SIGALRM, taken by sigsuspend. */
+static int suspend_ticks(void)
+{
+    tavrel_gpio_config_io(17, 1);
+    struct sigaction sa = {0};
+    sa.sa_handler = tick;
+    sigaction(SIGALRM, &sa, NULL);
+    sigset_t all, all_but_alarm;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, NULL);
+    all_but_alarm = all;
+    sigdelset(&all_but_alarm, SIGALRM);
+    struct itimerval every_2ms = {{0, 2000}, {0, 2000}};
+    setitimer(ITIMER_REAL, &every_2ms, NULL);
+    while (ticks < 3) sigsuspend(&all_but_alarm);
+    printf("ticks %d, pin 17 %d\n", (int)ticks, tavrel_gpio_get_val(17));
+    return 0;
+}
+
+static void on_alt(int sig)
+{
+    (void)sig;
+    tavrel_gpio_set_val(17, 1);
+}
+
+/* A 4 KiB alternate stack, with a guard page below it. */
+static int small_altstack(void)
+{
+    tavrel_gpio_config_io(17, 1);
+    char* mem = mmap(NULL, 3 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED || mprotect(mem, 4096, PROT_NONE) != 0) return 1;
+    stack_t ss = {mem + 4096, 0, 4096}, back;
+    if (sigaltstack(&ss, NULL) != 0) return 1;
+    struct sigaction sa = {0};
+    sa.sa_handler = on_alt;
+    sa.sa_flags = SA_ONSTACK;
+    sigaction(SIGUSR1, &sa, NULL);
+    raise(SIGUSR1);
+    sigaltstack(NULL, &back);
+    printf("%s stack, pin 17 %d\n", back.ss_sp == ss.ss_sp && back.ss_size == ss.ss_size ? "own" : "another",
+           tavrel_gpio_get_val(17));
+    return 0;
+}
+
+static int handlers(const char* mode)
+{
+    if (tavrel_gpio_init_noatexit() != 0) return 1;
+    if (strcmp(mode, "segv-touches") == 0) return segv_touches();
+    if (strcmp(mode, "longjmp") == 0) return longjmp_out();
+    if (strcmp(mode, "sigsuspend") == 0) return suspend_ticks();
+    return small_altstack();
+}
+
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
@@ -110,6 +221,9 @@ int main(int argc, char** argv)
     if (strcmp(mode, "close-all") == 0 && argc > 2) return close_all(argv[2]);
     if (strcmp(mode, "one-fd") == 0) return one_fd();
     if (strcmp(mode, "malformed") == 0 && argc > 2) return malformed(atoi(argv[2]));
+    if (strcmp(mode, "segv-touches") == 0 || strcmp(mode, "longjmp") == 0 ||
+        strcmp(mode, "sigsuspend") == 0 || strcmp(mode, "altstack") == 0)
+        return handlers(mode);
     if (strcmp(mode, "block-all") == 0) {
         sigset_t all;
         sigfillset(&all);

@@ -94,4 +94,27 @@ TEST_F(SimSafety, long_and_relative_board_paths_name_one_board)
     EXPECT_NE(access((dir + "/elsewhere/rel.board").c_str(), F_OK), 0) << "no second board";
 }
 
+// ---- a program's own signal handlers, as on the device --------------------
+
+TEST(ProgramHandlers, touch_the_block_whatever_path_the_signal_took)
+{
+    SimBoard board;
+    Outcome o = run(TAVREL_SIM_APP, {"segv-touches"});
+    EXPECT_TRUE(o.exited_with(3)) << "its fault handler ran, touched the block and left: "
+                                  << describe(o.status) << o.err;
+    EXPECT_EQ(board.latch(0) & (1u << 17), 0u) << "it turned the output off";
+
+    o = run(TAVREL_SIM_APP, {"longjmp"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status) << o.err;
+    EXPECT_EQ(o.out, "pin 17 1\nSIGTERM open, SIGINT open\npin 17 0\n") << "longjmp left the mask it would";
+
+    o = run(TAVREL_SIM_APP, {"sigsuspend"});
+    EXPECT_TRUE(o.exited_with(0)) << describe(o.status) << o.err;
+    EXPECT_EQ(o.out, "ticks 3, pin 17 0\n");
+
+    o = run(TAVREL_SIM_APP, {"altstack"});
+    EXPECT_TRUE(o.exited_with(0)) << "a 4 KiB alternate stack held: " << describe(o.status) << o.err;
+    EXPECT_EQ(o.out, "own stack, pin 17 1\n") << "the program sees its own stack";
+}
+
 }  // namespace
