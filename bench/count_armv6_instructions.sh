@@ -10,7 +10,7 @@ build=$(cd "$1" && pwd)
 lib=$build/library/libtavrel.so
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-head -c 8192 /dev/zero >"$tmp/board"
+: >"$tmp/board"  # empty: made a fresh board at first use
 
 TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_MODE=plain QEMU_SET_ENV="LD_PRELOAD=$build/sim/libtavrel-sim.so" \
     qemu-arm -L /usr/arm-linux-gnueabihf -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-op-paths" \

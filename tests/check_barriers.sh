@@ -49,7 +49,7 @@ esac
 "${tools}nm" -D --defined-only "$lib" | awk '$2 == "T" { sub(/@.*/, "", $3); print $1 "\t" $3 }' >"$tmp/exports"
 entry=$(awk -F'\t' '$2 == "tavrel_gpio_set_val" { print $1 }' "$tmp/exports")
 
-head -c 8192 /dev/zero >"$tmp/board"
+: >"$tmp/board"  # empty: made a fresh board at first use
 preload="LD_PRELOAD=$build/sim/libtavrel-sim.so"
 [ -n "$libdir" ] && preload="$preload,LD_LIBRARY_PATH=$libdir"
 # shellcheck disable=SC2086

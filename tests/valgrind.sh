@@ -8,7 +8,7 @@ shim=$1
 shift
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-head -c 8192 /dev/zero >"$tmp/board"
+: >"$tmp/board"  # empty: made a fresh board at first use
 TAVREL_SIM_BOARD=$tmp/board LD_PRELOAD=$shim \
     valgrind -q --error-exitcode=99 --px-default=allregs-at-mem-access --leak-check=full \
     --errors-for-leak-kinds=definite,indirect "$@"

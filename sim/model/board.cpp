@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint32_t kMagicReady = 0x32564154;  // "TAV2"
 constexpr uint32_t kMagicInit = 1;
-constexpr uint32_t kLayoutVersion = 2;
+constexpr uint32_t kLayoutVersion = 3;  // 3: the journal
 
 // The model's own open: the shim interposes open() and would redirect.
 int raw_open(const char* path, int flags, mode_t mode)

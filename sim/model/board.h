@@ -8,12 +8,21 @@
 #include <stdint.h>
 
 #include "model/board_file.h"
+#include "model/journal.h"
 #include "model/model.h"
 #include "model/trace_record.h"
 
 namespace tavrel_sim {
 
-constexpr unsigned kBoardBytes = 2 * kPageBytes;
+// The register page, the model's page, then the journal.
+constexpr unsigned kBoardBytes = 2 * kPageBytes + kJournalBytes;
+
+// The board's whole state at one moment: its register page and the model's.
+struct BoardState {
+    uint32_t regs[kWords];
+    uint32_t latch[kBanks], driven[kBanks], driving[kBanks];
+    uint8_t pull[kPins];
+};
 
 // The model's state, in the file's second page.
 struct ModelState {
@@ -122,6 +131,20 @@ public:
     // the lock, for the programs that have the board open.
     void clear();
 
+    // The board's state, and the journal's head as it stood then: the two
+    // taken together, under the lock.
+    uint64_t snapshot(BoardState* state);
+    // The journal's entries from *next on, up to `max`, into `out`; their
+    // number. Entries overwritten before they could be read are counted in
+    // *lost, and *next moves past them.
+    unsigned read_journal(uint64_t* next, JournalEntry* out, unsigned max, uint64_t* lost);
+    // Sleeps until the journal goes past `next`, wake_journal is called, or
+    // `timeout_ms` pass.
+    void wait_journal(uint64_t next, int timeout_ms);
+    // Ends every wait_journal now, and until the next entry;
+    // async-signal-safe.
+    void wake_journal();
+
     // The address lies in this board's mapping of the file.
     bool maps(uintptr_t addr) const
     {
@@ -133,6 +156,9 @@ public:
 
 private:
     Pins pins();  // the model's view of this board
+    Journal* journal();
+    void log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b,
+             uint32_t c);  // lock held
     void append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
                 uint32_t width = 4);
     bool try_lock();            // within kLockSeconds

@@ -57,6 +57,7 @@ void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink)
 {
     lock();
     write_register(pins(), word % kWords, value);
+    if (journaled(word % kWords)) log(JournalEntry::kWrite, word % kWords, 0, value, 0, 0);
     append(sink, TraceRecord::kWrite, word, value);
     unlock();
 }
@@ -97,6 +98,9 @@ void Board::drive_all(const uint32_t low[2], const uint32_t high[2], const uint3
     SignalsBlocked blocked;
     lock();
     tavrel_sim::drive_pins(pins(), low, high, released);
+    for (unsigned bank = 0; bank < kBanks; ++bank)
+        if (low[bank] | high[bank] | released[bank])
+            log(JournalEntry::kDrive, 0, bank, low[bank], high[bank], released[bank]);
     unlock();
 }
 
@@ -167,6 +171,7 @@ void Board::clear()
     state_->driving[0] = state_->driving[1] = 0;
     memset(state_->pull, 0, sizeof state_->pull);
     for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
+    log(JournalEntry::kClear, 0, 0, 0, 0, 0);
     unlock();
 }
 

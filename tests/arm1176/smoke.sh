@@ -52,7 +52,7 @@ check "missing option argument" 1 "" "p" -- arm1176 "$tool" -p
 check "pin out of range" 1 "" "out of range (0 to 59)" -- arm1176 "$tool" -p 60 -o
 check "no device" 1 "gpio open failed" "Failed to initialise GPIO access." -- arm1176 "$tool" -p 4 -o
 
-head -c 8192 /dev/zero >"$tmp/board"
+: >"$tmp/board"  # empty: made a fresh board at first use
 export TAVREL_SIM_BOARD="$tmp/board" TAVREL_SIM_MODE=plain
 check "alternate function" 0 "Set pin 18 to alternative-function 5" "" -- \
     arm1176_sim "$tool" -p 18 -f 5

@@ -160,7 +160,9 @@ TEST_F(SimSafety, no_scratch_file_outlives_a_run_however_it_ends)
 TEST_F(SimSafety, a_trace_cut_short_by_a_full_disk_fails_and_leaves_no_dump)
 {
     // A file size limit stands in for a full disk: writes past 16 KiB fail.
+    // The board, larger, is made first.
     std::string vcd = dir + "/run.vcd";
+    ASSERT_TRUE(sim_on(dir + "/board", {"--", "true"}).exited_with(0));
     Outcome o = in_child([&] {
         struct rlimit lim = {16384, 16384};
         setrlimit(RLIMIT_FSIZE, &lim);

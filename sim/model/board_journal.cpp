@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+// The board's journal: written under the board's lock, read without it.
+#include <errno.h>
+#include <limits.h>
+#include <linux/futex.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "model/blocked.h"
+#include "model/board.h"
+
+namespace tavrel_sim {
+
+namespace {
+
+template <typename T>
+std::atomic<T>& atomic_at(T& v)
+{
+    return *reinterpret_cast<std::atomic<T>*>(&v);
+}
+
+long futex(uint32_t* word, int op, uint32_t value, const timespec* timeout)
+{
+    // Shared between processes: no FUTEX_PRIVATE_FLAG.
+    return syscall(SYS_futex, word, op, value, timeout, nullptr, 0);
+}
+
+}  // namespace
+
+Journal* Board::journal()
+{
+    return reinterpret_cast<Journal*>(reinterpret_cast<char*>(state_) + kPageBytes);
+}
+
+void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c)
+{
+    Journal* j = journal();
+    uint64_t seq = atomic_at(j->head).load(std::memory_order_relaxed);
+    JournalEntry& e = j->entries[seq % kJournalEntries];
+    // A reader copying this slot checks its seq after the copy: marked
+    // stale first, it cannot take half of one entry for another.
+    atomic_at(e.seq).store(~uint64_t{0}, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    e.ns = monotonic_ns();
+    e.kind = kind;
+    e.bank = static_cast<uint8_t>(bank);
+    e.word = static_cast<uint16_t>(word);
+    e.a = a;
+    e.b = b;
+    e.c = c;
+    atomic_at(e.seq).store(seq, std::memory_order_release);
+    atomic_at(j->head).store(seq + 1, std::memory_order_release);
+    atomic_at(j->wake).store(static_cast<uint32_t>(seq + 1), std::memory_order_release);
+    if (atomic_at(j->waiters).load()) futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
+}
+
+uint64_t Board::snapshot(BoardState* s)
+{
+    SignalsBlocked blocked;
+    lock();
+    for (unsigned w = 0; w < kWords; ++w) s->regs[w] = regs_[w];
+    for (unsigned b = 0; b < kBanks; ++b) {
+        s->latch[b] = state_->latch[b];
+        s->driven[b] = state_->driven[b];
+        s->driving[b] = state_->driving[b];
+    }
+    memcpy(s->pull, state_->pull, sizeof s->pull);
+    uint64_t head = atomic_at(journal()->head).load();
+    unlock();
+    return head;
+}
+
+unsigned Board::read_journal(uint64_t* next, JournalEntry* out, unsigned max, uint64_t* lost)
+{
+    Journal* j = journal();
+    unsigned n = 0, retries = 0;
+    while (n < max) {
+        uint64_t head = atomic_at(j->head).load(std::memory_order_acquire);
+        if (head - *next > kJournalEntries) {
+            *lost += head - kJournalEntries - *next;
+            *next = head - kJournalEntries;
+        }
+        if (*next == head) break;
+        JournalEntry& e = j->entries[*next % kJournalEntries];
+        out[n] = e;
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (atomic_at(e.seq).load(std::memory_order_acquire) != *next || out[n].seq != *next) {
+            // Being overwritten: the writer's head move counts it lost. A
+            // writer stopped half-way is not waited for.
+            if (++retries < 100000) continue;
+            ++*lost;
+        } else {
+            ++n;
+        }
+        ++*next;
+        retries = 0;
+    }
+    return n;
+}
+
+void Board::wait_journal(uint64_t next, int timeout_ms)
+{
+    Journal* j = journal();
+    atomic_at(j->waiters).fetch_add(1);
+    timespec t = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    if (atomic_at(j->head).load() == next) futex(&j->wake, FUTEX_WAIT, static_cast<uint32_t>(next), &t);
+    atomic_at(j->waiters).fetch_sub(1);
+}
+
+void Board::wake_journal()
+{
+    Journal* j = journal();
+    atomic_at(j->wake).fetch_add(0x80000000u);
+    futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
+}
+
+}  // namespace tavrel_sim

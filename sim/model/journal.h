@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// The board's journal: every step that can change a pin (a register write
+// that reaches the pins, a drive from outside, a reset), in the order the
+// board's lock took them, whichever process made it. tavrel-sim follows it
+// during a run for --changes and the waveform, and `watch` follows it
+// live; both replay it through the model. It lies in the board file after
+// the model's page, a ring that a reader who falls behind finds overwritten
+// and can count.
+#pragma once
+
+#include <stdint.h>
+
+#include "model/registers.h"
+
+namespace tavrel_sim {
+
+struct JournalEntry {
+    enum Kind : uint8_t { kWrite = 1, kDrive = 2, kClear = 3 };
+    uint64_t seq;  // from 0, without gaps; written last
+    uint64_t ns;   // CLOCK_MONOTONIC
+    uint8_t kind;
+    uint8_t bank;   // kDrive: the bank its masks are of
+    uint16_t word;  // kWrite: the register word
+    uint32_t a;     // kWrite: the value; kDrive: the pins driven low
+    uint32_t b;     // kDrive: the pins driven high
+    uint32_t c;     // kDrive: the pins let go
+};
+static_assert(sizeof(JournalEntry) == 32, "journal entries are fixed-size");
+
+constexpr unsigned kJournalEntries = 2048;
+
+struct Journal {
+    uint32_t wake;     // futex word: the low half of head, changed with it
+    uint32_t waiters;  // readers that may be asleep on `wake`
+    uint64_t head;     // the next entry's seq
+    uint8_t reserved[48];
+    JournalEntry entries[kJournalEntries];
+};
+
+constexpr unsigned kJournalBytes = (sizeof(Journal) + kPageBytes - 1) / kPageBytes * kPageBytes;
+
+// Writes that reach the pins, or decide what a later one does (GPPUD).
+inline bool journaled(unsigned word)
+{
+    return word < kFselWords || word == GPSET0 || word == GPSET1 || word == GPCLR0 || word == GPCLR1 ||
+           word == GPPUD || word == GPPUDCLK0 || word == GPPUDCLK1;
+}
+
+}  // namespace tavrel_sim
