@@ -8,11 +8,12 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "model/board.h"
-#include "report/replay.h"
+#include "report/recorder.h"
 
 namespace tavrel_sim::cli {
 
@@ -65,27 +66,33 @@ std::string find_filters();
 // What a run leaves: its scratch files, removed however it ends, and its
 // waveform files, written beside their names and renamed when complete.
 struct Outputs {
-    std::string trace, vcd_part, gtkw_part;  // scratch
+    std::string trace, vcd_part, gtkw_part, vcd_body;  // scratch
     FILE* vcd = nullptr;
     FILE* gtkw = nullptr;
+    FILE* body = nullptr;  // the dump's value changes, as the run goes
     std::string filters;
     ~Outputs() { remove(); }
     void remove();
     // Creates the scratch and waveform files the options ask for; false
     // after a message.
     bool prepare(const Options& o);
-    bool tracing(const Options& o) const { return o.trace || vcd || (o.changes && !o.plain); }
+    // A full trace is kept for --trace alone; --changes and the waveform
+    // follow the board's journal, where the model is.
+    bool tracing(const Options& o) const { return o.trace; }
+    bool recording(const Options& o) const { return !o.plain && (o.changes || vcd); }
 };
 
 // What the run of the command gave.
 struct RunResult {
     int status = -1;  // waitpid's, or -1 when waiting failed
     uint64_t t0_ns = 0;
-    BoardStart start;
     PinState before;
     uint32_t errors_before = 0, lost_before = 0;
     uint32_t run_id = 0;  // the board's slot for this run's own counts, or 0
-    std::vector<DriveEvent> applied;
+    // The journal followed from the run's start: where, and how many of its
+    // entries were overwritten before they could be read.
+    uint64_t journal_next = 0, journal_lost = 0;
+    std::unique_ptr<Recorder> recorder;  // when recording
 };
 
 // Runs the command on the board with the drives, passing signals on; -1

@@ -68,6 +68,26 @@ int live_drive(Board& board, int argc, char** argv)
 
 // tavrel-sim watch [PINS]: a line per change, as it happens, until a
 // signal ends it.
+Board* watched = nullptr;  // for the signal handler
+
+// The lines for what changed of `pins` from `a` to `b`, at `t` seconds.
+void print_watch(const bool* wanted, const PinSnapshot& a, const PinSnapshot& b, double t)
+{
+    for (unsigned p = 0; p < kPins; ++p) {
+        if (!wanted[p]) continue;
+        if (a.fsel[p] != b.fsel[p])
+            printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));
+        if (a.pull[p] != b.pull[p])
+            printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull[p]), pull_name(b.pull[p]));
+        if (a.driving[p] != b.driving[p] || (b.driving[p] && a.driven[p] != b.driven[p]))
+            printf("%.6f pin %u: %s\n", t, p,
+                   b.driving[p] ? (b.driven[p] ? "driven 1" : "driven 0") : "released");
+        if (a.level[p] != b.level[p]) printf("%.6f pin %u: level %d -> %d\n", t, p, a.level[p], b.level[p]);
+    }
+}
+
+// tavrel-sim watch [PINS]: a line per change, in order, as the board's
+// journal has them, until a signal ends it. Asleep while nothing changes.
 int live_watch(Board& board, const std::string& path, int argc, char** argv)
 {
     bool wanted[kPins] = {};
@@ -80,35 +100,45 @@ int live_watch(Board& board, const std::string& path, int argc, char** argv)
         }
         for (unsigned pin : d.pins) wanted[pin] = true;
     }
+    watched = &board;
     struct sigaction sa = {};
-    sa.sa_handler = [](int) { stop_watching = 1; };
+    sa.sa_handler = [](int) {
+        stop_watching = 1;
+        if (Board* b = watched) b->wake_journal();
+    };
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-    PinState last = pin_state(board);
+    BoardState start;
+    uint64_t next = board.snapshot(&start);
+    Replay replay(start);
+    PinSnapshot last = replay.snapshot();
     printf("watching %s; a signal ends it\n", path.c_str());
-    fflush(stdout);
     uint64_t t0 = monotonic_ns();
+    JournalEntry batch[256];
     while (!stop_watching) {
-        usleep(1000);
-        PinState now = pin_state(board);
-        double t = (monotonic_ns() - t0) / 1e9;
-        for (unsigned p = 0; p < kPins; ++p) {
-            if (!wanted[p]) continue;
-            const PinState &a = last, &b = now;
-            if (a.fsel[p] != b.fsel[p])
-                printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));
-            if (a.pull[p] != b.pull[p])
-                printf("%.6f pin %u: pull %s -> %s\n", t, p, pull_name(a.pull[p]), pull_name(b.pull[p]));
-            if (a.driving[p] != b.driving[p] || (b.driving[p] && a.driven[p] != b.driven[p]))
-                printf("%.6f pin %u: %s\n", t, p,
-                       b.driving[p] ? (b.driven[p] ? "driven 1" : "driven 0") : "released");
-            if (a.level[p] != b.level[p])
-                printf("%.6f pin %u: level %d -> %d\n", t, p, a.level[p], b.level[p]);
+        uint64_t lost = 0;
+        unsigned n = board.read_journal(&next, batch, 256, &lost);
+        if (lost) {
+            // Too far behind: say so, and go on from the board as it is.
+            printf("%.6f (%llu changes not shown)\n", (monotonic_ns() - t0) / 1e9,
+                   static_cast<unsigned long long>(lost));
+            next = board.snapshot(&start);
+            replay = Replay(start);
+            PinSnapshot now = replay.snapshot();
+            print_watch(wanted, last, now, (monotonic_ns() - t0) / 1e9);
+            last = now;
+            continue;
         }
-        last = now;
+        for (unsigned i = 0; i < n; ++i) {
+            replay.apply(batch[i]);
+            PinSnapshot now = replay.snapshot();
+            print_watch(wanted, last, now, batch[i].ns > t0 ? (batch[i].ns - t0) / 1e9 : 0.0);
+            last = now;
+        }
         if (fflush(stdout) != 0) {
             output_failed("the standard output");
             return 2;
         }
+        if (n == 0) board.wait_journal(next, 1000000);
     }
     return 0;
 }

@@ -47,6 +47,7 @@ void print_history(const std::vector<PinHistory>& history)
             std::string line = "pin " + std::to_string(p) + ": ";
             for (size_t i = 0; i < h.functions.size(); ++i)
                 line += std::string(i ? " -> " : "") + function_name(h.functions[i]);
+            if (h.more_functions) line += " (and " + std::to_string(h.more_functions) + " more)";
             if (h.level_changes > 0)
                 line += ", " + std::to_string(h.level_changes) +
                         (h.level_changes == 1 ? " level change" : " level changes");
@@ -57,6 +58,7 @@ void print_history(const std::vector<PinHistory>& history)
             std::string line = "pin " + std::to_string(p) + ": pull ";
             for (size_t i = 0; i < h.pulls.size(); ++i)
                 line += std::string(i ? " -> " : "") + pull_name(h.pulls[i]);
+            if (h.more_pulls) line += " (and " + std::to_string(h.more_pulls) + " more)";
             printf("%s\n", line.c_str());
             any = true;
         }
@@ -82,21 +84,21 @@ FILE* create_part(const std::string& file, std::string* part)
     return f;
 }
 
-// The scratch file the trace goes to, in $TMPDIR or /tmp.
-bool create_trace(std::string* path)
+// A scratch file in $TMPDIR or /tmp, named for `what`; its descriptor, or
+// -1 after a message.
+int create_scratch(const char* what, std::string* path)
 {
     const char* tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-trace-XXXXXX";
+    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-" + what + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     int fd = mkostemp(buf.data(), O_CLOEXEC);
     if (fd < 0) {
-        fprintf(stderr, "tavrel-sim: cannot create a trace file: %s\n", strerror(errno));
-        return false;
+        fprintf(stderr, "tavrel-sim: cannot create a %s file: %s\n", what, strerror(errno));
+        return -1;
     }
-    close(fd);
     *path = buf.data();
-    return true;
+    return fd;
 }
 
 // The shim sits beside this program in the build tree, and in a private
@@ -172,7 +174,9 @@ std::string find_filters()
 
 void Outputs::remove()
 {
-    for (std::string* f : {&trace, &vcd_part, &gtkw_part}) {
+    if (body) fclose(body);
+    body = nullptr;
+    for (std::string* f : {&trace, &vcd_part, &gtkw_part, &vcd_body}) {
         if (!f->empty()) unlink(f->c_str());
         f->clear();
     }
@@ -196,27 +200,36 @@ bool Outputs::prepare(const Options& o)
         fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", o.vcd.c_str(), strerror(errno));
         return false;
     }
-    // --changes tells the whole run when the model is there to trace it.
-    return !tracing(o) || create_trace(&trace);
+    if (vcd) {
+        int fd = create_scratch("waveform", &vcd_body);
+        if (fd < 0) return false;
+        if (!(body = fdopen(fd, "w+"))) {
+            close(fd);
+            return !output_failed(vcd_body.c_str());
+        }
+    }
+    if (!tracing(o)) return true;
+    int fd = create_scratch("trace", &trace);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
 }
 
 namespace {
 
 // The dump, written and renamed over its name; false when it failed.
-bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, const std::vector<TraceRecord>& records,
-                bool failed)
+bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, bool failed)
 {
     time_t now = time(nullptr);
     char date[64];
     strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %Z", localtime(&now));
-    bool ok = write_vcd(out.vcd, r.start, r.t0_ns, records, r.applied, date, TAVREL_SIM_VERSION_TEXT);
+    bool ok = r.recorder->write_vcd(out.vcd, date, TAVREL_SIM_VERSION_TEXT);
     ok = fflush(out.vcd) == 0 && ok;
     ok = fsync(fileno(out.vcd)) == 0 && ok;
     ok = fclose(out.vcd) == 0 && ok;
     out.vcd = nullptr;
     if (!ok) return !output_failed(o.vcd.c_str());
     if (failed) {
-        fprintf(stderr, "tavrel-sim: %s is not written, as the trace is incomplete\n", o.vcd.c_str());
+        fprintf(stderr, "tavrel-sim: %s is not written, as the run's record is incomplete\n", o.vcd.c_str());
         return true;
     }
     if (rename(out.vcd_part.c_str(), o.vcd.c_str()) != 0) return !output_failed(o.vcd.c_str());
@@ -225,22 +238,30 @@ bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, const std::v
 }
 
 // The save file for the dump; false when it failed.
-bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, const std::vector<TraceRecord>& records,
-                 bool failed)
+bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, bool failed)
 {
     FILE* f = out.gtkw;
     out.gtkw = nullptr;
-    if (failed) {
+    if (failed || !out.vcd_part.empty()) {
         fclose(f);  // no dump to describe
         return true;
     }
     char where[PATH_MAX];
-    bool ok = realpath(o.vcd.c_str(), where) &&
-              write_gtkw(f, where, touched_pins(r.start, records, r.applied), out.filters.c_str());
+    bool ok =
+        realpath(o.vcd.c_str(), where) && write_gtkw(f, where, r.recorder->touched(), out.filters.c_str());
     ok = fclose(f) == 0 && ok;
     if (!ok || rename(out.gtkw_part.c_str(), o.gtkw.c_str()) != 0) return !output_failed(o.gtkw.c_str());
     out.gtkw_part.clear();
     return true;
+}
+
+// Prints the trace record by record; false when it is cut short.
+bool print_trace(const std::string& path)
+{
+    bool whole = true;
+    for_each_record(path, &whole, [](const TraceRecord& rec) { printf("%s\n", describe(rec).c_str()); });
+    if (!whole) fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", path.c_str());
+    return whole;
 }
 
 }  // namespace
@@ -248,7 +269,6 @@ bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, const std::
 bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
 {
     bool failed = r.status < 0;
-    std::vector<PinHistory> history;
     // The run's own counts; the board's, less what it had, when no slot
     // was to be had.
     uint32_t errors = board.errors() - r.errors_before, lost = board.trace_lost() - r.lost_before;
@@ -257,23 +277,21 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
         fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
         failed = true;
     }
-    if (out.tracing(o)) {
-        bool whole = true;
-        std::vector<TraceRecord> records = read_trace(out.trace, &whole);
-        if (!whole) {
-            fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", out.trace.c_str());
-            failed = true;
-        }
-        if (o.trace)
-            for (const TraceRecord& rec : records) printf("%s\n", describe(rec).c_str());
-        if (o.changes) history = pin_histories(r.start, records, r.applied);
-        if (out.vcd && !finish_vcd(o, out, r, records, failed)) failed = true;
-        if (out.gtkw && !finish_gtkw(o, out, r, records, failed)) failed = true;
+    if (out.tracing(o) && !print_trace(out.trace)) failed = true;
+    if (r.journal_lost) {
+        fprintf(stderr,
+                "tavrel-sim: %llu pin changes went by before they could be recorded (the run outpaced "
+                "tavrel-sim); the changes and the waveform would be wrong, and are not given\n",
+                static_cast<unsigned long long>(r.journal_lost));
+        failed = true;
     }
+    if (out.body && ferror(out.body)) failed = output_failed(out.vcd_body.c_str());
+    if (out.vcd && !finish_vcd(o, out, r, failed)) failed = true;
+    if (out.gtkw && !finish_gtkw(o, out, r, failed)) failed = true;
     PinState after = pin_state(board);
-    if (o.changes && out.tracing(o))
-        print_history(history);
-    else if (o.changes)
+    if (o.changes && r.recorder && !r.journal_lost)
+        print_history(r.recorder->histories());
+    else if (o.changes && !r.recorder)
         print_changes(r.before, after);
     if (o.pins) print_pins(after);
     if (fflush(stdout) != 0 || ferror(stdout)) failed = output_failed("the standard output");

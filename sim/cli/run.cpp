@@ -21,14 +21,28 @@ namespace {
 
 // Applies one entry: all its pins change at once. A plain block has no
 // model between the program and the level words: the drive goes there.
-void apply(Board& board, bool plain, const Scheduled& d, std::vector<DriveEvent>* applied)
+void apply(Board& board, bool plain, const Scheduled& d)
 {
     uint32_t mask[2];
     pin_mask(d, mask);
     board.drive_pins(mask, d.drive);
     if (plain && d.drive != Drive::kRelease) board.drive_plain_levels(mask, d.drive == Drive::kHigh);
-    uint64_t now = monotonic_ns();
-    for (unsigned pin : d.pins) applied->push_back({now, pin, d.drive});
+}
+
+Board* run_board = nullptr;  // for the SIGCHLD handler
+
+// The command's end wakes the wait on the journal.
+void on_child(int)
+{
+    if (Board* b = run_board) b->wake_journal();
+}
+
+// Takes what the journal holds, for the recorder.
+void drain(Board& board, RunResult* r)
+{
+    JournalEntry batch[256];
+    while (unsigned n = board.read_journal(&r->journal_next, batch, 256, &r->journal_lost))
+        for (unsigned i = 0; i < n; ++i) r->recorder->take(batch[i]);
 }
 
 constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -55,29 +69,47 @@ void take_signals()
     sa.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&sa.sa_mask);
     for (int sig : kForwarded) sigaction(sig, &sa, nullptr);
+    struct sigaction child = {};
+    child.sa_handler = on_child;
+    child.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &child, nullptr);
 }
 
 void default_signals()
 {
     for (int sig : kForwarded) signal(sig, SIG_DFL);
+    signal(SIGCHLD, SIG_DFL);
 }
 
 // Waits for the command, applying the drives as their times come, and
 // noting when each was applied.
-int wait_for(pid_t pid, uint64_t t0_ns, Board& board, bool plain, std::vector<Scheduled> drives,
-             std::vector<DriveEvent>* applied)
+// Waits for the command, applying the drives as their times come and,
+// when recording, following the journal as it goes: asleep on it between
+// entries, until the next drive is due or the command ends.
+int wait_for(pid_t pid, Board& board, bool plain, std::vector<Scheduled> drives, RunResult* run)
 {
     std::stable_sort(drives.begin(), drives.end(),
                      [](const Scheduled& a, const Scheduled& b) { return a.ms < b.ms; });
     size_t next = 0;
     for (;;) {
+        bool waiting = next < drives.size() || run->recorder;
         int status;
-        pid_t r = waitpid(pid, &status, next < drives.size() ? WNOHANG : 0);
-        if (r == pid) return status;
+        pid_t r = waitpid(pid, &status, waiting ? WNOHANG : 0);
+        if (r == pid) {
+            if (run->recorder) drain(board, run);
+            return status;
+        }
         if (r < 0 && errno != EINTR) return -1;
-        while (next < drives.size() && monotonic_ns() - t0_ns >= uint64_t(drives[next].ms) * 1000000)
-            apply(board, plain, drives[next++], applied);
-        if (next < drives.size()) usleep(200);
+        uint64_t elapsed = monotonic_ns() - run->t0_ns;
+        while (next < drives.size() && elapsed >= uint64_t(drives[next].ms) * 1000000)
+            apply(board, plain, drives[next++]);
+        if (run->recorder) drain(board, run);
+        uint64_t due_us =
+            next < drives.size() ? (uint64_t(drives[next].ms) * 1000000 - elapsed) / 1000 : 100000;
+        if (run->recorder)
+            board.wait_journal(run->journal_next, static_cast<uint32_t>(due_us < 100000 ? due_us : 100000));
+        else if (next < drives.size())
+            usleep(200);
     }
 }
 
@@ -126,17 +158,19 @@ bool run_command(Board& board, const Options& o, const Outputs& out, const std::
     r->errors_before = board.errors();
     r->lost_before = board.trace_lost();
     r->run_id = board.begin_run();
-    r->start = board_start(board);
+    BoardState start;
+    r->journal_next = board.snapshot(&start);
+    r->t0_ns = monotonic_ns();
+    if (out.recording(o)) r->recorder = std::make_unique<Recorder>(start, r->t0_ns, out.body);
     fflush(nullptr);
     take_signals();
-    r->t0_ns = monotonic_ns();
     // Levels due at 0 ms are in place before the command can read them.
     std::vector<Scheduled> later;
     for (const Scheduled& d : o.drives) {
         if (d.ms > 0)
             later.push_back(d);
         else
-            apply(board, o.plain, d, &r->applied);
+            apply(board, o.plain, d);
     }
     pid_t pid = fork();
     if (pid < 0) {
@@ -146,7 +180,9 @@ bool run_command(Board& board, const Options& o, const Outputs& out, const std::
     if (pid == 0) exec_command(o, out, shim, *r);
     command_pid = pid;
     if (int sig = pending_signal) kill(pid, sig);
-    r->status = wait_for(pid, r->t0_ns, board, o.plain, later, &r->applied);
+    run_board = &board;
+    r->status = wait_for(pid, board, o.plain, later, r);
+    run_board = nullptr;
     return true;
 }
 

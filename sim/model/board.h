@@ -139,8 +139,8 @@ public:
     // *lost, and *next moves past them.
     unsigned read_journal(uint64_t* next, JournalEntry* out, unsigned max, uint64_t* lost);
     // Sleeps until the journal goes past `next`, wake_journal is called, or
-    // `timeout_ms` pass.
-    void wait_journal(uint64_t next, int timeout_ms);
+    // `timeout_us` microseconds pass.
+    void wait_journal(uint64_t next, uint32_t timeout_us);
     // Ends every wait_journal now, and until the next entry;
     // async-signal-safe.
     void wake_journal();

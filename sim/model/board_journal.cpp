@@ -102,11 +102,11 @@ unsigned Board::read_journal(uint64_t* next, JournalEntry* out, unsigned max, ui
     return n;
 }
 
-void Board::wait_journal(uint64_t next, int timeout_ms)
+void Board::wait_journal(uint64_t next, uint32_t timeout_us)
 {
     Journal* j = journal();
     atomic_at(j->waiters).fetch_add(1);
-    timespec t = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    timespec t = {static_cast<time_t>(timeout_us / 1000000), static_cast<long>(timeout_us % 1000000) * 1000};
     if (atomic_at(j->head).load() == next) futex(&j->wake, FUTEX_WAIT, static_cast<uint32_t>(next), &t);
     atomic_at(j->waiters).fetch_sub(1);
 }

@@ -25,14 +25,14 @@ std::string describe(const TraceRecord& r)
     return s;
 }
 
-std::vector<TraceRecord> read_trace(const std::string& path, bool* whole)
+void for_each_record(const std::string& path, bool* whole,
+                     const std::function<void(const TraceRecord&)>& take)
 {
-    std::vector<TraceRecord> records;
     if (whole) *whole = true;
     int fd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC, 0));
     if (fd < 0) {
         if (whole) *whole = errno == ENOENT;
-        return records;
+        return;
     }
     TraceRecord r;
     for (;;) {
@@ -40,7 +40,7 @@ std::vector<TraceRecord> read_trace(const std::string& path, bool* whole)
         // a trace cut short.
         ssize_t n = ::read(fd, &r, sizeof r);
         if (n == sizeof r) {
-            records.push_back(r);
+            take(r);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -48,6 +48,12 @@ std::vector<TraceRecord> read_trace(const std::string& path, bool* whole)
         break;
     }
     ::close(fd);
+}
+
+std::vector<TraceRecord> read_trace(const std::string& path, bool* whole)
+{
+    std::vector<TraceRecord> records;
+    for_each_record(path, whole, [&](const TraceRecord& r) { records.push_back(r); });
     return records;
 }
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A run's waveform: the Value Change Dump for GTKWave, PulseView and
-// sigrok (vcd.cpp), and GTKWave's save file for it (gtkw.cpp).
+// sigrok (vcd.cpp), and GTKWave's save file for it (gtkw.cpp). For each
+// pin, one-bit wires for its level (gpioN), the bits of its
+// function-select code (gpioN_fn2, _fn1, _fn0) and of its pull
+// (gpioN_pull1, _pull0).
 #pragma once
 
 #include <stdint.h>
@@ -12,12 +15,12 @@
 
 namespace tavrel_sim {
 
-// Writes the dump: for each pin the run touched, drove or pulled, one-bit
-// wires for its level (gpioN), the bits of its function-select code
-// (gpioN_fn2, _fn1, _fn0) and of its pull (gpioN_pull1, _pull0), with
-// times in microseconds from `t0_ns`. Returns false if writing failed.
-bool write_vcd(FILE* out, const BoardStart& start, uint64_t t0_ns, const std::vector<TraceRecord>& trace,
-               const std::vector<DriveEvent>& drives, const char* date, const char* version);
+// The dump's header declaring `pins`, and their values at the start (time
+// 0); false if writing failed.
+bool write_vcd_header(FILE* out, const std::vector<unsigned>& pins, const PinSnapshot& start,
+                      const char* date, const char* version);
+// The value changes of `pin` from `before` to `after`.
+void write_vcd_changes(FILE* out, unsigned pin, const PinSnapshot& before, const PinSnapshot& after);
 
 // Writes a GTKWave save file for the dump at `vcd_path` showing `pins`:
 // levels, and functions and pulls by name through the translate filters

@@ -85,29 +85,38 @@ int (*real_pselect)(int, fd_set*, fd_set*, fd_set*, const struct timespec*, cons
 int (*real_epoll_pwait)(int, struct epoll_event*, int, int, const sigset_t*);
 int (*real_sigaltstack)(const stack_t*, stack_t*);
 
+// The next definition, looked up at load, or now when called before it
+// (a sanitizer's runtime sets its alternate stack first thing).
+template <typename Fn>
+Fn resolved(Fn& slot, const char* name)
+{
+    if (!slot) slot = next<Fn>(name);
+    return slot;
+}
+
 }  // namespace
 
 void resolve_waits()
 {
-    real_sigsuspend = next<decltype(real_sigsuspend)>("sigsuspend");
-    real_ppoll = next<decltype(real_ppoll)>("ppoll");
-    real_pselect = next<decltype(real_pselect)>("pselect");
-    real_epoll_pwait = next<decltype(real_epoll_pwait)>("epoll_pwait");
-    real_sigaltstack = next<decltype(real_sigaltstack)>("sigaltstack");
+    resolved(real_sigsuspend, "sigsuspend");
+    resolved(real_ppoll, "ppoll");
+    resolved(real_pselect, "pselect");
+    resolved(real_epoll_pwait, "epoll_pwait");
+    resolved(real_sigaltstack, "sigaltstack");
 }
 
 }  // namespace tavrel_sim::shim
 
 SHIM_API int sigsuspend(const sigset_t* mask)
 {
-    auto real = real_sigsuspend;
+    auto real = resolved(real_sigsuspend, "sigsuspend");
     sigset_t copy;
     return real(without_segv(mask, &copy));
 }
 
 SHIM_API int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout, const sigset_t* mask)
 {
-    auto real = real_ppoll;
+    auto real = resolved(real_ppoll, "ppoll");
     sigset_t copy;
     return real(fds, n, timeout, without_segv(mask, &copy));
 }
@@ -115,14 +124,14 @@ SHIM_API int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout,
 SHIM_API int pselect(int n, fd_set* r, fd_set* w, fd_set* e, const struct timespec* timeout,
                      const sigset_t* mask)
 {
-    auto real = real_pselect;
+    auto real = resolved(real_pselect, "pselect");
     sigset_t copy;
     return real(n, r, w, e, timeout, without_segv(mask, &copy));
 }
 
 SHIM_API int epoll_pwait(int epfd, struct epoll_event* events, int max, int timeout, const sigset_t* mask)
 {
-    auto real = real_epoll_pwait;
+    auto real = resolved(real_epoll_pwait, "epoll_pwait");
     sigset_t copy;
     return real(epfd, events, max, timeout, without_segv(mask, &copy));
 }
@@ -163,7 +172,7 @@ int set_stack(AltStack real, const stack_t* ss)
 
 SHIM_API int sigaltstack(const stack_t* ss, stack_t* old)
 {
-    AltStack real = real_sigaltstack;
+    AltStack real = resolved(real_sigaltstack, "sigaltstack");
     if (!model_mode()) return real(ss, old);
     stack_t current;
     if (real(nullptr, &current) != 0) return -1;

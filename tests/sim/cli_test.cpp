@@ -256,6 +256,77 @@ TEST_F(Sim, watch_prints_each_change_as_it_happens)
     EXPECT_EQ(watch.line(), "") << "pin 18 is not watched";
 }
 
+TEST_F(Sim, watch_prints_every_change_in_order_or_says_how_many_it_could_not_show)
+{
+    REQUIRE_TRAPPING();
+    tavrel_sim::Board live;
+    ASSERT_TRUE(live.open(board.path().c_str())) << live.refusal();
+    Child watch(TAVREL_SIM_PATH, {"--board", board.path(), "watch", "4"});
+    ASSERT_EQ(watch.line(), "watching " + board.path() + "; a signal ends it\n");
+    // 2,000 toggles as fast as the board takes them.
+    const uint32_t pin4[2] = {1u << 4, 0};
+    for (int i = 0; i < 2000; ++i)
+        live.drive_pins(pin4, i % 2 ? tavrel_sim::Drive::kLow : tavrel_sim::Drive::kHigh);
+    live.drive_pins(pin4, tavrel_sim::Drive::kRelease);
+    // The release's line comes last: all before it have been printed.
+    unsigned levels = 0, not_shown = 0;
+    int expected = 1;
+    double last_t = 0;
+    for (std::string l = watch.line(); !l.empty(); l = watch.line()) {
+        double t = std::stod(l);
+        EXPECT_GE(t, last_t) << l;
+        last_t = t;
+        unsigned long long n;
+        if (sscanf(l.c_str(), "%*f (%llu changes not shown)", &n) == 1) {
+            not_shown += static_cast<unsigned>(n);
+            expected = -1;  // resumed from the board as it is
+        } else if (l.find(" pin 4: level ") != std::string::npos) {
+            ++levels;
+            if (expected >= 0) {
+                EXPECT_NE(l.find(expected ? "level 0 -> 1" : "level 1 -> 0"), std::string::npos) << l;
+            }
+            expected = l.find("-> 1") != std::string::npos ? 0 : 1;
+        }
+        if (l.find(" pin 4: released") != std::string::npos) break;
+    }
+    // Every toggle changed the level; the release of a low pin does not.
+    EXPECT_EQ(levels + not_shown, 2000u) << levels << " shown, " << not_shown << " not shown";
+    watch.signal(SIGTERM);
+    EXPECT_TRUE(exited_with(watch.wait(), 0));
+}
+
+TEST_F(Sim, changes_and_the_waveform_hold_pins_driven_live_during_the_run)
+{
+    REQUIRE_TRAPPING();
+    std::string fifo = board.path() + ".go", vcd = board.path() + ".vcd";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Child run(TAVREL_SIM_PATH, {"--board", board.path(), "--changes", "--vcd", vcd, "--", "sh", "-c",
+                                "echo waiting; cat \"$0\" >/dev/null", fifo});
+    ASSERT_EQ(run.line(), "waiting\n");
+    // A button pressed and released twice, from outside the run.
+    for (const char* level : {"4=1", "4=z", "4=1", "4=z"}) ASSERT_TRUE(sim({"drive", level}).exited_with(0));
+    {
+        std::ofstream(fifo) << "go\n";
+    }
+    std::string out;
+    for (std::string l = run.line(); !l.empty(); l = run.line()) out += l;
+    EXPECT_TRUE(exited_with(run.wait(), 0));
+    EXPECT_EQ(out, "pin 4: input, 4 level changes\n");
+    std::ifstream dump(vcd);
+    std::string line, id;
+    unsigned changes = 0;
+    bool body = false;
+    while (std::getline(dump, line)) {
+        if (line.rfind("$var wire 1 ", 0) == 0 && line.find(" gpio4 $end") != std::string::npos)
+            id = line.substr(12, 1);
+        if (line == "$end") body = true;
+        if (body && !id.empty() && line.size() == 2 && line.substr(1) == id) ++changes;
+    }
+    EXPECT_EQ(changes, 4u) << "the level changes of gpio4 in the dump";
+    unlink(fifo.c_str());
+    unlink(vcd.c_str());
+}
+
 TEST_F(Sim, plain_mode_refuses_what_needs_the_model_and_does_the_rest)
 {
     for (const char* option : {"--trace", "--vcd=x.vcd"}) {

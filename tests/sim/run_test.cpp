@@ -78,6 +78,19 @@ TEST_F(SimSafety, a_waveform_path_with_a_quote_is_written_and_its_save_file_stay
     EXPECT_TRUE(contains(save, "gpio.gpio18")) << save;
 }
 
+TEST_F(SimSafety, changes_and_the_waveform_keep_no_trace_of_every_access)
+{
+    // What the command sees in TMPDIR while it runs.
+    Outcome o =
+        sim_on(dir + "/board", {"--changes", "--vcd", dir + "/run.vcd", "--", "sh", "-c", "ls \"$TMPDIR\""});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_FALSE(contains(o.out, "tavrel-sim-trace")) << o.out;
+    EXPECT_TRUE(contains(o.out, "tavrel-sim-waveform")) << "the dump's changes, as they come: " << o.out;
+    o = sim_on(dir + "/board", {"--trace", "--", "sh", "-c", "ls \"$TMPDIR\""});
+    EXPECT_TRUE(contains(o.out, "tavrel-sim-trace")) << "--trace keeps one: " << o.out;
+    EXPECT_TRUE(leftovers().empty());
+}
+
 // ---- interruption ----------------------------------------------------
 TEST_F(SimSafety, sigterm_reaches_the_command_and_the_outputs_are_still_written)
 {
@@ -157,22 +170,33 @@ TEST_F(SimSafety, no_scratch_file_outlives_a_run_however_it_ends)
 }
 
 // ---- lost output fails the run ---------------------------------------
-TEST_F(SimSafety, a_trace_cut_short_by_a_full_disk_fails_and_leaves_no_dump)
+TEST_F(SimSafety, a_trace_or_waveform_cut_short_by_a_full_disk_fails_and_leaves_no_dump)
 {
-    // A file size limit stands in for a full disk: writes past 16 KiB fail.
-    // The board, larger, is made first.
+    // A file size limit stands in for a full disk. The board, larger, is
+    // made first.
     std::string vcd = dir + "/run.vcd";
     ASSERT_TRUE(sim_on(dir + "/board", {"--", "true"}).exited_with(0));
-    Outcome o = in_child([&] {
-        struct rlimit lim = {16384, 16384};
-        setrlimit(RLIMIT_FSIZE, &lim);
-        signal(SIGXFSZ, SIG_IGN);
-        setenv("TMPDIR", tmp.c_str(), 1);
-        exec_program(TAVREL_SIM_PATH, {"--board", dir + "/board", "--vcd", vcd, "--",
-                                       TAVREL_EXAMPLES_DIR "/tavrel-example-counter", "256"});
-    });
+    auto limited = [&](rlim_t bytes, std::vector<std::string> options) {
+        return in_child([&] {
+            struct rlimit lim = {bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            signal(SIGXFSZ, SIG_IGN);
+            setenv("TMPDIR", tmp.c_str(), 1);
+            std::vector<std::string> args = {"--board", dir + "/board"};
+            args.insert(args.end(), options.begin(), options.end());
+            args.insert(args.end(), {"--", TAVREL_EXAMPLES_DIR "/tavrel-example-counter", "256"});
+            exec_program(TAVREL_SIM_PATH, args);
+        });
+    };
+    Outcome o = limited(16384, {"--trace", "--vcd", vcd});
     EXPECT_TRUE(o.exited_with(2)) << describe(o.status);
     EXPECT_TRUE(contains(o.err, "trace records could not be written")) << o.err;
+    EXPECT_NE(access(vcd.c_str(), F_OK), 0) << "no partial dump under the final name";
+    EXPECT_TRUE(leftovers().empty());
+
+    o = limited(2048, {"--vcd", vcd});
+    EXPECT_TRUE(o.exited_with(2)) << describe(o.status);
+    EXPECT_TRUE(contains(o.err, "cannot write")) << o.err;
     EXPECT_NE(access(vcd.c_str(), F_OK), 0) << "no partial dump under the final name";
     EXPECT_TRUE(leftovers().empty());
 }
