@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <new>
 #include <string>
 
 #include "cli/cli.h"
@@ -47,9 +48,7 @@ bool open_board(Options* o, Board* board)
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run_main(int argc, char** argv)
 {
     Options o;
     if (int rc = parse_options(argc, argv, &o); rc >= 0) return rc;
@@ -71,4 +70,18 @@ int main(int argc, char** argv)
     if (!report_run(board, o, out, run)) return 2;
     out.remove();
     end_as(run.status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Out of memory is a failure like any other: said, and the scratch
+    // files removed as the stack unwinds.
+    try {
+        return run_main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "tavrel-sim: out of memory\n");
+        return 2;
+    }
 }
