@@ -64,6 +64,12 @@ TEST_F(SimBoardApi, waits_end_at_their_limit_and_bad_arguments_fail)
     EXPECT_EQ(tavrel_simboard_drive(api, 4, 2), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(tavrel_simboard_wait_function(api, 4, 8, 0), -1);
+    EXPECT_EQ(tavrel_simboard_wait_function(api, 4, -1, 0), -1);
+    // Every code names a function, alt3 (7) and input (0) at the ends.
+    for (int32_t code = 0; code < 8; ++code) {
+        board.set_fsel(4, static_cast<unsigned>(code));
+        EXPECT_EQ(tavrel_simboard_wait_function(api, 4, code, 0), 0) << code;
+    }
 }
 
 TEST(SimBoardApiOpen, refuses_what_tavrel_sim_refuses_and_says_why)

@@ -82,8 +82,12 @@ TEST_F(SimSafety, boards_others_may_write_or_that_are_not_files_are_refused)
 {
     std::string board = dir + "/board";
     ASSERT_TRUE(sim_on(board, {"--", "true"}).exited_with(0));
-    chmod(board.c_str(), 0666);
+    chmod(board.c_str(), 0620);  // the group alone
     Outcome o = sim_on(board, {"--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_TRUE(contains(o.err, "group or others may write it (mode 0620)")) << o.err;
+    chmod(board.c_str(), 0666);
+    o = sim_on(board, {"--", "true"});
     EXPECT_TRUE(o.exited_with(2));
     EXPECT_TRUE(contains(o.err, "group or others may write it (mode 0666)")) << o.err;
     EXPECT_TRUE(contains(o.err, "remove it, or name another with --board")) << o.err;

@@ -342,6 +342,12 @@ TEST_F(Sim, plain_mode_refuses_what_needs_the_model_and_does_the_rest)
     o = sim({"--plain", "--drive", "0:4,6,9,11=1", "--", TAVREL_EXAMPLES_DIR "/tavrel-example-read_byte"});
     EXPECT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_EQ(o.out, "pins 4 to 11: 0xa5\n");
+    // A level alone is a change, told the right way round, in bank 1 too.
+    o = sim({"--plain", "--changes", "--drive", "0:5,41=1", "--", "true"});
+    EXPECT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "pin 5: level 0 -> 1\npin 41: level 0 -> 1\n");
+    o = sim({"pins"});
+    EXPECT_NE(o.out.find(" 41  input     1 "), std::string::npos) << o.out;
 }
 
 TEST_F(Sim, reset_clears_the_board_in_place_while_a_program_runs_on_it)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The board's device model: what the hardware does with GPPUD and
 // GPPUDCLK, and what a pin reads.
+#include "model/board.h"
 #include "support/open_board.h"
 
 using namespace tavrel_test;
@@ -69,6 +70,76 @@ TEST_F(PullModel, only_a_rising_clock_latches_the_control_into_its_pins)
     board.write(GPPUDCLK1, 0xFFFFFFFF);
     EXPECT_EQ(board.pull(53), tavrel_sim::kPullUp);
     EXPECT_EQ(board.pull(54), tavrel_sim::kPullOff) << "no pin 54";
+}
+
+// The model through the board's own interface: bank 1 as bank 0, the
+// alternate functions, a reset.
+class Model : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_TRAPPING();
+        ASSERT_TRUE(live.open(board.path().c_str())) << live.refusal();
+    }
+    SimBoard board;
+    tavrel_sim::Board live;
+};
+
+TEST_F(Model, bank_1_latches_set_and_clear_and_its_inputs_read_what_is_driven)
+{
+    board.set_fsel(40, 1);
+    live.write(GPSET1, bit(8) | bit(9));  // pins 40 and 41
+    EXPECT_EQ(live.latch(1), bit(8) | bit(9));
+    live.write(GPCLR1, bit(8));
+    EXPECT_EQ(live.latch(1), bit(9));
+    EXPECT_FALSE(live.level(40));
+    EXPECT_FALSE(live.level(41)) << "an input reads what is driven, not its latch";
+    live.drive(41, true);
+    live.drive(53, true);
+    EXPECT_EQ(live.read(GPLEV1), bit(9) | bit(21));
+}
+
+TEST_F(Model, every_function_but_output_reads_the_driven_level)
+{
+    board.write(GPSET0, bit(4));
+    board.drive(4, false);
+    for (unsigned code = 0; code < 8; ++code) {
+        board.set_fsel(4, code);
+        EXPECT_EQ(live.level(4), code == 1) << tavrel_sim::function_name(code);
+    }
+}
+
+TEST_F(Model, a_reset_clears_latches_pulls_and_every_drive_of_both_banks)
+{
+    live.drive(4, true);
+    live.drive(45, true);
+    live.write(GPPUD, 2);
+    live.write(GPPUDCLK1, bit(13));
+    live.write(GPSET1, bit(13));
+    live.clear();
+    EXPECT_EQ(live.driving(0), 0u);
+    EXPECT_EQ(live.driving(1), 0u);
+    EXPECT_EQ(live.pull(45), tavrel_sim::kPullOff);
+    EXPECT_EQ(live.latch(1), 0u);
+    EXPECT_FALSE(live.level(45));
+}
+
+TEST_F(Model, the_journal_holds_the_writes_that_reach_the_pins_and_nothing_the_model_dropped)
+{
+    tavrel_sim::BoardState start;
+    uint64_t next = live.snapshot(&start);
+    live.write(100, 1);  // plain storage
+    live.write(GPSET0, bit(4));
+    live.record_error(nullptr, tavrel_sim::TraceRecord::kWrite, GPSET0, bit(5),
+                      tavrel_sim::TraceRecord::kBadWidth, 2);
+    live.write(GPPUDCLK1, bit(1));
+    tavrel_sim::JournalEntry e[8];
+    uint64_t lost = 0;
+    ASSERT_EQ(live.read_journal(&next, e, 8, &lost), 2u);
+    EXPECT_EQ(e[0].word, GPSET0);
+    EXPECT_EQ(e[0].a, bit(4));
+    EXPECT_EQ(e[1].word, GPPUDCLK1) << "the register named as written";
+    board.allow_errors();
 }
 
 }  // namespace

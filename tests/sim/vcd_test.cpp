@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "report/vcd.h"
 #include "support/open_board.h"
 
 using namespace tavrel_test;
@@ -146,6 +147,27 @@ TEST_F(Vcd_, driven_inputs_appear_with_their_schedule)
     EXPECT_LT(high_at, 400000u);
 }
 
+TEST_F(Vcd_, one_drive_entry_is_one_moment_and_a_pull_alone_puts_its_pin_in_the_dump)
+{
+    Outcome o = sim({"--vcd", vcd, "--drive", "0:4-7,40=1", "--", TAVREL_PULL_TOOL_PATH, "-p", "22", "-u"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    Vcd v = parse(vcd);
+    for (size_t i = 1; i < v.times.size(); ++i) EXPECT_LT(v.times[i - 1], v.times[i]) << "no time twice";
+    std::map<std::string, uint64_t> rose;
+    for (const Change& c : v.changes)
+        if (c.value == "1" && c.signal.find('_') == std::string::npos) rose[c.signal] = c.time;
+    for (const char* pin : {"gpio4", "gpio5", "gpio6", "gpio7", "gpio40"}) {
+        ASSERT_TRUE(rose.count(pin)) << pin;
+        EXPECT_EQ(rose[pin], rose["gpio4"]) << pin << " changed with the others";
+    }
+    std::set<std::string> names(v.declared.begin(), v.declared.end());
+    EXPECT_TRUE(names.count("gpio22_pull1")) << "its pull is its only change";
+    EXPECT_EQ(v.initial["gpio22_pull1"] + v.initial["gpio22_pull0"], "00");
+    bool pulled_up = false;
+    for (const Change& c : v.changes) pulled_up = pulled_up || (c.signal == "gpio22_pull1" && c.value == "1");
+    EXPECT_TRUE(pulled_up) << "up is code 2";
+}
+
 TEST_F(Vcd_, an_unwritable_file_is_refused_before_the_command_runs)
 {
     Outcome o = sim({"--vcd", "/nonexistent/dir/run.vcd", "--", TAVREL_TOOL_PATH, "-p", "17", "-o"});
@@ -163,6 +185,62 @@ TEST_F(Vcd_, an_unwritable_file_is_refused_before_the_command_runs)
     EXPECT_NE(o.err.find("--vcd needs the device model"), std::string::npos) << o.err;
     EXPECT_NE(access(vcd.c_str(), F_OK), 0) << "no file left behind";
     EXPECT_NE(access((vcd + ".part").c_str(), F_OK), 0);
+}
+
+TEST(VcdHeader, every_wire_of_all_54_pins_has_an_identifier_of_its_own)
+{
+    std::vector<unsigned> pins;
+    for (unsigned p = 0; p < tavrel_sim::kPins; ++p) pins.push_back(p);
+    tavrel_sim::PinSnapshot start = {};
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ASSERT_TRUE(tavrel_sim::write_vcd_header(out, pins, start, "now", "test"));
+    fclose(out);
+    std::istringstream in(text);
+    std::set<std::string> ids;
+    unsigned vars = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string var, type, width, id;
+        if (words >> var >> type >> width >> id && var == "$var") {
+            ++vars;
+            ids.insert(id);
+        }
+    }
+    free(text);
+    EXPECT_EQ(vars, 54u * 6);
+    EXPECT_EQ(ids.size(), vars);
+}
+
+TEST(TraceText, names_every_register_and_says_what_was_wrong)
+{
+    using tavrel_sim::TraceRecord;
+    TraceRecord r = tavrel_sim::make_record(TraceRecord::kWrite, GPPUDCLK1, 2, 0, 4);
+    EXPECT_NE(tavrel_sim::describe(r).find("write GPPUDCLK1 0x00000002"), std::string::npos)
+        << tavrel_sim::describe(r);
+    r = tavrel_sim::make_record(TraceRecord::kRead, 100, 0, TraceRecord::kBadWidth | TraceRecord::kUnaligned,
+                                2);
+    std::string text = tavrel_sim::describe(r);
+    EXPECT_NE(text.find("word 100"), std::string::npos) << text;
+    EXPECT_NE(text.find("ERROR: 16-bit access"), std::string::npos) << text;
+    EXPECT_NE(text.find("ERROR: unaligned access"), std::string::npos) << text;
+    EXPECT_EQ(text.find("after munmap"), std::string::npos) << text;
+}
+
+TEST(TraceText, a_trace_that_ends_partway_through_a_record_is_cut_short)
+{
+    char path[] = "/tmp/tavrel-trace-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    tavrel_sim::TraceRecord r = tavrel_sim::make_record(tavrel_sim::TraceRecord::kRead, GPLEV0, 0, 0, 4);
+    ASSERT_EQ(write(fd, &r, sizeof r), static_cast<ssize_t>(sizeof r));
+    ASSERT_EQ(write(fd, &r, 10), 10);
+    close(fd);
+    bool whole = true;
+    EXPECT_EQ(tavrel_sim::read_trace(path, &whole).size(), 1u);
+    EXPECT_FALSE(whole);
+    unlink(path);
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ TEST_F(StateTool, lists_pins_0_to_53_with_function_and_level)
     board.set_fsel(17, 1);
     board.set_fsel(40, 4);
     board.drive(4, true);
+    board.drive(45, true);
     board.write(GPSET0, 1u << 17);
     // A plain block reads back its stored level word, not the model's.
     if (!trapping()) board.set_word(GPLEV0, 1u << 4 | 1u << 17);
+    if (!trapping()) board.set_word(GPLEV1, 1u << 13);
     Outcome o = state({});
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     std::vector<std::string> l = lines(o.out);
@@ -37,6 +39,7 @@ TEST_F(StateTool, lists_pins_0_to_53_with_function_and_level)
     EXPECT_EQ(l[17], "GPIO 17: output hi");
     EXPECT_EQ(l[18], "GPIO 18: alt5 lo");
     EXPECT_EQ(l[40], "GPIO 40: alt0 lo");
+    EXPECT_EQ(l[45], "GPIO 45: input hi") << "bank 1";
     EXPECT_EQ(l[53], "GPIO 53: input lo");
 }
 
