@@ -30,11 +30,30 @@ installed=""
 [ -d "$self/../lib/tavrel-pizero/root" ] && installed=$(cd "$self/../lib/tavrel-pizero" && pwd)
 here=$(cd "$self/.." && pwd)
 build=$here/build-armv6
-extra=""
+
+# The run's scratch files, and QEMU with its pipeline: a signal ends them
+# all, removes the files, and ends this script as the signal says.
+tmp=$(mktemp -d)
+output=""
+cleanup() {
+    [ -s "$tmp/qemu.pid" ] && kill "$(cat "$tmp/qemu.pid")" 2>/dev/null
+    [ -n "$output" ] && kill "$output" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+for sig in INT TERM HUP; do
+    # shellcheck disable=SC2064
+    trap "cleanup; trap - $sig EXIT; kill -$sig \$\$" $sig
+done
+
+mkdir "$tmp/with"
 while :; do
     case ${1:-} in
     --build) build=$(cd "$2" && pwd) && installed="" && shift 2 ;;
-    --with) extra="$extra $(cd "$(dirname "$2")" && pwd)/$(basename "$2")" && shift 2 ;;
+    --with)
+        [ -f "$2" ] || { echo "tavrel-pizero: --with $2: no such file" >&2; exit 2; }
+        cp "$2" "$tmp/with/" && shift 2
+        ;;
     *) break ;;
     esac
 done
@@ -59,9 +78,21 @@ done
 
 # ---- the kernel and busybox, fetched once --------------------------------
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavrel-pizero
+# Fails at once, naming the directory, when the cache cannot take the
+# fetch (about 60 MiB): read-only, full, or not ours.
+check_cache() {
+    if ! mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial" "$cache/debs" 2>/dev/null ||
+        ! dd if=/dev/zero of="$cache/.probe" bs=1M count=64 2>/dev/null; then
+        rm -f "$cache/.probe"
+        echo "tavrel-pizero: cannot write the cache $cache (read-only or full; it needs about 64 MiB);" \
+            "set XDG_CACHE_HOME to another directory" >&2
+        exit 1
+    fi
+    rm -f "$cache/.probe"
+}
 fetch() {
     [ -f "$cache/ready" ] && return 0
-    mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial" "$cache/debs"
+    check_cache
     : >"$cache/apt/status"
     for f in /etc/apt/sources.list.d/*.sources; do
         [ -f "$f" ] && { cat "$f"; echo; }
@@ -78,13 +109,16 @@ Dir::State::Lists "$cache/apt/lists";
 Dir::State::status "$cache/apt/status";
 Dir::Cache "$cache/apt/cache";
 APT::Sandbox::User "root";
+Acquire::http::Timeout "60";
+Acquire::Retries "2";
 EOF
     export APT_CONFIG="$cache/apt/apt.conf"
     echo "tavrel-pizero: fetching Debian's rpi kernel and busybox (armel), once" >&2
-    apt-get update -qq >&2
+    timeout 600 apt-get update -qq >&2 || { echo "tavrel-pizero: apt-get update failed or took over 10 minutes" >&2; exit 1; }
     kernel=$(apt-cache depends linux-image-rpi | sed -n 's/^ *Depends: \(linux-image-[0-9].*-rpi\)$/\1/p' | head -n 1)
     [ -n "$kernel" ] || { echo "tavrel-pizero: no linux-image-rpi in the archive" >&2; exit 1; }
-    (cd "$cache/debs" && apt-get download -qq "$kernel" busybox-static >&2)
+    (cd "$cache/debs" && timeout 900 apt-get download -qq "$kernel" busybox-static >&2) ||
+        { echo "tavrel-pizero: downloading the kernel and busybox failed or took over 15 minutes" >&2; exit 1; }
     rm -rf "$cache/kernel" "$cache/busybox"
     dpkg-deb -x "$cache"/debs/linux-image-*.deb "$cache/kernel"
     dpkg-deb -x "$cache"/debs/busybox-static_*.deb "$cache/busybox"
@@ -96,8 +130,6 @@ vmlinuz=$(ls "$cache"/kernel/boot/vmlinuz-* | head -n 1)
 dtb=$(ls "$cache"/kernel/usr/lib/linux-image-*/bcm2835-rpi-zero.dtb | head -n 1)
 
 # ---- the root file system: busybox, musl, the release --------------------
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 root=$tmp/root
 mkdir -p "$root/bin" "$root/lib" "$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/run"
 cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
@@ -125,7 +157,7 @@ else
     cp "$build/pizero/libtavrel-gpiomem.so" "$root/lib/"
 fi
 printf '/lib\n/usr/lib\n/usr/lib/arm-linux-gnueabihf\n' >"$root/etc/ld-musl-armhf.path"
-for f in $extra; do cp "$f" "$root/run/"; done
+cp -R "$tmp/with/." "$root/run/"
 
 # The payload, run by /init with the stand-in preloaded.
 quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
@@ -177,11 +209,16 @@ fi
 # own messages are left out. A guest that hangs is ended, and one that has
 # reported its status but does not power off within 5 s too.
 start=$(date +%s)
+# mawk reads a pipe a block at a time unless asked for each line.
+interactive=""
+awk -W version 2>&1 | grep -q mawk && interactive="-W interactive"
 {
     timeout "${TAVREL_PIZERO_TIMEOUT:-600}" qemu-system-arm "$@" -serial stdio -monitor none \
         -pidfile "$tmp/qemu.pid" </dev/null || true
     : >"$tmp/ended"
-} | tr -d '\r' | awk -v status="$tmp/status" '
+    rm -f "$tmp/qemu.pid"
+} | awk $interactive -v status="$tmp/status" '
+    { sub(/\r$/, "") }
     /^@@tavrel-pizero begin$/ { on = 1; next }
     /^@@tavrel-pizero status / { print $3 > status; close(status); on = 0; next }
     /^@@tavrel-pizero pins$/ { if (on) print "--- the pins after it ---"; next }

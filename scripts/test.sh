@@ -98,12 +98,12 @@ stage_pizero() {
     echo "the release packages on a virtual Pi Zero: Debian's rpi kernel on QEMU's raspi0"
     armv6_build
     [ -n "$(ls build-armv6/tavrel-pizero_*_all.deb 2>/dev/null)" ] || sh scripts/armv6-release.sh build-armv6
-    with=""
+    set --
     for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-fork-check; do
-        with="$with --with $f"
+        set -- "$@" --with "$f"
     done
-    # shellcheck disable=SC2086
-    sh pizero/tavrel-pizero.sh --build build-armv6 $with script tests/pizero/checks.sh
+    sh pizero/tavrel-pizero.sh --build build-armv6 "$@" script tests/pizero/checks.sh
+    sh tests/pizero/script_test.sh sh pizero/tavrel-pizero.sh --build build-armv6
     sh tests/packages/apt-install.sh tests/packages/use-pizero.sh build-armv6/tavrel-pizero_*_all.deb
 }
 
