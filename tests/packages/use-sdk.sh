@@ -62,6 +62,9 @@ expect "tavrel-armv6-check prints the first instruction an ARM1176 lacks, with i
     'arm-linux-gnueabihf-gcc -march=armv7-a -mfpu=vfpv3-d16 -marm "$out/dmb.c" -o "$out/dmb" -nostartfiles -e main &&
      ! tavrel-armv6-check "$out/dmb" >"$out/check" &&
      grep -q "^    0x[0-9a-f]* in main: dmb" "$out/check" || { cat "$out/check"; false; }'
+expect "tavrel-armv6-cc says why C built with -fexceptions does not link" \
+    '! tavrel-armv6-cc -fexceptions "$out/plain.c" -o "$out/unwind" -ltavrel 2>"$out/err" &&
+     grep -q "fexceptions (or -funwind-tables) asks for the ARM unwinder" "$out/err"'
 expect "tavrel-armv6-cc refuses -static" '! tavrel-armv6-cc -static "$out/plain.c" -o "$out/static" 2>/dev/null'
 rm -rf "$out"
 exit $status

@@ -35,6 +35,13 @@ TEST_F(Tool, reports_the_function_number_as_given_while_the_library_clamps_it)
     EXPECT_TRUE(o.exited_with(0));
     EXPECT_EQ(o.out, "Set pin 4 to alternative-function 9\n");
     EXPECT_EQ(board.fsel(4), 2u);
+    // As atoi reads it: beyond an int, the low 32 bits, as the man page says.
+    o = gpio_mode({"-p", "4", "-f", "4294967296"});
+    EXPECT_EQ(o.out, "Set pin 4 to alternative-function 0\n");
+    EXPECT_EQ(board.fsel(4), 4u) << "alt0";
+    o = gpio_mode({"-p", "4", "-f", "4294967301"});
+    EXPECT_EQ(o.out, "Set pin 4 to alternative-function 5\n");
+    EXPECT_EQ(board.fsel(4), 2u) << "alt5";
 }
 
 TEST_F(Tool, sets_output_and_input)
