@@ -36,8 +36,10 @@ build=$here/build-armv6
 tmp=$(mktemp -d)
 output=""
 cleanup() {
-    [ -s "$tmp/qemu.pid" ] && kill "$(cat "$tmp/qemu.pid")" 2>/dev/null
-    [ -n "$output" ] && kill "$output" 2>/dev/null
+    set +e
+    if [ -s "$tmp/qemu.pid" ]; then kill "$(cat "$tmp/qemu.pid")" 2>/dev/null; fi
+    # QEMU gone, its pipeline writes its last file and ends: only then go.
+    if [ -n "$output" ]; then wait "$output" 2>/dev/null; fi
     rm -rf "$tmp"
 }
 trap cleanup EXIT
