@@ -35,8 +35,12 @@ constexpr unsigned kFselWords = 6;
 extern TAVREL_INTERNAL std::atomic<uint8_t> fsel_busy[kFselWords];
 
 // Stops and joins the quit listener if it runs; returns at once when
-// called on the listener thread.
+// called on the listener thread, or when the listener has begun ending
+// the process (it never returns from its exit() to be joined).
 TAVREL_INTERNAL void stop_quit_listener();
+
+// The calling thread is the quit listener.
+TAVREL_INTERNAL bool on_listener_thread();
 
 // True once SIGTERM or SIGINT asked for a quit, or the listener began
 // ending the process.

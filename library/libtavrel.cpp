@@ -2,6 +2,7 @@
 // GPIO access state: open, snapshot, close and restore.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,10 +29,32 @@ constexpr const char kDevice[] = "/dev/gpiomem";
 
 void close_access(bool at_exit);
 
+// exit() in two threads at once (the listener's quit, and the
+// application's own) runs the exit handlers in both, each taking the next
+// one (glibc 2.36). The last of them, the library's first registered,
+// waits for a put-back under way in the other thread, so that neither
+// thread's exit ends the process before the pins are back.
+std::atomic<int> closing_at_exit{0};
+// Another thread's exit() ran the close while the listener was quitting:
+// that exit's status stands.
+std::atomic<bool> other_thread_exiting{false};
+
 void close_at_exit()
 {
+    closing_at_exit.fetch_add(1);
+    if (quit_pending() && !on_listener_thread()) other_thread_exiting.store(true);
     mark_process_exiting();
     close_access(true);
+    closing_at_exit.fetch_sub(1);
+}
+
+void finish_exit()
+{
+    while (closing_at_exit.load()) sched_yield();
+    // The listener gives way to the application's exit, which ends the
+    // process with its own status once its handlers are done.
+    if (on_listener_thread() && other_thread_exiting.load())
+        for (;;) pause();
 }
 
 void take_snapshot(Block block)
@@ -61,7 +84,10 @@ __attribute__((constructor)) void register_fork_handlers()
 int tavrel_gpio_init_impl(int register_exit_handler)
 {
     // Registered before the open and on every call, so that each
-    // successful or failed init is paired with one close at exit.
+    // successful or failed init is paired with one close at exit; and
+    // after the one that runs last.
+    static std::atomic<bool> finish_registered{false};
+    if (register_exit_handler && !finish_registered.exchange(true)) atexit(finish_exit);
     if (register_exit_handler) atexit(close_at_exit);
 
     // A second open keeps the first mapping and its snapshot, which still

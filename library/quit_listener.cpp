@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "access.h"
@@ -86,13 +87,24 @@ int create_listener()
 
 }  // namespace
 
+bool on_listener_thread()
+{
+    return pthread_equal(pthread_self(), tavrel_register_thread_id);
+}
+
 void stop_quit_listener()
 {
     if (!tavrel_quit_listener_started.load()) return;
     tavrel_shutdown_requested.store(1);
-    // On the listener itself the close runs inside its exit(): no join.
-    if (!pthread_equal(pthread_self(), tavrel_register_thread_id))
-        pthread_join(tavrel_register_thread_id, nullptr);
+    // On the listener itself the close runs inside its exit(): no join. A
+    // listener that begins a quit instead of stopping never comes back
+    // from its exit() to be joined: the wait ends when it does.
+    if (!on_listener_thread()) {
+        while (!quit_exiting.load() && pthread_tryjoin_np(tavrel_register_thread_id, nullptr) == EBUSY) {
+            struct timespec pause = {0, 50000};
+            nanosleep(&pause, nullptr);
+        }
+    }
     tavrel_quit_listener_started.store(0);
 }
 

@@ -163,6 +163,22 @@ TEST_F(QuitProcess, quits_while_application_threads_drive_pins_end_with_status_0
     }
 }
 
+TEST_F(QuitProcess, an_exit_racing_the_listeners_quit_still_puts_the_pins_back)
+{
+    // The listener quits on SIGTERM and runs the application's slow exit
+    // handler; main calls exit(3) meanwhile. Whichever thread runs the
+    // library's close, the pins come back and the process ends once.
+    for (int round = 0; round < 10; ++round) {
+        Child child(TAVREL_QUIT_APP, {"exit-race"});
+        ASSERT_EQ(child.line(), "ready\n");
+        child.signal(SIGTERM);
+        int status = child.wait();
+        EXPECT_TRUE(exited_with(status, 3)) << "round " << round << ": " << describe(status);
+        expect_pins_put_back();
+        EXPECT_EQ(board.fsel(17), 0u) << "round " << round << ": pin 17";
+    }
+}
+
 TEST_F(QuitProcess, signal_that_arrives_while_close_stops_the_listener_is_not_lost)
 {
     Outcome o = run(TAVREL_QUIT_APP, {"close-during-signal"});

@@ -36,6 +36,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "tavrel.h"
 
 namespace {
@@ -96,14 +98,23 @@ void* drive_pins(void* arg)
 
 }  // namespace
 
-// The library joins the listener through this definition; it can raise a
-// signal right after the listener has ended, inside the close.
+// The library joins the listener through one of these definitions; they
+// can raise a signal right after the listener has ended, inside the close.
 extern "C" int pthread_join(pthread_t thread, void** result)
 {
     using Join = int (*)(pthread_t, void**);
     static Join real = reinterpret_cast<Join>(dlsym(RTLD_NEXT, "pthread_join"));
     int rc = real(thread, result);
     if (signal_in_join) raise(SIGTERM);
+    return rc;
+}
+
+extern "C" int pthread_tryjoin_np(pthread_t thread, void** result)
+{
+    using Join = int (*)(pthread_t, void**);
+    static Join real = reinterpret_cast<Join>(dlsym(RTLD_NEXT, "pthread_tryjoin_np"));
+    int rc = real(thread, result);
+    if (rc == 0 && signal_in_join) raise(SIGTERM);
     return rc;
 }
 
@@ -246,6 +257,23 @@ int run_restart(int, char**)
     for (;;) pause();
 }
 
+// The application's own slow exit handler, run by the listener's quit;
+// meanwhile main calls exit(3) itself.
+std::atomic<bool> listener_in_exit{false};
+
+int run_exit_race(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    tavrel_gpio_config_io(17, 1);
+    atexit([] {
+        listener_in_exit.store(true);
+        usleep(20000);
+    });
+    (void)!write(STDOUT_FILENO, "ready\n", 6);
+    while (!listener_in_exit.load()) usleep(100);
+    exit(3);
+}
+
 int run_signal_before_reset(int, char**)
 {
     if (int rc = start_listening()) return rc;
@@ -276,6 +304,7 @@ const Mode kModes[] = {
     {"deinit-in-atexit", run_deinit_in_atexit},
     {"listen-check-handler", run_listen_check_handler},
     {"restart", run_restart},
+    {"exit-race", run_exit_race},
     {"signal-before-reset", run_signal_before_reset},
     {"close-during-signal", run_close_during_signal},
 };
