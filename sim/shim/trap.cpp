@@ -222,15 +222,23 @@ void on_sigbus(int sig, siginfo_t* info, void* uc)
 
 }  // namespace
 
+// Puts `handler` in place for `sig` with every signal but `open` blocked
+// while it runs, keeping the program's action in `saved`.
+void take_signal(int sig, void (*handler)(int, siginfo_t*, void*), int open, struct sigaction* saved)
+{
+    struct sigaction sa = {};
+    sa.sa_sigaction = handler;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigfillset(&sa.sa_mask);
+    if (open) sigdelset(&sa.sa_mask, open);
+    real_sigaction()(sig, &sa, saved);
+}
+
 void install_bus_handler()
 {
     static bool installed = false;
     if (installed) return;
-    struct sigaction sa = {};
-    sa.sa_sigaction = on_sigbus;
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigfillset(&sa.sa_mask);
-    real_sigaction()(SIGBUS, &sa, &app_bus);
+    take_signal(SIGBUS, on_sigbus, 0, &app_bus);
     installed = true;
 }
 
@@ -239,14 +247,9 @@ void install_handler()
 #if TAVREL_SIM_TRAPS
     static bool installed = false;
     if (installed) return;
-    struct sigaction sa = {};
-    sa.sa_sigaction = on_segv;
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // Nothing may run while the board lock is held, but for the bus error
     // of a board file cut short, which ends the program.
-    sigfillset(&sa.sa_mask);
-    sigdelset(&sa.sa_mask, SIGBUS);
-    real_sigaction()(SIGSEGV, &sa, &app_segv);
+    take_signal(SIGSEGV, on_segv, SIGBUS, &app_segv);
     segv_taken.store(true);
     installed = true;
     open_pc_log();

@@ -197,12 +197,7 @@ protected:
     void SetUp() override
     {
         REQUIRE_TRAPPING();
-        int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        close(fd);
-        ASSERT_NE(map, MAP_FAILED);
-        block = static_cast<uint32_t*>(map);
+        ASSERT_NE(block = map_gpiomem(), nullptr);
         word = block + kWord;
         board.set_word(kWord, 0x80000001);
         board.clear_trace();

@@ -49,12 +49,9 @@ protected:
     void SetUp() override
     {
         REQUIRE_TRAPPING();
-        int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        close(fd);
-        ASSERT_NE(map, MAP_FAILED);
-        block = static_cast<uint8_t*>(map);
+        uint32_t* map = map_gpiomem();
+        ASSERT_NE(map, nullptr);
+        block = reinterpret_cast<uint8_t*>(map);
         board.allow_errors();  // narrow and wide accesses are reported
     }
     void TearDown() override

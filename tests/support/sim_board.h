@@ -4,7 +4,9 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <array>
@@ -199,6 +201,19 @@ private:
     tavrel_sim::Board board_;
     bool errors_allowed_ = false;
 };
+
+// The block as a program maps it, through /dev/gpiomem; null (with a
+// failure) when it cannot be.
+inline uint32_t* map_gpiomem()
+{
+    int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    if (fd < 0) return nullptr;
+    void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    EXPECT_NE(map, MAP_FAILED);
+    return map == MAP_FAILED ? nullptr : static_cast<uint32_t*>(map);
+}
 
 // For a child whose exit ends threads that may be in the middle of an
 // access: qemu-user has no robust futexes, so a thread ended inside a
