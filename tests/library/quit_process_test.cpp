@@ -167,13 +167,17 @@ TEST_F(QuitProcess, an_exit_racing_the_listeners_quit_still_puts_the_pins_back)
 {
     // The listener quits on SIGTERM and runs the application's slow exit
     // handler; main calls exit(3) meanwhile. Whichever thread runs the
-    // library's close, the pins come back and the process ends once.
+    // library's close, the pins come back and the process ends, with the
+    // status of one of the two exits: the application's, unless an exit
+    // handler registered before the library's (a sanitizer's) keeps main
+    // busy until the listener's exit ends the process.
     for (int round = 0; round < 10; ++round) {
         Child child(TAVREL_QUIT_APP, {"exit-race"});
         ASSERT_EQ(child.line(), "ready\n");
         child.signal(SIGTERM);
         int status = child.wait();
-        EXPECT_TRUE(exited_with(status, 3)) << "round " << round << ": " << describe(status);
+        EXPECT_TRUE(exited_with(status, 3) || exited_with(status, 0))
+            << "round " << round << ": " << describe(status);
         expect_pins_put_back();
         EXPECT_EQ(board.fsel(17), 0u) << "round " << round << ": pin 17";
     }
