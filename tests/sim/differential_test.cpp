@@ -122,7 +122,8 @@ const Form kForms[] = {
 void high_byte(uint8_t* b, Result* r)
 {
     uint64_t a = 0x1111111111111111;
-    asm volatile("movb 17(%[b]), %%ah" : "+a"(a) : [b] "r"(b) : "memory");
+    // No REX prefix may reach AH: the base is one of the first eight.
+    asm volatile("movb 17(%[b]), %%ah" : "+a"(a) : [b] "D"(b) : "memory");
     r->r[0] = a;
 }
 void rex_byte(uint8_t* b, Result* r)
