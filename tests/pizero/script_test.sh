@@ -53,7 +53,15 @@ wait $run
 status=$?
 check "SIGTERM ends tavrel-pizero by SIGTERM (status $status)" test "$status" = 143
 sleep 1
-check "and QEMU with it" test -z "$(pgrep -f "qemu-system-arm.*$scratch/tmp" || true)"
+# No QEMU whose command line names the scratch root is left.
+no_qemu_left() {
+    for f in /proc/[0-9]*/cmdline; do
+        c=$(tr '\0' ' ' <"$f" 2>/dev/null) || continue
+        case $c in qemu-system-arm*"$scratch/tmp"*) return 1 ;; esac
+    done
+    return 0
+}
+check "and QEMU with it" no_qemu_left
 check "and leaves no files" test -z "$(ls -A "$scratch/tmp")"
 
 echo "$passed passed, $failed failed"
