@@ -144,9 +144,9 @@ namespace {
 // kernel has a larger one of the shim's in its place: a handler on it that
 // touches the block has the trap's frame stacked over its own, which a
 // small stack that serves on the device would not hold.
-__thread stack_t app_stack = {nullptr, SS_DISABLE, 0};
-__thread void* shim_stack = nullptr;
-__thread size_t shim_stack_size = 0;
+__attribute__((tls_model("initial-exec"))) __thread stack_t app_stack = {nullptr, SS_DISABLE, 0};
+__attribute__((tls_model("initial-exec"))) __thread void* shim_stack = nullptr;
+__attribute__((tls_model("initial-exec"))) __thread size_t shim_stack_size = 0;
 constexpr size_t kTrapRoom = 64 * 1024;
 
 using AltStack = int (*)(const stack_t*, stack_t*);

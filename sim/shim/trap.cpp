@@ -24,7 +24,7 @@ bool has_handler(const struct sigaction& sa)
 
 // The depth of the program's own SIGSEGV handlers on this thread, as the
 // shim runs them.
-__thread int in_app_segv = 0;
+__attribute__((tls_model("initial-exec"))) __thread int in_app_segv = 0;
 
 // Faults that are not the board's go to the program's own action for the
 // signal: the one it had when the shim took the signal, or (SIGSEGV) set
