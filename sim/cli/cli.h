@@ -44,15 +44,8 @@ int parse_options(int argc, char** argv, Options* o);
 // Refuses combinations that cannot work, with a message; the exit status.
 int check_options(const Options& o);
 
-// The pins as the board has them now, with one level read per bank.
-struct PinState {
-    unsigned fsel[kPins];
-    bool level[kPins];
-    unsigned pull[kPins];
-    bool driving[kPins], driven[kPins];
-};
-PinState pin_state(Board& board);
-void print_pins(const PinState& s);
+// The pin table: function, level and pull of pins 0 to 53.
+void print_pins(const PinSnapshot& s);
 
 // drive, pins and watch, on a board a program may be running on.
 int run_live(Board& board, const Options& o);
@@ -86,7 +79,7 @@ struct Outputs {
 struct RunResult {
     int status = -1;  // waitpid's, or -1 when waiting failed
     uint64_t t0_ns = 0;
-    PinState before;
+    PinSnapshot before;
     uint32_t errors_before = 0, lost_before = 0;
     uint32_t run_id = 0;  // the board's slot for this run's own counts, or 0
     // The journal followed from the run's start: where, and how many of its

@@ -13,24 +13,7 @@
 
 namespace tavrel_sim::cli {
 
-PinState pin_state(Board& board)
-{
-    PinState s;
-    uint32_t lev[2] = {board.read(GPLEV0), board.read(GPLEV1)};
-    uint32_t driving[2] = {board.driving(0), board.driving(1)},
-             driven[2] = {board.driven(0), board.driven(1)};
-    for (unsigned p = 0; p < kPins; ++p) {
-        uint32_t bit = 1u << (p % 32);
-        s.fsel[p] = board.fsel(p);
-        s.level[p] = lev[p / 32] & bit;
-        s.pull[p] = board.pull(p);
-        s.driving[p] = driving[p / 32] & bit;
-        s.driven[p] = driven[p / 32] & bit;
-    }
-    return s;
-}
-
-void print_pins(const PinState& s)
+void print_pins(const PinSnapshot& s)
 {
     printf("pin  function  level  pull\n");
     for (unsigned p = 0; p < kPins; ++p)
@@ -153,7 +136,7 @@ int run_live(Board& board, const Options& o)
     else if (strcmp(o.live, "watch") == 0)
         rc = live_watch(board, o.board_path, o.rest_count, o.rest);
     else
-        print_pins(pin_state(board));
+        print_pins(board_snapshot(board));
     if (fflush(stdout) != 0 || ferror(stdout)) {
         output_failed("the standard output");
         return 2;

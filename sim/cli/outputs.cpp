@@ -20,7 +20,7 @@ namespace tavrel_sim::cli {
 
 namespace {
 
-void print_changes(const PinState& before, const PinState& after)
+void print_changes(const PinSnapshot& before, const PinSnapshot& after)
 {
     bool any = false;
     for (unsigned p = 0; p < kPins; ++p) {
@@ -288,7 +288,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
     if (out.body && ferror(out.body)) failed = output_failed(out.vcd_body.c_str());
     if (out.vcd && !finish_vcd(o, out, r, failed)) failed = true;
     if (out.gtkw && !finish_gtkw(o, out, r, failed)) failed = true;
-    PinState after = pin_state(board);
+    PinSnapshot after = board_snapshot(board);
     if (o.changes && r.recorder && !r.journal_lost)
         print_history(r.recorder->histories());
     else if (o.changes && !r.recorder)

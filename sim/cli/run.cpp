@@ -154,7 +154,7 @@ int wait_for(pid_t pid, Board& board, bool plain, std::vector<Scheduled> drives,
 
 bool run_command(Board& board, const Options& o, const Outputs& out, const std::string& shim, RunResult* r)
 {
-    r->before = pin_state(board);
+    r->before = board_snapshot(board);
     r->errors_before = board.errors();
     r->lost_before = board.trace_lost();
     r->run_id = board.begin_run();

@@ -25,9 +25,10 @@ private:
     sigset_t saved_;
 };
 
-inline std::atomic<uint32_t>& atomic_ref(uint32_t& word)
+template <typename T>
+std::atomic<T>& atomic_ref(T& word)
 {
-    return *reinterpret_cast<std::atomic<uint32_t>*>(&word);
+    return *reinterpret_cast<std::atomic<T>*>(&word);
 }
 
 }  // namespace tavrel_sim

@@ -46,8 +46,9 @@ void Board::append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint3
 
 uint32_t Board::read_traced(unsigned word, TraceSink* sink)
 {
+    word %= kWords;
     lock();
-    uint32_t value = read_register(pins(), word % kWords);
+    uint32_t value = read_register(pins(), word);
     append(sink, TraceRecord::kRead, word, value);
     unlock();
     return value;
@@ -55,9 +56,10 @@ uint32_t Board::read_traced(unsigned word, TraceSink* sink)
 
 void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink)
 {
+    word %= kWords;
     lock();
-    write_register(pins(), word % kWords, value);
-    if (journaled(word % kWords)) log(JournalEntry::kWrite, word % kWords, 0, value, 0, 0);
+    write_register(pins(), word, value);
+    if (journaled(word)) log(JournalEntry::kWrite, word, 0, value, 0, 0);
     append(sink, TraceRecord::kWrite, word, value);
     unlock();
 }
@@ -127,7 +129,7 @@ uint32_t Board::driving(unsigned bank)
 
 unsigned Board::pull(unsigned pin)
 {
-    return pin < kPins ? reinterpret_cast<std::atomic<uint8_t>&>(state_->pull[pin]).load() : kPullOff;
+    return pin < kPins ? atomic_ref(state_->pull[pin]).load() : kPullOff;
 }
 
 uint32_t Board::driven(unsigned bank)

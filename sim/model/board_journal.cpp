@@ -17,12 +17,6 @@ namespace tavrel_sim {
 
 namespace {
 
-template <typename T>
-std::atomic<T>& atomic_at(T& v)
-{
-    return *reinterpret_cast<std::atomic<T>*>(&v);
-}
-
 long futex(uint32_t* word, int op, uint32_t value, const timespec* timeout)
 {
     // Shared between processes: no FUTEX_PRIVATE_FLAG.
@@ -39,11 +33,11 @@ Journal* Board::journal()
 void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c)
 {
     Journal* j = journal();
-    uint64_t seq = atomic_at(j->head).load(std::memory_order_relaxed);
+    uint64_t seq = atomic_ref(j->head).load(std::memory_order_relaxed);
     JournalEntry& e = j->entries[seq % kJournalEntries];
     // A reader copying this slot checks its seq after the copy: marked
     // stale first, it cannot take half of one entry for another.
-    atomic_at(e.seq).store(~uint64_t{0}, std::memory_order_relaxed);
+    atomic_ref(e.seq).store(~uint64_t{0}, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     e.ns = monotonic_ns();
     e.kind = kind;
@@ -52,10 +46,10 @@ void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t 
     e.a = a;
     e.b = b;
     e.c = c;
-    atomic_at(e.seq).store(seq, std::memory_order_release);
-    atomic_at(j->head).store(seq + 1, std::memory_order_release);
-    atomic_at(j->wake).store(static_cast<uint32_t>(seq + 1), std::memory_order_release);
-    if (atomic_at(j->waiters).load()) futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
+    atomic_ref(e.seq).store(seq, std::memory_order_release);
+    atomic_ref(j->head).store(seq + 1, std::memory_order_release);
+    atomic_ref(j->wake).store(static_cast<uint32_t>(seq + 1), std::memory_order_release);
+    if (atomic_ref(j->waiters).load()) futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
 }
 
 uint64_t Board::snapshot(BoardState* s)
@@ -69,7 +63,7 @@ uint64_t Board::snapshot(BoardState* s)
         s->driving[b] = state_->driving[b];
     }
     memcpy(s->pull, state_->pull, sizeof s->pull);
-    uint64_t head = atomic_at(journal()->head).load();
+    uint64_t head = atomic_ref(journal()->head).load();
     unlock();
     return head;
 }
@@ -79,7 +73,7 @@ unsigned Board::read_journal(uint64_t* next, JournalEntry* out, unsigned max, ui
     Journal* j = journal();
     unsigned n = 0, retries = 0;
     while (n < max) {
-        uint64_t head = atomic_at(j->head).load(std::memory_order_acquire);
+        uint64_t head = atomic_ref(j->head).load(std::memory_order_acquire);
         if (head - *next > kJournalEntries) {
             *lost += head - kJournalEntries - *next;
             *next = head - kJournalEntries;
@@ -88,7 +82,7 @@ unsigned Board::read_journal(uint64_t* next, JournalEntry* out, unsigned max, ui
         JournalEntry& e = j->entries[*next % kJournalEntries];
         out[n] = e;
         std::atomic_thread_fence(std::memory_order_acquire);
-        if (atomic_at(e.seq).load(std::memory_order_acquire) != *next || out[n].seq != *next) {
+        if (atomic_ref(e.seq).load(std::memory_order_acquire) != *next || out[n].seq != *next) {
             // Being overwritten: the writer's head move counts it lost. A
             // writer stopped half-way is not waited for.
             if (++retries < 100000) continue;
@@ -105,16 +99,16 @@ unsigned Board::read_journal(uint64_t* next, JournalEntry* out, unsigned max, ui
 void Board::wait_journal(uint64_t next, uint32_t timeout_us)
 {
     Journal* j = journal();
-    atomic_at(j->waiters).fetch_add(1);
+    atomic_ref(j->waiters).fetch_add(1);
     timespec t = {static_cast<time_t>(timeout_us / 1000000), static_cast<long>(timeout_us % 1000000) * 1000};
-    if (atomic_at(j->head).load() == next) futex(&j->wake, FUTEX_WAIT, static_cast<uint32_t>(next), &t);
-    atomic_at(j->waiters).fetch_sub(1);
+    if (atomic_ref(j->head).load() == next) futex(&j->wake, FUTEX_WAIT, static_cast<uint32_t>(next), &t);
+    atomic_ref(j->waiters).fetch_sub(1);
 }
 
 void Board::wake_journal()
 {
     Journal* j = journal();
-    atomic_at(j->wake).fetch_add(0x80000000u);
+    atomic_ref(j->wake).fetch_add(0x80000000u);
     futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
 }
 

@@ -72,7 +72,9 @@ void install_bus_handler();
 
 // The shim's own view of the board, and the trace its accesses go to.
 extern Board& model;
-TraceSink& trace_sink();
+// Where accesses are traced; null when no trace is asked for, so that an
+// access makes no record.
+TraceSink* trace_sink();
 bool open_trace();
 // The trace's descriptor, kept from the program: see trace_file.cpp.
 bool is_trace_fd(int fd);

@@ -58,6 +58,7 @@ public:
     }
 
     bool is(int fd) const { return fd >= 0 && fd == fd_.load(); }
+    bool asked() const { return path_[0] != '\0'; }
     int fd() const { return fd_.load(); }
 
     // Moves the descriptor away from `fd`, which the program is about to
@@ -130,9 +131,9 @@ int close_around(unsigned first, unsigned last, int flags)
 
 }  // namespace
 
-TraceSink& trace_sink()
+TraceSink* trace_sink()
 {
-    return trace;
+    return trace.asked() ? &trace : nullptr;
 }
 
 bool open_trace()

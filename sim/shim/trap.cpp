@@ -120,7 +120,7 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.read_traced(word, &trace_sink());
+        if (!flags) return model.read_traced(word, trace_sink());
         // Malformed: the bytes the access covers, as the model has them.
         uint64_t value = 0;
         for (unsigned i = 0; i < width; ++i) {
@@ -128,7 +128,7 @@ public:
             uint32_t w = model.read(off / 4);
             value |= static_cast<uint64_t>((w >> (8 * (off % 4))) & 0xFF) << (8 * i);
         }
-        model.record_error(&trace_sink(), TraceRecord::kRead, word, static_cast<uint32_t>(value), flags,
+        model.record_error(trace_sink(), TraceRecord::kRead, word, static_cast<uint32_t>(value), flags,
                            width);
         return value;
     }
@@ -137,8 +137,8 @@ public:
     {
         uint8_t flags = check(addr, width);
         unsigned word = offset(addr) / 4;
-        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), &trace_sink());
-        model.record_error(&trace_sink(), TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
+        if (!flags) return model.write_traced(word, static_cast<uint32_t>(value), trace_sink());
+        model.record_error(trace_sink(), TraceRecord::kWrite, word, static_cast<uint32_t>(value), flags,
                            width);  // dropped
     }
 
