@@ -157,8 +157,9 @@ public:
 private:
     Pins pins();  // the model's view of this board
     Journal* journal();
-    void log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b,
-             uint32_t c);  // lock held
+    // Lock held. Entries of one step share `ns`, so readers see them as one moment.
+    void log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c,
+             uint64_t ns);
     void append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
                 uint32_t width = 4);
     bool try_lock();            // within kLockSeconds

@@ -59,7 +59,7 @@ void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink)
     word %= kWords;
     lock();
     write_register(pins(), word, value);
-    if (journaled(word)) log(JournalEntry::kWrite, word, 0, value, 0, 0);
+    if (journaled(word)) log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
     append(sink, TraceRecord::kWrite, word, value);
     unlock();
 }
@@ -100,9 +100,10 @@ void Board::drive_all(const uint32_t low[2], const uint32_t high[2], const uint3
     SignalsBlocked blocked;
     lock();
     tavrel_sim::drive_pins(pins(), low, high, released);
+    const uint64_t now = monotonic_ns();
     for (unsigned bank = 0; bank < kBanks; ++bank)
         if (low[bank] | high[bank] | released[bank])
-            log(JournalEntry::kDrive, 0, bank, low[bank], high[bank], released[bank]);
+            log(JournalEntry::kDrive, 0, bank, low[bank], high[bank], released[bank], now);
     unlock();
 }
 
@@ -173,7 +174,7 @@ void Board::clear()
     state_->driving[0] = state_->driving[1] = 0;
     memset(state_->pull, 0, sizeof state_->pull);
     for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
-    log(JournalEntry::kClear, 0, 0, 0, 0, 0);
+    log(JournalEntry::kClear, 0, 0, 0, 0, 0, monotonic_ns());
     unlock();
 }
 

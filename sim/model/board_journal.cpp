@@ -30,7 +30,8 @@ Journal* Board::journal()
     return reinterpret_cast<Journal*>(reinterpret_cast<char*>(state_) + kPageBytes);
 }
 
-void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c)
+void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c,
+                uint64_t ns)
 {
     Journal* j = journal();
     uint64_t seq = atomic_ref(j->head).load(std::memory_order_relaxed);
@@ -39,7 +40,7 @@ void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t 
     // stale first, it cannot take half of one entry for another.
     atomic_ref(e.seq).store(~uint64_t{0}, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    e.ns = monotonic_ns();
+    e.ns = ns;
     e.kind = kind;
     e.bank = static_cast<uint8_t>(bank);
     e.word = static_cast<uint16_t>(word);
