@@ -21,6 +21,7 @@ int main(void)
     (void)tavrel_gpio_get_byte(4);
     (void)tavrel_gpio_get_mode(17);
     tavrel_gpio_set_pull(4, TAVREL_PULL_UP);
+    (void)tavrel_gpio_get_pull(4);
     tavrel_gpio_set_mask(0x000F00000000000Full, 0x0005000000000005ull);
     (void)tavrel_gpio_get_all();
     (void)tavrel_gpio_should_quit();

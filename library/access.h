@@ -34,6 +34,22 @@ extern TAVREL_INTERNAL std::atomic<uint32_t> fsel_changed;
 constexpr unsigned kFselWords = 6;
 extern TAVREL_INTERNAL std::atomic<uint8_t> fsel_busy[kFselWords];
 
+// The chip whose GPIO block is mapped, as far as it is known.
+enum class Chip : uint8_t {
+    kUnknown,  // no device tree says: the block itself is asked when it matters
+    kBcm2835,  // the Pi Zero's, and Pi 1 to 3's
+    kBcm2711,  // the Pi 4's: other pull controls, 58 pins
+    kForeign,  // a GPIO block of another design, never to be driven
+};
+extern TAVREL_INTERNAL std::atomic<Chip> chip;
+
+// What the device tree says the GPIO block is; no register is touched.
+TAVREL_INTERNAL Chip chip_from_device_tree();
+// The chip, for the pull operations: the tree's answer, or else the
+// block's own, from one read of word 60, remembered. Called after the
+// operation's leading barrier; the read brings its own after it.
+TAVREL_INTERNAL Chip pull_chip(Block block);
+
 // Stops and joins the quit listener if it runs; returns at once when
 // called on the listener thread, or when the listener has begun ending
 // the process (it never returns from its exit() to be joined).

@@ -94,6 +94,13 @@ int tavrel_gpio_init_impl(int register_exit_handler)
     // describes the pins as they were before this process changed them.
     if (open_block()) return 0;
 
+    // A block of another design is never driven with this one's offsets.
+    Chip found = chip_from_device_tree();
+    if (found == Chip::kForeign) {
+        puts("gpio open failed");
+        return 1;
+    }
+    chip.store(found, std::memory_order_relaxed);
     int fd = open(kDevice, O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) {
         puts("gpio open failed");

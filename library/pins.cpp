@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Pin operations: function select and read-back, levels of one, eight or
 // many pins, pulls.
+#include <errno.h>
+
 #include "access.h"
 #include "tavrel.h"
 
@@ -117,6 +119,30 @@ namespace {
 
 constexpr uint32_t kBondedPins = 54;  // pins with a pull and a level bit
 constexpr uint32_t kBank1Pins = (1u << (kBondedPins - 32)) - 1;
+constexpr uint32_t kBcm2711Pins = 58;
+
+// The BCM2711's pull codes, by TAVREL_PULL_*: 0 none, 1 up, 2 down.
+constexpr uint32_t kBcm2711Code[3] = {0, 2, 1};
+
+// Both paths follow the operation's leading barrier.
+void set_pull_bcm2835(Block block, uint32_t pin, uint32_t pull)
+{
+    unsigned clock = GPPUDCLK0 + bank(pin);
+    reg_write(block, GPPUD, pull);
+    pull_settle_wait();
+    reg_write(block, clock, 1u << (pin & 31));
+    pull_settle_wait();
+    reg_write(block, GPPUD, 0);
+    reg_write(block, clock, 0);
+}
+
+// One read and one write of the word the pin shares with fifteen others.
+void set_pull_bcm2711(Block block, uint32_t pin, uint32_t pull)
+{
+    unsigned word = GPIO_PUP_PDN_CNTRL_REG0 + pin / 16, shift = 2 * (pin % 16);
+    uint32_t value = reg_read(block, word);
+    reg_write(block, word, (value & ~(3u << shift)) | kBcm2711Code[pull] << shift);
+}
 
 }  // namespace
 
@@ -133,17 +159,31 @@ int32_t tavrel_gpio_get_mode(int32_t pin)
 
 void tavrel_gpio_set_pull(int32_t pin, int32_t pull)
 {
-    if (static_cast<uint32_t>(pin) >= kBondedPins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
+    if (static_cast<uint32_t>(pin) >= kBcm2711Pins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
     Block block = open_block();
     if (!block) return;
-    unsigned clock = GPPUDCLK0 + bank(static_cast<uint32_t>(pin));
     barrier();
-    reg_write(block, GPPUD, static_cast<uint32_t>(pull));
-    pull_settle_wait();
-    reg_write(block, clock, 1u << (pin & 31));
-    pull_settle_wait();
-    reg_write(block, GPPUD, 0);
-    reg_write(block, clock, 0);
+    if (pull_chip(block) == Chip::kBcm2711)
+        set_pull_bcm2711(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
+    else if (static_cast<uint32_t>(pin) < kBondedPins)
+        set_pull_bcm2835(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
+}
+
+int32_t tavrel_gpio_get_pull(int32_t pin)
+{
+    Block block = open_block();
+    if (!block || static_cast<uint32_t>(pin) >= kBcm2711Pins) {
+        errno = EINVAL;
+        return -1;
+    }
+    barrier();
+    if (pull_chip(block) != Chip::kBcm2711) {
+        // The BCM2835's pulls are latched through a clock, with no read-back.
+        errno = static_cast<uint32_t>(pin) < kBondedPins ? ENOTSUP : EINVAL;
+        return -1;
+    }
+    uint32_t code = (reg_read(block, GPIO_PUP_PDN_CNTRL_REG0 + pin / 16) >> (2 * (pin % 16))) & 3;
+    return code == 1 ? TAVREL_PULL_UP : code == 2 ? TAVREL_PULL_DOWN : TAVREL_PULL_OFF;
 }
 
 void tavrel_gpio_set_mask(uint64_t pins, uint64_t levels)

@@ -17,7 +17,16 @@ enum Reg : unsigned {
     GPLEV0 = 13,
     GPPUD = 37,      // pull control, shared by every pin
     GPPUDCLK0 = 38,  // pull clock, bank 0; bank 1 is word 39
+    // The BCM2711's pull controls, words 57..60: two bits a pin, sixteen
+    // pins a word. They replace GPPUD and GPPUDCLK, which that chip leaves
+    // unconnected.
+    GPIO_PUP_PDN_CNTRL_REG0 = 57,
+    // On the BCM2835 the word of GPIO_PUP_PDN_CNTRL_REG3 is unused and reads
+    // as the text "gpio"; on the BCM2711 its top twelve bits read as 0.
+    kTagWord = 60,
 };
+
+constexpr uint32_t kGpioTag = 0x6770696f;
 
 // Pins with a function-select field (words 0..5). The chip bonds out 54
 // of them; the other fields exist and read back as written.

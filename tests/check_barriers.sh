@@ -49,62 +49,78 @@ esac
 "${tools}nm" -D --defined-only "$lib" | awk '$2 == "T" { sub(/@.*/, "", $3); print $1 "\t" $3 }' >"$tmp/exports"
 entry=$(awk -F'\t' '$2 == "tavrel_gpio_set_val" { print $1 }' "$tmp/exports")
 
-: >"$tmp/board"  # empty: made a fresh board at first use
 preload="LD_PRELOAD=$build/sim/libtavrel-sim.so"
 [ -n "$libdir" ] && preload="$preload,LD_LIBRARY_PATH=$libdir"
-# shellcheck disable=SC2086
-TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_PC_LOG=$tmp/pcs QEMU_SET_ENV="$preload" \
-    $qemu -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-op-paths" >"$tmp/address" || {
-    echo "FAIL bench/op_paths did not run on the simulated board"
-    exit 1
-}
-[ -s "$tmp/pcs" ] || { echo "FAIL the simulated board trapped no access"; exit 1; }
-
 exact=0
 case $machine in *X86-64*) exact=1 ;; esac
-awk -F'\t' -v exact=$exact -v entry="$entry" -v loaded="$(sed 's/^0x//' "$tmp/address")" -v barrier="$barrier" \
-    -v code="$tmp/code" -v exports="$tmp/exports" -v pcs="$tmp/pcs" '
-    function hex(s,    i, v) {
-        v = 0; s = tolower(s); sub(/^0x/, "", s)
-        for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-        return v
+
+# A device tree naming the Pi 4's block, for the second run.
+mkdir -p "$tmp/tree/soc/gpio@7e200000"
+printf 'brcm,bcm2711-gpio\000' >"$tmp/tree/soc/gpio@7e200000/compatible"
+
+# check NAME TREE EXEMPT: runs op_paths with the device tree TREE ("" for
+# none) and checks every operation it calls; EXEMPT may make no access
+# there.
+check() {
+    echo "$1:"
+    rm -f "$tmp/board" "$tmp/pcs" "$tmp/trace"
+    : >"$tmp/board"  # empty: made a fresh board at first use
+    # shellcheck disable=SC2086
+    TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_PC_LOG=$tmp/pcs TAVREL_SIM_DEVICE_TREE=$2 QEMU_SET_ENV="$preload" \
+        $qemu -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-op-paths" >"$tmp/address" || {
+        echo "FAIL bench/op_paths did not run on the simulated board"
+        exit 1
     }
-    function show(off) { return sprintf("0x%x: %s", off, text[off]) }
-    function fail(what, off) {
-        if (!failed) first = sprintf("FAIL %s: %s at %s", op, what, show(off))
-        failed = 1; bad[n]++
-    }
-    function finish() {
-        if (op == "") return
-        if (accesses && !pending) fail("no barrier after the last access", last)
-        if (exact && accesses && barriers != accesses + 1)
-            fail(sprintf("%d fences for %d accesses, not one more", barriers, accesses), last)
-        printf "%-4s %-30s %2d accesses, %2d barriers\n", bad[n] ? "FAIL" : "ok", op, accesses, barriers
-        if (!accesses && op != "tavrel_gpio_deinit") { missing = missing " " op }
-    }
-    BEGIN {
-        base = hex(loaded) - hex(entry)
-        while ((getline line < code) > 0) {
-            split(line, f, "\t"); off = hex(f[1]); text[off] = f[2]
-            if (f[2] ~ barrier) is_barrier[off] = 1
+    [ -s "$tmp/pcs" ] || { echo "FAIL the simulated board trapped no access"; exit 1; }
+    awk -F'\t' -v exact=$exact -v entry="$entry" -v loaded="$(sed 's/^0x//' "$tmp/address")" -v barrier="$barrier" \
+        -v code="$tmp/code" -v exports="$tmp/exports" -v exempt="$3" -v pcs="$tmp/pcs" '
+        function hex(s,    i, v) {
+            v = 0; s = tolower(s); sub(/^0x/, "", s)
+            for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+            return v
         }
-        while ((getline line < exports) > 0) { split(line, f, "\t"); name[hex(f[1])] = f[2] }
-        while ((getline line < pcs) > 0) is_access[hex(line) - base] = 1
-    }
-    # "Trace CPU: 0xHOST [CS_BASE/PC/FLAGS/...] ...": the main thread only.
-    /^Trace 0:/ {
-        split($0, f, "/"); off = hex(f[2]) - base
-        if (!(off in text)) next
-        if (off in name) { finish(); n++; op = name[off]; accesses = barriers = 0; pending = 0 }
-        if (op == "") next
-        if (off in is_barrier) { barriers++; pending = 1 }
-        if (off in is_access) {
-            if (!pending) fail(accesses ? "no barrier since the previous access" : "no barrier before the first access", off)
-            accesses++; pending = 0; last = off
+        function show(off) { return sprintf("0x%x: %s", off, text[off]) }
+        function fail(what, off) {
+            if (!failed) first = sprintf("FAIL %s: %s at %s", op, what, show(off))
+            failed = 1; bad[n]++
         }
-    }
-    END {
-        finish()
-        if (missing != "") { print "FAIL no access seen in" missing; failed = 1 }
-        if (failed) { if (first) print first; exit 1 }
-    }' "$tmp/trace"
+        function finish() {
+            if (op == "") return
+            if (accesses && !pending) fail("no barrier after the last access", last)
+            if (exact && accesses && barriers != accesses + 1)
+                fail(sprintf("%d fences for %d accesses, not one more", barriers, accesses), last)
+            printf "%-4s %-30s %2d accesses, %2d barriers\n", bad[n] ? "FAIL" : "ok", op, accesses, barriers
+            if (!accesses && op != "tavrel_gpio_deinit" && op != exempt) { missing = missing " " op }
+        }
+        BEGIN {
+            base = hex(loaded) - hex(entry)
+            while ((getline line < code) > 0) {
+                split(line, f, "\t"); off = hex(f[1]); text[off] = f[2]
+                if (f[2] ~ barrier) is_barrier[off] = 1
+            }
+            while ((getline line < exports) > 0) { split(line, f, "\t"); name[hex(f[1])] = f[2] }
+            while ((getline line < pcs) > 0) is_access[hex(line) - base] = 1
+        }
+        # "Trace CPU: 0xHOST [CS_BASE/PC/FLAGS/...] ...": the main thread only.
+        /^Trace 0:/ {
+            split($0, f, "/"); off = hex(f[2]) - base
+            if (!(off in text)) next
+            if (off in name) { finish(); n++; op = name[off]; accesses = barriers = 0; pending = 0 }
+            if (op == "") next
+            if (off in is_barrier) { barriers++; pending = 1 }
+            if (off in is_access) {
+                if (!pending) fail(accesses ? "no barrier since the previous access" : "no barrier before the first access", off)
+                accesses++; pending = 0; last = off
+            }
+        }
+        END {
+            finish()
+            if (missing != "") { print "FAIL no access seen in" missing; failed = 1 }
+            if (failed) { if (first) print first; exit 1 }
+        }' "$tmp/trace"
+}
+
+# No tree: the first pull operation reads the block to tell the chip (a
+# BCM2835 here, which cannot read a pull back); then the BCM2711's paths.
+check "no device tree, the block read" "" tavrel_gpio_get_pull
+check "the BCM2711's pull controls" "$tmp/tree" ""

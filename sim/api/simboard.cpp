@@ -19,9 +19,9 @@ struct tavrel_simboard {
 
 namespace {
 
-bool bad_pin(int32_t pin)
+bool bad_pin(tavrel_simboard* board, int32_t pin)
 {
-    if (pin >= 0 && pin < static_cast<int32_t>(tavrel_sim::kPins)) return false;
+    if (pin >= 0 && pin < static_cast<int32_t>(tavrel_sim::pin_count(board->board.soc()))) return false;
     errno = EINVAL;
     return true;
 }
@@ -87,7 +87,7 @@ int tavrel_simboard_reset(tavrel_simboard* board)
 
 int tavrel_simboard_drive(tavrel_simboard* board, int32_t pin, int32_t level)
 {
-    if (bad_pin(pin)) return -1;
+    if (bad_pin(board, pin)) return -1;
     if (level != 0 && level != 1) {
         errno = EINVAL;
         return -1;
@@ -98,24 +98,39 @@ int tavrel_simboard_drive(tavrel_simboard* board, int32_t pin, int32_t level)
 
 int tavrel_simboard_release(tavrel_simboard* board, int32_t pin)
 {
-    if (bad_pin(pin)) return -1;
+    if (bad_pin(board, pin)) return -1;
     board->board.release(static_cast<unsigned>(pin));
     return 0;
 }
 
 int32_t tavrel_simboard_level(tavrel_simboard* board, int32_t pin)
 {
-    return bad_pin(pin) ? -1 : board->board.level(static_cast<unsigned>(pin));
+    return bad_pin(board, pin) ? -1 : board->board.level(static_cast<unsigned>(pin));
 }
 
 int32_t tavrel_simboard_function(tavrel_simboard* board, int32_t pin)
 {
-    return bad_pin(pin) ? -1 : static_cast<int32_t>(board->board.fsel(static_cast<unsigned>(pin)));
+    return bad_pin(board, pin) ? -1 : static_cast<int32_t>(board->board.fsel(static_cast<unsigned>(pin)));
 }
 
 int32_t tavrel_simboard_pull(tavrel_simboard* board, int32_t pin)
 {
-    return bad_pin(pin) ? -1 : static_cast<int32_t>(board->board.pull(static_cast<unsigned>(pin)));
+    return bad_pin(board, pin) ? -1 : static_cast<int32_t>(board->board.pull(static_cast<unsigned>(pin)));
+}
+
+int tavrel_simboard_set_soc(tavrel_simboard* board, int32_t soc)
+{
+    if (soc != TAVREL_SIMBOARD_BCM2835 && soc != TAVREL_SIMBOARD_BCM2711) {
+        errno = EINVAL;
+        return -1;
+    }
+    board->board.set_soc(soc == TAVREL_SIMBOARD_BCM2711 ? tavrel_sim::Soc::kBcm2711 : tavrel_sim::Soc::kBcm2835);
+    return 0;
+}
+
+int32_t tavrel_simboard_soc(tavrel_simboard* board)
+{
+    return board->board.soc() == tavrel_sim::Soc::kBcm2711 ? TAVREL_SIMBOARD_BCM2711 : TAVREL_SIMBOARD_BCM2835;
 }
 
 uint32_t tavrel_simboard_errors(tavrel_simboard* board)
@@ -125,7 +140,7 @@ uint32_t tavrel_simboard_errors(tavrel_simboard* board)
 
 int tavrel_simboard_wait_level(tavrel_simboard* board, int32_t pin, int32_t level, int32_t timeout_ms)
 {
-    if (bad_pin(pin)) return -1;
+    if (bad_pin(board, pin)) return -1;
     if (level != 0 && level != 1) {
         errno = EINVAL;
         return -1;
@@ -136,7 +151,7 @@ int tavrel_simboard_wait_level(tavrel_simboard* board, int32_t pin, int32_t leve
 
 int tavrel_simboard_wait_function(tavrel_simboard* board, int32_t pin, int32_t function, int32_t timeout_ms)
 {
-    if (bad_pin(pin)) return -1;
+    if (bad_pin(board, pin)) return -1;
     if (function < 0 || function > 7) {
         errno = EINVAL;
         return -1;

@@ -26,11 +26,18 @@ struct Scheduled {
 
 // MS:PINS=LEVEL, PINS being a comma list of pins and ranges.
 bool parse_drive(const char* text, Scheduled* d);
+// The entry's pins are all on a board of that chip; false after a message.
+bool pins_on_board(const Scheduled& d, Soc soc);
 // The entry's pins, a bit per pin in banks 0 and 1.
 void pin_mask(const Scheduled& d, uint32_t mask[2]);
 
 struct Options {
     std::string board_path, vcd, gtkw;
+    // --soc: the chip to make the board; --device-tree: the tree the
+    // command sees, "none" for no tree, "" for one made for the chip.
+    bool set_soc = false;
+    Soc soc = Soc::kBcm2835;
+    std::string device_tree;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
     std::vector<Scheduled> drives;
     const char* live = nullptr;  // "drive", "pins" or "watch": acts on the board now
@@ -44,7 +51,7 @@ int parse_options(int argc, char** argv, Options* o);
 // Refuses combinations that cannot work, with a message; the exit status.
 int check_options(const Options& o);
 
-// The pin table: function, level and pull of pins 0 to 53.
+// The pin table: function, level and pull of every pin of the chip.
 void print_pins(const PinSnapshot& s);
 
 // drive, pins and watch, on a board a program may be running on.
@@ -56,6 +63,19 @@ std::string find_shim();
 // GTKWave's translate filters, in share/tavrel-sim beside bin/; "".
 std::string find_filters();
 
+// The device tree made for a run, in a scratch directory removed however
+// the run ends.
+struct DeviceTree {
+    std::string dir;
+    ~DeviceTree() { remove(); }
+    // False after a message.
+    bool make(Soc soc);
+    void remove();
+
+private:
+    bool failed();
+};
+
 // What a run leaves: its scratch files, removed however it ends, and its
 // waveform files, written beside their names and renamed when complete.
 struct Outputs {
@@ -64,6 +84,7 @@ struct Outputs {
     FILE* gtkw = nullptr;
     FILE* body = nullptr;  // the dump's value changes, as the run goes
     std::string filters;
+    DeviceTree tree;
     ~Outputs() { remove(); }
     void remove();
     // Creates the scratch and waveform files the options ask for; false

@@ -16,7 +16,7 @@ namespace tavrel_sim::cli {
 void print_pins(const PinSnapshot& s)
 {
     printf("pin  function  level  pull\n");
-    for (unsigned p = 0; p < kPins; ++p)
+    for (unsigned p = 0; p < s.pins; ++p)
         printf("%3u  %-8s  %u      %s\n", p, function_name(s.fsel[p]), s.level[p], pull_name(s.pull[p]));
 }
 
@@ -38,6 +38,7 @@ int live_drive(Board& board, int argc, char** argv)
             fprintf(stderr, "tavrel-sim: bad drive '%s': expected PINS=LEVEL, LEVEL 0, 1 or z\n", argv[i]);
             return 2;
         }
+        if (!pins_on_board(d, board.soc())) return 2;
         uint32_t mask[2];
         pin_mask(d, mask);
         for (unsigned b = 0; b < 2; ++b) {
@@ -56,7 +57,7 @@ Board* watched = nullptr;  // for the signal handler
 // The lines for what changed of `pins` from `a` to `b`, at `t` seconds.
 void print_watch(const bool* wanted, const PinSnapshot& a, const PinSnapshot& b, double t)
 {
-    for (unsigned p = 0; p < kPins; ++p) {
+    for (unsigned p = 0; p < b.pins; ++p) {
         if (!wanted[p]) continue;
         if (a.fsel[p] != b.fsel[p])
             printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));
@@ -73,7 +74,7 @@ void print_watch(const bool* wanted, const PinSnapshot& a, const PinSnapshot& b,
 // journal has them, until a signal ends it. Asleep while nothing changes.
 int live_watch(Board& board, const std::string& path, int argc, char** argv)
 {
-    bool wanted[kPins] = {};
+    bool wanted[kMaxPins] = {};
     if (argc == 0) std::fill(std::begin(wanted), std::end(wanted), true);
     for (int i = 0; i < argc; ++i) {
         Scheduled d;
@@ -81,6 +82,7 @@ int live_watch(Board& board, const std::string& path, int argc, char** argv)
             fprintf(stderr, "tavrel-sim: bad pins '%s': expected 17, 24-27 or 3,5,9\n", argv[i]);
             return 2;
         }
+        if (!pins_on_board(d, board.soc())) return 2;
         for (unsigned pin : d.pins) wanted[pin] = true;
     }
     watched = &board;

@@ -33,7 +33,12 @@ const char kHelp[] =
     "                       shows the functions and pulls by name\n"
     "  --changes            print what the run did to each pin: its functions in\n"
     "                       order, its pulls, and how many level changes it had\n"
-    "  --pins               print pins 0 to 53: function, level and pull\n"
+    "  --pins               print every pin: function, level and pull\n"
+    "  --soc CHIP           make the board a bcm2835 (Pi Zero, 1, 2, 3: the\n"
+    "                       default) or a bcm2711 (Pi 4: its pull controls, 58\n"
+    "                       pins); a board of the other chip is made anew\n"
+    "  --device-tree DIR    what COMMAND finds at /proc/device-tree: DIR, or none\n"
+    "                       (default: the Pi Zero's or the Pi 4's, for the chip)\n"
     "  --plain              map the block as plain memory: no model, so no --trace\n"
     "                       or --vcd; --drive sets the stored level words\n"
     "  --help               print this text\n";
@@ -58,9 +63,9 @@ bool parse_drive(const char* text, Scheduled* d)
     long v, hi;
     if (!parse_number(p, &p, 24L * 3600 * 1000, &d->ms) || *p++ != ':') return false;
     for (;;) {
-        if (!parse_number(p, &p, kPins - 1, &v)) return false;
+        if (!parse_number(p, &p, kMaxPins - 1, &v)) return false;
         hi = v;
-        if (*p == '-' && (!parse_number(p + 1, &p, kPins - 1, &hi) || hi < v)) return false;
+        if (*p == '-' && (!parse_number(p + 1, &p, kMaxPins - 1, &hi) || hi < v)) return false;
         for (long pin = v; pin <= hi; ++pin) d->pins.push_back(static_cast<unsigned>(pin));
         if (*p != ',') break;
         ++p;
@@ -74,6 +79,17 @@ bool parse_drive(const char* text, Scheduled* d)
     }
 }
 
+bool pins_on_board(const Scheduled& d, Soc soc)
+{
+    for (unsigned pin : d.pins)
+        if (pin >= pin_count(soc)) {
+            fprintf(stderr, "tavrel-sim: pin %u is not on a %s board (pins 0 to %u)\n", pin, soc_name(soc),
+                    pin_count(soc) - 1);
+            return false;
+        }
+    return true;
+}
+
 void pin_mask(const Scheduled& d, uint32_t mask[2])
 {
     mask[0] = mask[1] = 0;
@@ -82,7 +98,7 @@ void pin_mask(const Scheduled& d, uint32_t mask[2])
 
 namespace {
 
-enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kGtkw, kChanges, kPinsOpt, kPlain, kHelpOpt };
+enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kGtkw, kChanges, kPinsOpt, kPlain, kHelpOpt, kSoc, kTree };
 
 const option kLongOptions[] = {
     {"board", required_argument, nullptr, kBoard},
@@ -95,6 +111,8 @@ const option kLongOptions[] = {
     {"plain", no_argument, nullptr, kPlain},
     {"help", no_argument, nullptr, kHelpOpt},
     {"gtkw", required_argument, nullptr, kGtkw},
+    {"soc", required_argument, nullptr, kSoc},
+    {"device-tree", required_argument, nullptr, kTree},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -120,6 +138,20 @@ int take_option(int opt, Options* o)
     case kChanges: o->changes = true; break;
     case kPinsOpt: o->pins = true; break;
     case kPlain: o->plain = true; break;
+    case kSoc:
+        if (!soc_named(optarg, &o->soc)) {
+            fprintf(stderr, "tavrel-sim: bad --soc '%s': expected bcm2835 or bcm2711\n", optarg);
+            return 2;
+        }
+        o->set_soc = true;
+        break;
+    case kTree:
+        if (!*optarg) {
+            fprintf(stderr, "tavrel-sim: --device-tree needs a directory, or none\n");
+            return 2;
+        }
+        o->device_tree = optarg;
+        break;
     case kHelpOpt: fputs(kHelp, stdout); return fflush(stdout) == 0 ? 0 : 2;
     default: fputs(kHelp, stderr); return 2;
     }
@@ -153,10 +185,11 @@ int parse_options(int argc, char** argv, Options* o)
 
 int check_options(const Options& o)
 {
-    if (o.live && (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.drives.empty())) {
+    if (o.live && (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.drives.empty() ||
+                   !o.device_tree.empty())) {
         fprintf(stderr,
-                "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive and --plain are "
-                "for running a command\n",
+                "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive, --device-tree and "
+                "--plain are for running a command\n",
                 o.live);
         return 2;
     }

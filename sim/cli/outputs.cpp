@@ -23,7 +23,7 @@ namespace {
 void print_changes(const PinSnapshot& before, const PinSnapshot& after)
 {
     bool any = false;
-    for (unsigned p = 0; p < kPins; ++p) {
+    for (unsigned p = 0; p < after.pins; ++p) {
         if (before.fsel[p] != after.fsel[p])
             printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
         if (before.pull[p] != after.pull[p])
@@ -38,10 +38,10 @@ void print_changes(const PinSnapshot& before, const PinSnapshot& after)
 
 // What happened during the run, pin by pin: every function it had, in
 // order, every pull, and how many times its level changed.
-void print_history(const std::vector<PinHistory>& history)
+void print_history(const std::vector<PinHistory>& history, unsigned pins)
 {
     bool any = false;
-    for (unsigned p = 0; p < kPins; ++p) {
+    for (unsigned p = 0; p < pins && p < history.size(); ++p) {
         const PinHistory& h = history[p];
         if (h.functions.size() > 1 || h.level_changes > 0) {
             std::string line = "pin " + std::to_string(p) + ": ";
@@ -180,6 +180,7 @@ void Outputs::remove()
         if (!f->empty()) unlink(f->c_str());
         f->clear();
     }
+    tree.remove();
 }
 
 // Outputs are checked before the command runs, and their scratch files
@@ -256,10 +257,10 @@ bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, bool failed
 }
 
 // Prints the trace record by record; false when it is cut short.
-bool print_trace(const std::string& path)
+bool print_trace(const std::string& path, Soc soc)
 {
     bool whole = true;
-    for_each_record(path, &whole, [](const TraceRecord& rec) { printf("%s\n", describe(rec).c_str()); });
+    for_each_record(path, &whole, [soc](const TraceRecord& rec) { printf("%s\n", describe(rec, soc).c_str()); });
     if (!whole) fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", path.c_str());
     return whole;
 }
@@ -277,7 +278,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
         fprintf(stderr, "tavrel-sim: %u trace records could not be written; the trace is incomplete\n", lost);
         failed = true;
     }
-    if (out.tracing(o) && !print_trace(out.trace)) failed = true;
+    if (out.tracing(o) && !print_trace(out.trace, board.soc())) failed = true;
     if (r.journal_lost) {
         fprintf(stderr,
                 "tavrel-sim: %llu pin changes went by before they could be recorded (the run outpaced "
@@ -290,7 +291,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
     if (out.gtkw && !finish_gtkw(o, out, r, failed)) failed = true;
     PinSnapshot after = board_snapshot(board);
     if (o.changes && r.recorder && !r.journal_lost)
-        print_history(r.recorder->histories());
+        print_history(r.recorder->histories(), after.pins);
     else if (o.changes && !r.recorder)
         print_changes(r.before, after);
     if (o.pins) print_pins(after);

@@ -37,7 +37,12 @@ bool open_board(Options* o, Board* board)
     }
     // The command may change directory; the shim must find the same board.
     o->board_path = absolute(o->board_path);
-    if (board->open(o->board_path.c_str(), o->reset)) return true;
+    if (board->open(o->board_path.c_str(), o->reset)) {
+        if (o->set_soc) board->set_soc(o->soc);
+        for (const Scheduled& d : o->drives)
+            if (!pins_on_board(d, board->soc())) return false;
+        return true;
+    }
     // A board whose lock a stopped program holds is fine: the reason says
     // what to do.
     const char* advice = board->held_by_stopped() ? ""
@@ -66,7 +71,10 @@ int run_main(int argc, char** argv)
 
     Outputs out;  // its scratch files go on every return
     RunResult run;
-    if (!out.prepare(o) || !run_command(board, o, out, shim, &run)) return 2;
+    if (!out.prepare(o)) return 2;
+    if (o.device_tree.empty() && !out.tree.make(board.soc())) return 2;
+    if (!o.device_tree.empty() && o.device_tree != "none") o.device_tree = absolute(o.device_tree);
+    if (!run_command(board, o, out, shim, &run)) return 2;
     if (!report_run(board, o, out, run)) return 2;
     out.remove();
     end_as(run.status);

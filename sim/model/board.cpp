@@ -152,6 +152,7 @@ bool Board::attach(const char* path, void* map)
             pthread_mutex_init(&state->lock, &attr);
             pthread_mutexattr_destroy(&attr);
             state->version = kLayoutVersion;
+            static_cast<volatile uint32_t*>(map)[kTagWord] = kGpioTag;  // a new board is a BCM2835
             magic.store(kMagicReady);
         }
         uint32_t m = magic.load();

@@ -21,7 +21,8 @@ constexpr unsigned kBoardBytes = 2 * kPageBytes + kJournalBytes;
 struct BoardState {
     uint32_t regs[kWords];
     uint32_t latch[kBanks], driven[kBanks], driving[kBanks];
-    uint8_t pull[kPins];
+    uint8_t pull[kMaxPins];
+    Soc soc;
 };
 
 // The model's state, in the file's second page.
@@ -46,6 +47,8 @@ struct ModelState {
         uint32_t id;  // 0: free
         uint32_t errors, trace_lost;
     } runs[16];
+    // The chip, a Soc; boards made before the choice hold 0, a BCM2835.
+    uint32_t soc;
 };
 
 // How long a board's lock may be held before the board counts as broken:
@@ -128,8 +131,13 @@ public:
     uint32_t peek(unsigned word);
     uint32_t errors();
     // Every register, latch, driven level, pull and count back to 0, under
-    // the lock, for the programs that have the board open.
+    // the lock, for the programs that have the board open. The chip stays.
     void clear();
+    // The chip whose block the board is.
+    Soc soc();
+    // Makes the board that chip's; when it was another's, clears it first,
+    // as one board swapped for another. True when the chip changed.
+    bool set_soc(Soc soc);
 
     // The board's state, and the journal's head as it stood then: the two
     // taken together, under the lock.
@@ -156,6 +164,7 @@ public:
 
 private:
     Pins pins();  // the model's view of this board
+    void clear_locked(Soc soc);
     Journal* journal();
     // Lock held. Entries of one step share `ns`, so readers see them as one moment.
     void log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c,

@@ -15,7 +15,7 @@ namespace tavrel_sim {
 
 Pins Board::pins()
 {
-    return {regs_, state_->latch, state_->driven, state_->driving, state_->pull};
+    return {regs_, state_->latch, state_->driven, state_->driving, state_->pull, soc()};
 }
 
 unsigned Board::fsel(unsigned pin)
@@ -130,7 +130,7 @@ uint32_t Board::driving(unsigned bank)
 
 unsigned Board::pull(unsigned pin)
 {
-    return pin < kPins ? atomic_ref(state_->pull[pin]).load() : kPullOff;
+    return pin < pin_count(soc()) ? atomic_ref(state_->pull[pin]).load() : kPullOff;
 }
 
 uint32_t Board::driven(unsigned bank)
@@ -167,15 +167,38 @@ void Board::clear()
 {
     SignalsBlocked blocked;
     lock();
+    clear_locked(soc());
+    unlock();
+}
+
+Soc Board::soc()
+{
+    return atomic_ref(state_->soc).load(std::memory_order_relaxed) == 1 ? Soc::kBcm2711 : Soc::kBcm2835;
+}
+
+bool Board::set_soc(Soc soc)
+{
+    SignalsBlocked blocked;
+    lock();
+    bool changed = soc != this->soc();
+    if (changed) clear_locked(soc);
+    unlock();
+    return changed;
+}
+
+void Board::clear_locked(Soc soc)
+{
     for (unsigned w = 0; w < kWords; ++w) regs_[w] = 0;
+    // What a plain mapping reads there, as the model does.
+    if (soc == Soc::kBcm2835) regs_[kTagWord] = kGpioTag;
+    atomic_ref(state_->soc).store(static_cast<uint32_t>(soc));
     state_->errors = state_->trace_lost = 0;
     state_->latch[0] = state_->latch[1] = 0;
     state_->driven[0] = state_->driven[1] = 0;
     state_->driving[0] = state_->driving[1] = 0;
     memset(state_->pull, 0, sizeof state_->pull);
     for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
-    log(JournalEntry::kClear, 0, 0, 0, 0, 0, monotonic_ns());
-    unlock();
+    log(JournalEntry::kClear, 0, 0, static_cast<uint32_t>(soc), 0, 0, monotonic_ns());
 }
 
 ModelState::RunCounts* Board::run_counts()

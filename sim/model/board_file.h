@@ -18,6 +18,8 @@ constexpr const char kVersionEnv[] = "TAVREL_SIM_VERSION";  // version file
 constexpr const char kTraceEnv[] = "TAVREL_SIM_TRACE";      // trace file
 constexpr const char kModeEnv[] = "TAVREL_SIM_MODE";        // "plain": no model
 constexpr const char kRunEnv[] = "TAVREL_SIM_RUN";          // the run's id
+// The directory shown at /proc/device-tree; empty: no device tree.
+constexpr const char kDeviceTreeEnv[] = "TAVREL_SIM_DEVICE_TREE";
 // Where the instruction address of each trapped access is appended, one
 // hex number a line: for checks of the code around the accesses.
 constexpr const char kPcLogEnv[] = "TAVREL_SIM_PC_LOG";

@@ -64,6 +64,7 @@ uint64_t Board::snapshot(BoardState* s)
         s->driving[b] = state_->driving[b];
     }
     memcpy(s->pull, state_->pull, sizeof s->pull);
+    s->soc = soc();
     uint64_t head = atomic_ref(journal()->head).load();
     unlock();
     return head;

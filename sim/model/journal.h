@@ -21,7 +21,7 @@ struct JournalEntry {
     uint8_t kind;
     uint8_t bank;   // kDrive: the bank its masks are of
     uint16_t word;  // kWrite: the register word
-    uint32_t a;     // kWrite: the value; kDrive: the pins driven low
+    uint32_t a;     // kWrite: the value; kDrive: the pins driven low; kClear: the Soc
     uint32_t b;     // kDrive: the pins driven high
     uint32_t c;     // kDrive: the pins let go
 };
@@ -43,7 +43,8 @@ constexpr unsigned kJournalBytes = (sizeof(Journal) + kPageBytes - 1) / kPageByt
 inline bool journaled(unsigned word)
 {
     return word < kFselWords || word == GPSET0 || word == GPSET1 || word == GPCLR0 || word == GPCLR1 ||
-           word == GPPUD || word == GPPUDCLK0 || word == GPPUDCLK1;
+           word == GPPUD || word == GPPUDCLK0 || word == GPPUDCLK1 ||
+           (word >= GPIO_PUP_PDN_CNTRL_REG0 && word <= GPIO_PUP_PDN_CNTRL_REG3);
 }
 
 }  // namespace tavrel_sim

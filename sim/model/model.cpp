@@ -10,7 +10,7 @@ unsigned function_of(const Pins& p, unsigned pin)
 
 unsigned pull_of(const Pins& p, unsigned pin)
 {
-    return pin < kPins ? p.pull[pin] : kPullOff;
+    return pin < pin_count(p.soc) ? p.pull[pin] : kPullOff;
 }
 
 bool level_of(const Pins& p, unsigned pin)
@@ -37,6 +37,9 @@ uint32_t read_register(const Pins& p, unsigned word)
             if (level_of(p, 32 * bank + bit)) levels |= 1u << bit;
         return levels;
     }
+    case kTagWord:
+        if (p.soc == Soc::kBcm2835) return kGpioTag;
+        return p.regs[word];
     default: return p.regs[word];
     }
 }
@@ -55,6 +58,20 @@ void latch_pulls(const Pins& p, unsigned bank, uint32_t rising)
     }
 }
 
+// A BCM2711 pull control: 0 none, 1 up, 2 down, for sixteen pins. Bits of
+// pins the chip lacks read as 0; the reserved code 3 keeps no pull.
+void write_pull_control(const Pins& p, unsigned word, uint32_t value)
+{
+    unsigned first = 16 * (word - GPIO_PUP_PDN_CNTRL_REG0);
+    uint32_t kept = 0;
+    for (unsigned i = 0; i < 16 && first + i < kMaxPins; ++i) {
+        unsigned code = (value >> (2 * i)) & 3;
+        kept |= code << (2 * i);
+        p.pull[first + i] = static_cast<uint8_t>(code == 1 ? kPullUp : code == 2 ? kPullDown : kPullOff);
+    }
+    p.regs[word] = kept;
+}
+
 }  // namespace
 
 void write_register(const Pins& p, unsigned word, uint32_t value)
@@ -68,8 +85,18 @@ void write_register(const Pins& p, unsigned word, uint32_t value)
     case GPLEV1: break;  // read-only
     case GPPUDCLK0:
     case GPPUDCLK1:
-        latch_pulls(p, word - GPPUDCLK0, value & ~p.regs[word]);
+        // The BCM2711 leaves the clocks unconnected: plain storage there.
+        if (p.soc == Soc::kBcm2835) latch_pulls(p, word - GPPUDCLK0, value & ~p.regs[word]);
         p.regs[word] = value;
+        break;
+    case GPIO_PUP_PDN_CNTRL_REG0:
+    case GPIO_PUP_PDN_CNTRL_REG1:
+    case GPIO_PUP_PDN_CNTRL_REG2:
+    case GPIO_PUP_PDN_CNTRL_REG3:
+        if (p.soc == Soc::kBcm2711)
+            write_pull_control(p, word, value);
+        else if (word != kTagWord)  // the tag is read-only
+            p.regs[word] = value;
         break;
     default: p.regs[word] = value;
     }

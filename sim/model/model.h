@@ -20,11 +20,13 @@ struct Pins {
     uint32_t* latch;          // output latches, kBanks words
     uint32_t* driven;         // levels driven from outside, kBanks words
     uint32_t* driving;        // pins something outside drives, kBanks words
-    uint8_t* pull;            // kPull* codes, latched by a GPPUDCLK pulse, kPins of them
+    uint8_t* pull;            // kPull* codes, kMaxPins of them: latched by a GPPUDCLK
+                              // pulse, or on the BCM2711 what its pull controls hold
+    Soc soc;
 };
 
 unsigned function_of(const Pins& p, unsigned pin);  // pin < kFselPins
-unsigned pull_of(const Pins& p, unsigned pin);      // kPullOff past kPins
+unsigned pull_of(const Pins& p, unsigned pin);      // kPullOff past the chip's pins
 // An output reads its latch; any other pin what is driven onto it, else
 // its pull.
 bool level_of(const Pins& p, unsigned pin);

@@ -1,18 +1,40 @@
 // SPDX-License-Identifier: MIT
 #include "model/registers.h"
 
+#include <string.h>
+
 namespace tavrel_sim {
 
-const char* register_name(unsigned word)
+const char* register_name(unsigned word, Soc soc)
 {
     switch (word) {
 #define SIM_REGISTER(name, word) \
     case word:                   \
         return #name;
+#define SIM_REGISTER_BCM2711(name, word) \
+    case word:                           \
+        return soc == Soc::kBcm2711 ? #name : nullptr;
 #include "model/registers.def"
+#undef SIM_REGISTER_BCM2711
 #undef SIM_REGISTER
     default: return nullptr;
     }
+}
+
+const char* soc_name(Soc soc)
+{
+    return soc == Soc::kBcm2711 ? "bcm2711" : "bcm2835";
+}
+
+bool soc_named(const char* name, Soc* soc)
+{
+    static const Soc kAll[] = {Soc::kBcm2835, Soc::kBcm2711};
+    for (Soc s : kAll)
+        if (strcmp(name, soc_name(s)) == 0) {
+            *soc = s;
+            return true;
+        }
+    return false;
 }
 
 namespace {

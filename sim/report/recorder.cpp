@@ -6,10 +6,10 @@
 namespace tavrel_sim {
 
 Recorder::Recorder(const BoardState& start, uint64_t t0_ns, FILE* body)
-    : replay_(start), t0_ns_(t0_ns), body_(body), history_(kPins)
+    : replay_(start), t0_ns_(t0_ns), body_(body), history_(kMaxPins)
 {
     start_ = last_ = replay_.snapshot();
-    for (unsigned p = 0; p < kPins; ++p) {
+    for (unsigned p = 0; p < kMaxPins; ++p) {
         history_[p].functions.push_back(start_.fsel[p]);
         history_[p].pulls.push_back(start_.pull[p]);
     }
@@ -60,7 +60,7 @@ void Recorder::record(unsigned p, const PinSnapshot& now, uint64_t us, bool* sta
     bool fn = last_.fsel[p] != now.fsel[p], pull = last_.pull[p] != now.pull[p];
     bool level = last_.level[p] != now.level[p];
     if (fn || pull) touched_[p] = true;
-    if (p < kPins) {
+    if (p < kMaxPins) {
         PinHistory& h = history_[p];
         note(h.functions, &h.more_functions, now.fsel[p], h.functions.back() != now.fsel[p] && fn);
         note(h.pulls, &h.more_pulls, now.pull[p], h.pulls.back() != now.pull[p] && pull);

@@ -20,7 +20,11 @@ void Replay::apply(const JournalEntry& e)
         drive_pins(pins(), masks[0], masks[1], masks[2]);
         break;
     }
-    case JournalEntry::kClear: memset(&s_, 0, sizeof s_); break;
+    case JournalEntry::kClear:
+        memset(&s_, 0, sizeof s_);
+        s_.soc = e.a == 1 ? Soc::kBcm2711 : Soc::kBcm2835;
+        if (s_.soc == Soc::kBcm2835) s_.regs[kTagWord] = kGpioTag;
+        break;
     default: break;
     }
 }
@@ -29,6 +33,8 @@ PinSnapshot Replay::snapshot()
 {
     Pins p = pins();
     PinSnapshot s;
+    s.soc = p.soc;
+    s.pins = pin_count(p.soc);
     for (unsigned pin = 0; pin < kFselPins; ++pin) {
         uint32_t bit = 1u << (pin % 32);
         s.fsel[pin] = static_cast<uint8_t>(function_of(p, pin));

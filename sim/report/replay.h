@@ -15,6 +15,8 @@ namespace tavrel_sim {
 struct PinSnapshot {
     uint8_t fsel[kFselPins], pull[kFselPins];
     bool level[kFselPins], driving[kFselPins], driven[kFselPins];
+    Soc soc;
+    unsigned pins;  // the chip's GPIOs, pin_count(soc)
 };
 
 // The board's state, replayed from a start through the journal's entries.
@@ -23,7 +25,7 @@ public:
     explicit Replay(const BoardState& start) : s_(start) {}
     void apply(const JournalEntry& e);
     PinSnapshot snapshot();
-    Pins pins() { return {s_.regs, s_.latch, s_.driven, s_.driving, s_.pull}; }
+    Pins pins() { return {s_.regs, s_.latch, s_.driven, s_.driving, s_.pull, s_.soc}; }
 
 private:
     BoardState s_;

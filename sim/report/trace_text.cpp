@@ -10,10 +10,10 @@
 
 namespace tavrel_sim {
 
-std::string describe(const TraceRecord& r)
+std::string describe(const TraceRecord& r, Soc soc)
 {
     char buf[160];
-    const char* name = register_name(r.word);
+    const char* name = register_name(r.word, soc);
     char word[16];
     snprintf(word, sizeof word, "word %u", r.word);
     snprintf(buf, sizeof buf, "%u/%u %s %-9s 0x%08x", r.pid, r.tid,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/registers.h"
 #include "model/trace_record.h"
 
 namespace tavrel_sim {
@@ -19,6 +20,7 @@ std::vector<TraceRecord> read_trace(const std::string& path, bool* whole = nullp
 void for_each_record(const std::string& path, bool* whole,
                      const std::function<void(const TraceRecord&)>& take);
 // One line: process/thread, read or write, register, value, and any fault.
-std::string describe(const TraceRecord& r);
+// Registers are named as the chip `soc` has them.
+std::string describe(const TraceRecord& r, Soc soc = Soc::kBcm2835);
 
 }  // namespace tavrel_sim

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The device opened as the board file, and the version file redirected.
+// The device opened as the board file; the version file and the device
+// tree redirected.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -82,11 +83,40 @@ int open_board(OpenAt real_openat, int flags)
     return fd;
 }
 
-// The path to open instead of the version file, or null to open it as is.
-const char* version_redirect(const char* path, char* buf, size_t size)
+// The rest of `path` after `prefix`, when it names the prefix's directory
+// or something in it; else null.
+const char* under(const char* path, const char* prefix)
 {
-    if (!path || strcmp(path, kVersionPath) != 0) return nullptr;
-    return env_path(kVersionEnv, buf, size);
+    size_t n = strlen(prefix);
+    if (strncmp(path, prefix, n) != 0 || (path[n] != '\0' && path[n] != '/')) return nullptr;
+    return path + n;
+}
+
+// The path to open instead of `path`, `path` itself, or null (with errno)
+// for a path that is not there. The version file goes where tavrel-sim
+// says; the device tree is the board's: the machine's own, if it has one,
+// never shows.
+const char* redirect(const char* path, char* buf, size_t size)
+{
+    if (!path) return path;
+    if (strcmp(path, kVersionPath) == 0) {
+        const char* target = env_path(kVersionEnv, buf, size);
+        return target ? target : path;
+    }
+    const char* rest = under(path, "/proc/device-tree");
+    if (!rest) rest = under(path, "/sys/firmware/devicetree/base");
+    if (!rest) return path;
+    const char* tree = getenv(kDeviceTreeEnv);
+    if (!tree || !*tree) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    int n = snprintf(buf, size, "%s%s", tree, rest);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return buf;
 }
 
 // Shared by every interposed open. `real` is that entry's own next
@@ -96,9 +126,10 @@ int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
 {
     if (path && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), flags);
     char buf[4096];
-    const char* target = version_redirect(path, buf, sizeof buf);
-    if (target) last_version_flags = flags;
-    return real(dir..., target ? target : path, flags, mode);
+    const char* target = redirect(path, buf, sizeof buf);
+    if (!target) return -1;
+    if (path && strcmp(path, kVersionPath) == 0) last_version_flags = flags;
+    return real(dir..., target, flags, mode);
 }
 
 mode_t mode_arg(int flags, va_list ap)
@@ -174,6 +205,20 @@ SHIM_API int __openat64_2(int dirfd, const char* path, int flags)
 {
     return openat64(dirfd, path, flags);
 }
+
+// Through fopen too, which reaches the kernel without the entries above.
+using Fopen = FILE* (*)(const char*, const char*);
+#define TAVREL_SIM_FOPEN(name)                                   \
+    SHIM_API FILE* name(const char* path, const char* how)       \
+    {                                                            \
+        static Fopen real = next<Fopen>(#name);                  \
+        char buf[4096];                                          \
+        const char* target = redirect(path, buf, sizeof buf);    \
+        return target ? real(target, how) : nullptr;             \
+    }
+
+TAVREL_SIM_FOPEN(fopen)
+TAVREL_SIM_FOPEN(fopen64)
 
 SHIM_API int tavrel_sim_last_open_flags(const char* path)
 {

@@ -167,7 +167,7 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
     for (std::vector<std::string> args : {
              std::vector<std::string>{"--drive", "x:3=1", "--", "true"},
              {"--drive", "10:3=2", "--", "true"},
-             {"--drive", "10:54=1", "--", "true"},
+             {"--drive", "10:58=1", "--", "true"},
              {"--drive", "10:9-3=1", "--", "true"},
              {"--drive", "10:3=1x", "--", "true"},
              {"--drive", "10:=1", "--", "true"},
@@ -176,7 +176,20 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
         EXPECT_TRUE(o.exited_with(2)) << args[1];
         EXPECT_NE(o.err.find("bad --drive '" + args[1] + "'"), std::string::npos) << o.err;
     }
-    Outcome o = sim({"--bogus", "--", "true"});
+    // Pins 54 to 57 are the BCM2711's alone.
+    Outcome o = sim({"--drive", "10:54=1", "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("pin 54 is not on a bcm2835 board (pins 0 to 53)"), std::string::npos) << o.err;
+    o = sim({"drive", "50-55=1"});
+    EXPECT_NE(o.err.find("pin 54 is not on a bcm2835 board"), std::string::npos) << o.err;
+    EXPECT_FALSE(board.level(50)) << "nothing driven";
+    o = sim({"--soc", "bcm2711", "--drive", "0:54-57=1", "--", "true"});
+    EXPECT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_TRUE(board.level(57));
+    o = sim({"--soc", "bcm2712", "--", "true"});
+    EXPECT_TRUE(o.exited_with(2));
+    EXPECT_NE(o.err.find("bad --soc 'bcm2712': expected bcm2835 or bcm2711"), std::string::npos) << o.err;
+    o = sim({"--bogus", "--", "true"});
     EXPECT_TRUE(o.exited_with(2));
     EXPECT_NE(o.err.find("Usage: tavrel-sim"), std::string::npos);
     o = sim({});

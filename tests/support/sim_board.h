@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -107,6 +108,7 @@ public:
         if (!board_.open(path_.c_str())) abort();
         use();
         setenv(tavrel_sim::kTraceEnv, trace_.c_str(), 1);
+        device_tree("brcm,bcm2835-gpio");
     }
     ~SimBoard()
     {
@@ -115,6 +117,7 @@ public:
         }
         board_.close();
         for (const char* f : {"/board", "/trace", "/fifo"}) unlink((dir_ + f).c_str());
+        remove_tree();
         rmdir(dir_.c_str());
     }
     SimBoard(const SimBoard&) = delete;
@@ -134,6 +137,33 @@ public:
 
     const std::string& path() const { return path_; }
     const std::string& trace_path() const { return trace_; }
+
+    // Every register, latch, drive and pull back to 0.
+    void reset() { board_.clear(); }
+    // The board's chip; a change resets the board.
+    void set_soc(tavrel_sim::Soc soc) { board_.set_soc(soc); }
+    // What /proc/device-tree shows this process and its children: a tree
+    // whose GPIO node (named by its symbol, at `node`) has this compatible
+    // list, NULs written as '|'; or no tree at all. Written here, not by
+    // tavrel-sim, to test both against the kernel's layout as it is.
+    void device_tree(const std::string& compatible, const std::string& node = "/soc/gpio@7e200000")
+    {
+        remove_tree();
+        std::string tree = dir_ + "/tree", value = compatible + '|';
+        for (char& c : value)
+            if (c == '|') c = '\0';
+        std::string dirs[] = {tree, tree + "/__symbols__", tree + "/soc", tree + node};
+        for (const std::string& d : dirs) mkdir(d.c_str(), 0700);
+        write_file(tree + "/__symbols__/gpio", node + '\0');
+        write_file(tree + node + "/compatible", value);
+        tree_node_ = node;
+        setenv(tavrel_sim::kDeviceTreeEnv, tree.c_str(), 1);
+    }
+    void no_device_tree()
+    {
+        remove_tree();
+        unsetenv(tavrel_sim::kDeviceTreeEnv);
+    }
 
     // A register as the library reads it, and a write as it makes one.
     uint32_t word(unsigned w) { return board_.read(w); }
@@ -162,6 +192,7 @@ public:
     // Lets go of the pin: an input then reads its pull.
     void release(unsigned pin) { board_.release(pin); }
     unsigned pull(unsigned pin) { return board_.pull(pin); }
+    bool level(unsigned pin) { return board_.level(pin); }
     uint32_t latch(unsigned bank) { return board_.latch(bank); }
 
     Registers all()
@@ -197,7 +228,25 @@ public:
     void allow_errors() { errors_allowed_ = true; }
 
 private:
-    std::string dir_, path_, trace_;
+    static void write_file(const std::string& path, const std::string& text)
+    {
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f) << path;
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+    void remove_tree()
+    {
+        if (tree_node_.empty()) return;
+        std::string tree = dir_ + "/tree";
+        unlink((tree + tree_node_ + "/compatible").c_str());
+        unlink((tree + "/__symbols__/gpio").c_str());
+        for (const std::string& d : {tree + tree_node_, tree + "/soc", tree + "/__symbols__", tree})
+            rmdir(d.c_str());
+        tree_node_.clear();
+    }
+
+    std::string dir_, path_, trace_, tree_node_;
     tavrel_sim::Board board_;
     bool errors_allowed_ = false;
 };

@@ -5,7 +5,8 @@
  * same board file, as a person with a button and a meter would.
  *
  * Error convention: functions returning int give 0, or -1 with errno set;
- * the getters give -1 for a pin outside 0 to 53. Pins take the GPIO
+ * the getters give -1 for a pin the board's chip lacks (past 53 on the
+ * BCM2835, past 57 on the BCM2711). Pins take the GPIO
  * numbers. The board handle belongs to the caller, who closes it.
  * Thread-safe: the board serialises every access, in this process and
  * against the program under test.
@@ -34,8 +35,21 @@ tavrel_simboard* tavrel_simboard_open(const char* path, char* why, size_t why_si
 /* Releases the handle; the board keeps its state. Null is ignored. */
 void tavrel_simboard_close(tavrel_simboard* board);
 
-/* Every register, latch, driven level and pull back to 0. Returns 0. */
+/* Every register, latch, driven level and pull back to 0; the chip stays.
+ * Returns 0. */
 int tavrel_simboard_reset(tavrel_simboard* board);
+
+/* The chips a board can be: the BCM2835 of the Pi Zero and Pi 1 to 3 (a new
+ * board's), or the Pi 4's BCM2711, with its own pull controls and 58 pins. */
+#define TAVREL_SIMBOARD_BCM2835 2835
+#define TAVREL_SIMBOARD_BCM2711 2711
+
+/* Makes the board that chip's, as tavrel-sim --soc does: a board of the
+ * other chip is reset first. 0, or -1 with EINVAL for another number. */
+int tavrel_simboard_set_soc(tavrel_simboard* board, int32_t soc);
+
+/* The board's chip: TAVREL_SIMBOARD_BCM2835 or TAVREL_SIMBOARD_BCM2711. */
+int32_t tavrel_simboard_soc(tavrel_simboard* board);
 
 /* Drives level (0 or 1) onto pin, as a device outside would: an input
  * reads it until the pin is released. 0, or -1 with EINVAL. */
@@ -53,7 +67,7 @@ int32_t tavrel_simboard_level(tavrel_simboard* board, int32_t pin);
  * 2 alt5, as the BCM2835 encodes them. */
 int32_t tavrel_simboard_function(tavrel_simboard* board, int32_t pin);
 
-/* The pin's pull: 0 off, 1 down, 2 up. */
+/* The pin's pull: 0 off, 1 down, 2 up, on either chip. */
 int32_t tavrel_simboard_pull(tavrel_simboard* board, int32_t pin);
 
 /* Malformed accesses to the block (not one aligned 32-bit access) so far. */

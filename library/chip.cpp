@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// Which chip of the BCM2835 family the GPIO block belongs to. Pulls are
+// the only operation that differs: the Pi 4's BCM2711 has its own pull
+// controls, and leaves the BCM2835's unconnected.
+//
+// The device tree is trusted first. It is the kernel's own description of
+// the hardware, readable without root and without touching the block, and
+// it is the one way to tell a block of another design (the Pi 5's RP1)
+// from ours before driving it. The block's word 60, which reads "gpio" on
+// the BCM2835 and holds pull bits on the BCM2711, decides only where no
+// tree names the GPIO node: the tag is no documented promise, and QEMU's
+// model of the block, for one, reads it as 0.
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "access.h"
+
+namespace tavrel {
+
+std::atomic<Chip> chip{Chip::kUnknown};
+
+namespace {
+
+constexpr const char kTree[] = "/proc/device-tree";
+// Where the Raspberry Pi's trees, and Debian's, have the GPIO node when no
+// symbol names it.
+constexpr const char kGpioNode[] = "/soc/gpio@7e200000";
+
+// Reads up to size - 1 bytes of a small file, NUL-terminated; its length,
+// or -1.
+ssize_t read_small(const char* path, char* buf, size_t size)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t n = read(fd, buf, size - 1);
+    close(fd);
+    if (n < 0) return -1;
+    buf[n] = '\0';
+    return n;
+}
+
+// The GPIO node's path in the tree, from its symbol (kept for overlays in
+// the Raspberry Pi's trees and Debian's), else the usual one.
+void gpio_node(char* node, size_t size)
+{
+    char path[64];
+    strcpy(path, kTree);
+    strcat(path, "/__symbols__/gpio");
+    ssize_t n = read_small(path, node, size);
+    // A node path is absolute and climbs nowhere; anything else is ignored.
+    if (n <= 1 || node[0] != '/' || strstr(node, "..") || strlen(node) + 1 < static_cast<size_t>(n))
+        strcpy(node, kGpioNode);
+}
+
+// `list` (n bytes of NUL-separated strings) holds `name`.
+bool lists(const char* list, size_t n, const char* name)
+{
+    for (size_t at = 0; at < n; at += strlen(list + at) + 1)
+        if (strcmp(list + at, name) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+Chip chip_from_device_tree()
+{
+    char node[128], path[256], compatible[256];
+    gpio_node(node, sizeof node);
+    strcpy(path, kTree);
+    strcat(path, node);
+    strcat(path, "/compatible");
+    ssize_t n = read_small(path, compatible, sizeof compatible);
+    if (n <= 0) return Chip::kUnknown;
+    if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2711-gpio")) return Chip::kBcm2711;
+    if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2835-gpio")) return Chip::kBcm2835;
+    return Chip::kForeign;
+}
+
+Chip pull_chip(Block block)
+{
+    Chip known = chip.load(std::memory_order_relaxed);
+    if (known != Chip::kUnknown) return known;
+    Chip found = reg_read(block, kTagWord) == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
+    chip.store(found, std::memory_order_relaxed);
+    return found;
+}
+
+}  // namespace tavrel
