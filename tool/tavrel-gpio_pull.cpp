@@ -10,8 +10,15 @@ namespace {
 
 constexpr const char kUsage[] = "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n";
 
-// The pins with a pull: those the chip bonds out.
-constexpr int kLastPin = 53;
+// The pins with a pull: those the chip bonds out, 0 to 53 on the BCM2835
+// and 0 to 57 on the Pi 4's BCM2711.
+constexpr int kLastPin = 53, kLastBcm2711Pin = 57;
+
+// The chip's last pin: only the BCM2711 has a pull to read at pin 57.
+int last_pin()
+{
+    return tavrel_gpio_get_pull(kLastBcm2711Pin) >= 0 ? kLastBcm2711Pin : kLastPin;
+}
 
 }  // namespace
 
@@ -36,19 +43,21 @@ int main(int argc, char** argv)
         return 1;
     }
     char* end;
-    long long pin = tavrel_cli::pin_as_written(pin_text, kLastPin, &end);
+    long long pin = tavrel_cli::pin_as_written(pin_text, kLastBcm2711Pin, &end);
     if (end == pin_text || *end != '\0') {
         fprintf(stderr, "tavrel-gpio_pull: bad pin '%s': expected a number from 0 to %d\n", pin_text,
                 kLastPin);
         return 1;
     }
-    if (pin < 0 || pin > kLastPin) {
-        fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, kLastPin);
-        return 1;
-    }
-    // The pull outlives this program, and cannot be read back to restore.
+    // The pull outlives this program, and is not put back.
     if (tavrel_gpio_init_noatexit() != 0) {
         fputs("Failed to initialise GPIO access.\n", stderr);
+        return 1;
+    }
+    // The range is the chip's: known once access is open.
+    int last = last_pin();
+    if (pin < 0 || pin > last) {
+        fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, last);
         return 1;
     }
     tavrel_gpio_set_pull(static_cast<int32_t>(pin), pull);

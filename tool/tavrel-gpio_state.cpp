@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// tavrel-gpio_state: lists pins' functions and levels, or draws the 40-pin
-// header with them. Reads only: it writes no register.
+// tavrel-gpio_state: lists pins' functions, levels and pulls, or draws the
+// 40-pin header with functions and levels. Reads only: it writes no
+// register.
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -19,6 +20,15 @@ const char* function_name(int32_t code)
 {
     static const char* const names[8] = {"input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"};
     return code < 0 ? "?" : names[code & 7];
+}
+
+// The pull as the block holds it; "unknown" where the chip cannot read a
+// pull back (the BCM2835).
+const char* pull_name(int pin)
+{
+    static const char* const names[3] = {"off", "down", "up"};
+    int32_t pull = tavrel_gpio_get_pull(pin);
+    return pull >= 0 && pull <= 2 ? names[pull] : "unknown";
 }
 
 const char* level_name(uint64_t levels, int pin)
@@ -119,8 +129,8 @@ int main(int argc, char** argv)
     } else {
         for (int pin = 0; pin < kPins; ++pin)
             if (wanted[pin])
-                printf("GPIO %d: %s %s\n", pin, function_name(tavrel_gpio_get_mode(pin)),
-                       level_name(levels, pin));
+                printf("GPIO %d: %s %s pull %s\n", pin, function_name(tavrel_gpio_get_mode(pin)),
+                       level_name(levels, pin), pull_name(pin));
     }
     return tavrel_cli::report_written("tavrel-gpio_state");
 }

@@ -70,6 +70,17 @@ TEST_F(SimBoardApi, waits_end_at_their_limit_and_bad_arguments_fail)
         board.set_fsel(4, static_cast<unsigned>(code));
         EXPECT_EQ(tavrel_simboard_wait_function(api, 4, code, 0), 0) << code;
     }
+    // Pins 54 to 57 are the BCM2711's.
+    EXPECT_EQ(tavrel_simboard_soc(api), TAVREL_SIMBOARD_BCM2835);
+    errno = 0;
+    EXPECT_EQ(tavrel_simboard_set_soc(api, 2712), -1);
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(tavrel_simboard_set_soc(api, TAVREL_SIMBOARD_BCM2711), 0);
+    EXPECT_EQ(tavrel_simboard_soc(api), TAVREL_SIMBOARD_BCM2711);
+    EXPECT_EQ(tavrel_simboard_function(api, 4), 0) << "made anew";
+    EXPECT_EQ(tavrel_simboard_drive(api, 57, 1), 0);
+    EXPECT_EQ(tavrel_simboard_level(api, 57), 1);
+    EXPECT_EQ(tavrel_simboard_level(api, 58), -1);
 }
 
 TEST(SimBoardApiOpen, refuses_what_tavrel_sim_refuses_and_says_why)

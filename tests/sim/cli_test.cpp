@@ -80,6 +80,30 @@ TEST_F(Sim, pin_table_lists_pins_0_to_53)
     EXPECT_EQ(o.out.find("\n 54 "), std::string::npos);
 }
 
+// The BCM2711 board: 58 pins in the table, its pulls in the changes, and
+// the Pi 4's device tree shown to the command, or none.
+TEST_F(Sim, a_bcm2711_board_shows_its_58_pins_its_pulls_and_the_pi_4s_device_tree)
+{
+    REQUIRE_TRAPPING();
+    Outcome o = sim({"--soc", "bcm2711", "--changes", "--pins", "--", TAVREL_PULL_TOOL_PATH, "-p", "56", "-d"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_NE(o.out.find("Set pin 56 pull-down\npin 56: pull off -> down\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n 56  input     0      down\n 57  input     0      off\n"), std::string::npos) << o.out;
+    o = sim({"--", "sh", "-c", "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' "
+                               "</proc/device-tree/soc/gpio@7e200000/compatible"});
+    EXPECT_EQ(o.out, "Raspberry Pi 4 Model B brcm,bcm2711-gpio ") << "the board keeps its chip";
+    o = sim({"--soc", "bcm2835", "--", "sh", "-c", "tr '\\0' ' ' </proc/device-tree/model"});
+    EXPECT_EQ(o.out, "Raspberry Pi Zero ");
+    EXPECT_EQ(board.pull(56), tavrel_sim::kPullOff) << "a change of chip makes the board anew";
+    o = sim({"--device-tree", "none", "--", "sh", "-c", "cat /proc/device-tree/model"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("No such file"), std::string::npos) << o.err;
+    o = sim({"--device-tree", "none", "--trace", "--", TAVREL_PULL_TOOL_PATH, "-p", "4", "-u"});
+    EXPECT_NE(o.out.find("read  word 60   0x6770696f"), std::string::npos) << "told by the block: " << o.out;
+    o = sim({"pins"});
+    EXPECT_EQ(o.out.find("\n 54 "), std::string::npos) << "54 pins on the BCM2835";
+}
+
 TEST_F(Sim, released_pins_float_to_their_pull_and_changes_show_the_pull)
 {
     REQUIRE_TRAPPING();

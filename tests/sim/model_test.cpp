@@ -72,6 +72,39 @@ TEST_F(PullModel, only_a_rising_clock_latches_the_control_into_its_pins)
     EXPECT_EQ(board.pull(54), tavrel_sim::kPullOff) << "no pin 54";
 }
 
+// The Pi 4's chip: its own pull controls, readable, GPPUD and GPPUDCLK
+// unconnected, 58 pins, and no "gpio" at word 60.
+TEST_F(PullModel, the_bcm2711_takes_pulls_from_its_controls_and_ignores_the_bcm2835s)
+{
+    using tavrel_sim::Soc;
+    const unsigned reg0 = tavrel_sim::GPIO_PUP_PDN_CNTRL_REG0, tag = tavrel_sim::kTagWord;
+    EXPECT_EQ(board.word(tag), tavrel_sim::kGpioTag) << "a BCM2835 reads the text";
+    board.write(tag, 0);
+    EXPECT_EQ(board.word(tag), tavrel_sim::kGpioTag) << "and keeps it";
+    board.write(reg0, 1u << 8);
+    EXPECT_EQ(board.pull(4), tavrel_sim::kPullOff) << "not a pull control here";
+
+    board.set_soc(Soc::kBcm2711);
+    EXPECT_EQ(board.word(tag), 0u);
+    EXPECT_EQ(board.word(reg0), 0u) << "a change of chip is a new board";
+    board.write(GPPUD, 2);
+    board.write(GPPUDCLK0, bit(5));
+    EXPECT_EQ(board.pull(5), tavrel_sim::kPullOff) << "GPPUD and GPPUDCLK are unconnected";
+    board.write(reg0, 1u << 10 | 2u << 12 | 3u << 14);
+    EXPECT_EQ(board.pull(5), tavrel_sim::kPullUp) << "1 is up";
+    EXPECT_EQ(board.pull(6), tavrel_sim::kPullDown) << "2 is down";
+    EXPECT_EQ(board.pull(7), tavrel_sim::kPullOff) << "3 is reserved";
+    EXPECT_EQ(tavrel_gpio_get_val(5), 1);
+    board.write(tag, 0xFFFFFFFF);
+    EXPECT_EQ(board.word(tag), 0xFFFFFu) << "pins 48 to 57 only: the top bits read 0";
+    EXPECT_EQ(board.pull(57), tavrel_sim::kPullOff) << "code 3";
+    board.write(tag, 1u << 18);
+    EXPECT_EQ(board.pull(57), tavrel_sim::kPullUp);
+    board.set_soc(Soc::kBcm2835);
+    EXPECT_EQ(board.pull(57), tavrel_sim::kPullOff) << "no pin 57";
+    EXPECT_EQ(board.word(tag), tavrel_sim::kGpioTag);
+}
+
 // The model through the board's own interface: bank 1 as bank 0, the
 // alternate functions, a reset.
 class Model : public testing::Test {

@@ -59,12 +59,38 @@ TEST_F(PullTool, bad_arguments_fail_and_change_nothing)
         EXPECT_TRUE(o.exited_with(1)) << pin;
         EXPECT_EQ(o.err, "Pin " + std::string(pin) + " is out of range (0 to 53).\n");
     }
+    // The Pi 4's BCM2711 has pins 54 to 57 too.
+    board.set_soc(tavrel_sim::Soc::kBcm2711);
+    board.device_tree("brcm,bcm2711-gpio");
+    Outcome o = pull({"-p", "58", "-u"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_EQ(o.err, "Pin 58 is out of range (0 to 57).\n");
+    board.set_soc(tavrel_sim::Soc::kBcm2835);
+    board.device_tree("brcm,bcm2835-gpio");
     for (const char* pin : {"x", "4x", ""}) {
         Outcome o = pull({"-p", pin, "-u"});
         EXPECT_TRUE(o.exited_with(1)) << pin;
         EXPECT_NE(o.err.find("bad pin '" + std::string(pin) + "'"), std::string::npos) << o.err;
     }
     EXPECT_EQ(board.all(), before);
+}
+
+TEST_F(PullTool, sets_the_bcm2711s_pulls_through_its_pull_controls)
+{
+    board.set_soc(tavrel_sim::Soc::kBcm2711);
+    board.device_tree("brcm,bcm2711-gpio");
+    for (const char* option : {"-u", "-d"}) {
+        Outcome o = pull({"-p", "55", option});
+        EXPECT_TRUE(o.exited_with(0)) << o.err;
+        EXPECT_EQ(board.word(tavrel_sim::GPIO_PUP_PDN_CNTRL_REG3), (option[1] == 'u' ? 1u : 2u) << 14)
+            << "0 none, 1 up, 2 down";
+    }
+    EXPECT_EQ(pull({"-p", "4", "-u"}).out, "Set pin 4 pull-up\n");
+    EXPECT_EQ(board.word(tavrel_sim::GPIO_PUP_PDN_CNTRL_REG0), 1u << 8);
+    if (trapping()) {
+        EXPECT_EQ(board.pull(4), tavrel_sim::kPullUp);
+    }
+    EXPECT_EQ(board.word(GPPUD) | board.word(GPPUDCLK0), 0u) << "the BCM2835's controls are not the BCM2711's";
 }
 
 // The tool run with its standard output on /dev/full.

@@ -34,13 +34,25 @@ TEST_F(StateTool, lists_pins_0_to_53_with_function_and_level)
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     std::vector<std::string> l = lines(o.out);
     ASSERT_EQ(l.size(), 54u);
-    EXPECT_EQ(l[0], "GPIO 0: input lo");
-    EXPECT_EQ(l[4], "GPIO 4: input hi");
-    EXPECT_EQ(l[17], "GPIO 17: output hi");
-    EXPECT_EQ(l[18], "GPIO 18: alt5 lo");
-    EXPECT_EQ(l[40], "GPIO 40: alt0 lo");
-    EXPECT_EQ(l[45], "GPIO 45: input hi") << "bank 1";
-    EXPECT_EQ(l[53], "GPIO 53: input lo");
+    EXPECT_EQ(l[0], "GPIO 0: input lo pull unknown");
+    EXPECT_EQ(l[4], "GPIO 4: input hi pull unknown");
+    EXPECT_EQ(l[17], "GPIO 17: output hi pull unknown");
+    EXPECT_EQ(l[18], "GPIO 18: alt5 lo pull unknown");
+    EXPECT_EQ(l[40], "GPIO 40: alt0 lo pull unknown");
+    EXPECT_EQ(l[45], "GPIO 45: input hi pull unknown") << "bank 1";
+    EXPECT_EQ(l[53], "GPIO 53: input lo pull unknown");
+}
+
+// The BCM2711 reads its pulls back; the BCM2835 cannot, and says so.
+TEST_F(StateTool, shows_the_pull_where_the_chip_can_read_it_back)
+{
+    board.set_soc(tavrel_sim::Soc::kBcm2711);
+    board.device_tree("brcm,bcm2711-gpio");
+    board.write(tavrel_sim::GPIO_PUP_PDN_CNTRL_REG0, 1u << 8 | 2u << 10);  // 4 up, 5 down
+    if (!trapping()) board.set_word(GPLEV0, 1u << 4);
+    Outcome o = state({"-p", "3-5"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "GPIO 3: input lo pull off\nGPIO 4: input hi pull up\nGPIO 5: input lo pull down\n");
 }
 
 TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
@@ -48,7 +60,8 @@ TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
     Outcome o = state({"-p", "17", "-p", "2-5", "-p", "4"});
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_EQ(o.out,
-              "GPIO 2: input lo\nGPIO 3: input lo\nGPIO 4: input lo\nGPIO 5: input lo\nGPIO 17: input lo\n");
+              "GPIO 2: input lo pull unknown\nGPIO 3: input lo pull unknown\nGPIO 4: input lo pull unknown\nGPIO 5: "
+              "input lo pull unknown\nGPIO 17: input lo pull unknown\n");
     for (const char* bad : {"54", "5-2", "x", "3-", "-1", "2-54", "4x", "99999999999999999999"}) {
         o = state({"-p", bad});
         EXPECT_TRUE(o.exited_with(1)) << bad;
