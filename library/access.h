@@ -45,10 +45,17 @@ extern TAVREL_INTERNAL std::atomic<Chip> chip;
 
 // What the device tree says the GPIO block is; no register is touched.
 TAVREL_INTERNAL Chip chip_from_device_tree();
+// The block's own answer, from one read of word 60, remembered.
+TAVREL_INTERNAL Chip probe_chip(Block block);
+
 // The chip, for the pull operations: the tree's answer, or else the
-// block's own, from one read of word 60, remembered. Called after the
-// operation's leading barrier; the read brings its own after it.
-TAVREL_INTERNAL Chip pull_chip(Block block);
+// block's. Called after the operation's leading barrier; a probe's read
+// brings its own after it.
+inline Chip pull_chip(Block block)
+{
+    Chip known = chip.load(std::memory_order_relaxed);
+    return known != Chip::kUnknown ? known : probe_chip(block);
+}
 
 // Stops and joins the quit listener if it runs; returns at once when
 // called on the listener thread, or when the listener has begun ending

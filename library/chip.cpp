@@ -77,10 +77,8 @@ Chip chip_from_device_tree()
     return Chip::kForeign;
 }
 
-Chip pull_chip(Block block)
+Chip probe_chip(Block block)
 {
-    Chip known = chip.load(std::memory_order_relaxed);
-    if (known != Chip::kUnknown) return known;
     Chip found = reg_read(block, kTagWord) == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
     chip.store(found, std::memory_order_relaxed);
     return found;
