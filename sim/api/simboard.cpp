@@ -124,13 +124,15 @@ int tavrel_simboard_set_soc(tavrel_simboard* board, int32_t soc)
         errno = EINVAL;
         return -1;
     }
-    board->board.set_soc(soc == TAVREL_SIMBOARD_BCM2711 ? tavrel_sim::Soc::kBcm2711 : tavrel_sim::Soc::kBcm2835);
+    board->board.set_soc(soc == TAVREL_SIMBOARD_BCM2711 ? tavrel_sim::Soc::kBcm2711
+                                                        : tavrel_sim::Soc::kBcm2835);
     return 0;
 }
 
 int32_t tavrel_simboard_soc(tavrel_simboard* board)
 {
-    return board->board.soc() == tavrel_sim::Soc::kBcm2711 ? TAVREL_SIMBOARD_BCM2711 : TAVREL_SIMBOARD_BCM2835;
+    return board->board.soc() == tavrel_sim::Soc::kBcm2711 ? TAVREL_SIMBOARD_BCM2711
+                                                           : TAVREL_SIMBOARD_BCM2835;
 }
 
 uint32_t tavrel_simboard_errors(tavrel_simboard* board)

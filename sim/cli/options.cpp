@@ -98,7 +98,20 @@ void pin_mask(const Scheduled& d, uint32_t mask[2])
 
 namespace {
 
-enum { kBoard = 1, kReset, kDriveOpt, kTrace, kVcd, kGtkw, kChanges, kPinsOpt, kPlain, kHelpOpt, kSoc, kTree };
+enum {
+    kBoard = 1,
+    kReset,
+    kDriveOpt,
+    kTrace,
+    kVcd,
+    kGtkw,
+    kChanges,
+    kPinsOpt,
+    kPlain,
+    kHelpOpt,
+    kSoc,
+    kTree
+};
 
 const option kLongOptions[] = {
     {"board", required_argument, nullptr, kBoard},
@@ -185,8 +198,8 @@ int parse_options(int argc, char** argv, Options* o)
 
 int check_options(const Options& o)
 {
-    if (o.live && (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.drives.empty() ||
-                   !o.device_tree.empty())) {
+    if (o.live &&
+        (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.drives.empty() || !o.device_tree.empty())) {
         fprintf(stderr,
                 "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive, --device-tree and "
                 "--plain are for running a command\n",

@@ -260,7 +260,8 @@ bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, bool failed
 bool print_trace(const std::string& path, Soc soc)
 {
     bool whole = true;
-    for_each_record(path, &whole, [soc](const TraceRecord& rec) { printf("%s\n", describe(rec, soc).c_str()); });
+    for_each_record(path, &whole,
+                    [soc](const TraceRecord& rec) { printf("%s\n", describe(rec, soc).c_str()); });
     if (!whole) fprintf(stderr, "tavrel-sim: the trace file %s is cut short\n", path.c_str());
     return whole;
 }

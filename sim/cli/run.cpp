@@ -127,8 +127,11 @@ int wait_for(pid_t pid, Board& board, bool plain, std::vector<Scheduled> drives,
     if (out.tracing(o)) setenv(kTraceEnv, out.trace.c_str(), 1);
     if (o.plain) setenv(kModeEnv, "plain", 1);
     // Always set: the machine's own tree, if it has one, is not the board's.
-    setenv(kDeviceTreeEnv, o.device_tree == "none" ? "" : o.device_tree.empty() ? out.tree.dir.c_str()
-                                                                                : o.device_tree.c_str(), 1);
+    setenv(kDeviceTreeEnv,
+           o.device_tree == "none" ? ""
+           : o.device_tree.empty() ? out.tree.dir.c_str()
+                                   : o.device_tree.c_str(),
+           1);
     if (r.run_id) setenv(kRunEnv, std::to_string(r.run_id).c_str(), 1);
     execvp(o.rest[0], o.rest);
     fprintf(stderr, "tavrel-sim: cannot run %s: %s\n", o.rest[0], strerror(errno));

@@ -5,20 +5,41 @@
 
 namespace tavrel_sim {
 
+namespace {
+
+// The two kinds of entry of registers.def, each in a table of its own.
+#define SIM_REGISTER_BCM2711(name, word)
+#define SIM_REGISTER(name, word) {word, #name},
+constexpr struct {
+    unsigned word;
+    const char* name;
+} kCommon[] = {
+#include "model/registers.def"
+};
+#undef SIM_REGISTER
+#undef SIM_REGISTER_BCM2711
+
+#define SIM_REGISTER(name, word)
+#define SIM_REGISTER_BCM2711(name, word) {word, #name},
+constexpr struct {
+    unsigned word;
+    const char* name;
+} kBcm2711Only[] = {
+#include "model/registers.def"
+};
+#undef SIM_REGISTER
+#undef SIM_REGISTER_BCM2711
+
+}  // namespace
+
 const char* register_name(unsigned word, Soc soc)
 {
-    switch (word) {
-#define SIM_REGISTER(name, word) \
-    case word:                   \
-        return #name;
-#define SIM_REGISTER_BCM2711(name, word) \
-    case word:                           \
-        return soc == Soc::kBcm2711 ? #name : nullptr;
-#include "model/registers.def"
-#undef SIM_REGISTER_BCM2711
-#undef SIM_REGISTER
-    default: return nullptr;
-    }
+    for (const auto& r : kCommon)
+        if (r.word == word) return r.name;
+    if (soc == Soc::kBcm2711)
+        for (const auto& r : kBcm2711Only)
+            if (r.word == word) return r.name;
+    return nullptr;
 }
 
 const char* soc_name(Soc soc)

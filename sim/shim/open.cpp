@@ -208,13 +208,13 @@ SHIM_API int __openat64_2(int dirfd, const char* path, int flags)
 
 // Through fopen too, which reaches the kernel without the entries above.
 using Fopen = FILE* (*)(const char*, const char*);
-#define TAVREL_SIM_FOPEN(name)                                   \
-    SHIM_API FILE* name(const char* path, const char* how)       \
-    {                                                            \
-        static Fopen real = next<Fopen>(#name);                  \
-        char buf[4096];                                          \
-        const char* target = redirect(path, buf, sizeof buf);    \
-        return target ? real(target, how) : nullptr;             \
+#define TAVREL_SIM_FOPEN(name)                                \
+    SHIM_API FILE* name(const char* path, const char* how)    \
+    {                                                         \
+        static Fopen real = next<Fopen>(#name);               \
+        char buf[4096];                                       \
+        const char* target = redirect(path, buf, sizeof buf); \
+        return target ? real(target, how) : nullptr;          \
     }
 
 TAVREL_SIM_FOPEN(fopen)

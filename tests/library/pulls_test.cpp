@@ -66,10 +66,10 @@ TEST_F(Chips, on_the_bcm2711_a_pull_is_one_read_and_one_write_and_reads_back)
     tavrel_gpio_set_pull(17, TAVREL_PULL_DOWN);
     tavrel_gpio_set_pull(57, TAVREL_PULL_UP);
     // 0 none, 1 up, 2 down: the other way round from GPPUD's codes.
-    EXPECT_EQ(board.trace(), (Accesses{R(kReg0, 0), W(kReg0, 1u << 8),                     //
-                                       R(kReg0, 1u << 8), W(kReg0, 1u << 8 | 2u << 10),  //
-                                       R(kReg0, 1u << 8 | 2u << 10), W(kReg0, 2u << 10),   //
-                                       R(kReg0 + 1, 0), W(kReg0 + 1, 2u << 2),             //
+    EXPECT_EQ(board.trace(), (Accesses{R(kReg0, 0), W(kReg0, 1u << 8),                    //
+                                       R(kReg0, 1u << 8), W(kReg0, 1u << 8 | 2u << 10),   //
+                                       R(kReg0, 1u << 8 | 2u << 10), W(kReg0, 2u << 10),  //
+                                       R(kReg0 + 1, 0), W(kReg0 + 1, 2u << 2),            //
                                        R(kReg0 + 3, 0), W(kReg0 + 3, 1u << 18)}));
     board.clear_trace();
     EXPECT_EQ(tavrel_gpio_get_pull(4), TAVREL_PULL_OFF);
@@ -119,7 +119,8 @@ TEST_F(Chips, the_chip_is_told_by_the_device_tree_else_once_by_the_block)
         {Soc::kBcm2711, nullptr, nullptr, with_probe(0, bcm2711)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(tavrel_sim::soc_name(c.soc)) + " tree " + (c.compatible ? c.compatible : "none"));
+        SCOPED_TRACE(std::string(tavrel_sim::soc_name(c.soc)) + " tree " +
+                     (c.compatible ? c.compatible : "none"));
         if (c.compatible)
             board.device_tree(c.compatible, c.node);
         else

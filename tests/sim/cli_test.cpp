@@ -85,12 +85,15 @@ TEST_F(Sim, pin_table_lists_pins_0_to_53)
 TEST_F(Sim, a_bcm2711_board_shows_its_58_pins_its_pulls_and_the_pi_4s_device_tree)
 {
     REQUIRE_TRAPPING();
-    Outcome o = sim({"--soc", "bcm2711", "--changes", "--pins", "--", TAVREL_PULL_TOOL_PATH, "-p", "56", "-d"});
+    Outcome o =
+        sim({"--soc", "bcm2711", "--changes", "--pins", "--", TAVREL_PULL_TOOL_PATH, "-p", "56", "-d"});
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_NE(o.out.find("Set pin 56 pull-down\npin 56: pull off -> down\n"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\n 56  input     0      down\n 57  input     0      off\n"), std::string::npos) << o.out;
-    o = sim({"--", "sh", "-c", "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' "
-                               "</proc/device-tree/soc/gpio@7e200000/compatible"});
+    EXPECT_NE(o.out.find("\n 56  input     0      down\n 57  input     0      off\n"), std::string::npos)
+        << o.out;
+    o = sim({"--", "sh", "-c",
+             "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' "
+             "</proc/device-tree/soc/gpio@7e200000/compatible"});
     EXPECT_EQ(o.out, "Raspberry Pi 4 Model B brcm,bcm2711-gpio ") << "the board keeps its chip";
     o = sim({"--soc", "bcm2835", "--", "sh", "-c", "tr '\\0' ' ' </proc/device-tree/model"});
     EXPECT_EQ(o.out, "Raspberry Pi Zero ");

@@ -90,7 +90,8 @@ TEST_F(PullTool, sets_the_bcm2711s_pulls_through_its_pull_controls)
     if (trapping()) {
         EXPECT_EQ(board.pull(4), tavrel_sim::kPullUp);
     }
-    EXPECT_EQ(board.word(GPPUD) | board.word(GPPUDCLK0), 0u) << "the BCM2835's controls are not the BCM2711's";
+    EXPECT_EQ(board.word(GPPUD) | board.word(GPPUDCLK0), 0u)
+        << "the BCM2835's controls are not the BCM2711's";
 }
 
 // The tool run with its standard output on /dev/full.

@@ -60,7 +60,8 @@ TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
     Outcome o = state({"-p", "17", "-p", "2-5", "-p", "4"});
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_EQ(o.out,
-              "GPIO 2: input lo pull unknown\nGPIO 3: input lo pull unknown\nGPIO 4: input lo pull unknown\nGPIO 5: "
+              "GPIO 2: input lo pull unknown\nGPIO 3: input lo pull unknown\nGPIO 4: input lo pull "
+              "unknown\nGPIO 5: "
               "input lo pull unknown\nGPIO 17: input lo pull unknown\n");
     for (const char* bad : {"54", "5-2", "x", "3-", "-1", "2-54", "4x", "99999999999999999999"}) {
         o = state({"-p", bad});
