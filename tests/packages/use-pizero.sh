@@ -7,5 +7,5 @@ out=$(tavrel-pizero run /usr/lib/tavrel-pizero/root/usr/bin/tavrel-gpio_mode -p 
 }
 echo "$out" | head -n 2
 echo "$out" | grep -qx "Set pin 18 to alternative-function 5" || exit 1
-echo "$out" | grep -qx "GPIO 18: alt5 lo" || exit 1
+echo "$out" | grep -qx "GPIO 18: alt5 lo pull unknown" || exit 1
 man -w tavrel-pizero

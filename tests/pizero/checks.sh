@@ -82,14 +82,16 @@ check "fork: the child's exit leaves the parent's pins" "parent pin 7 output, ch
     "$(/run/tavrel-pizero-fork-check)"
 
 # The other tools on the real kernel.
-check "tavrel-gpio_pull" "Set pin 4 pull-up 0" "$(tavrel-gpio_pull -p 4 -u) $?"
+out=$(tavrel-gpio_pull -p 4 -u)
+check "tavrel-gpio_pull" "Set pin 4 pull-up 0" "$out $?"
 tavrel-gpio_mode -p 18 -f 5 >/dev/null
 check "tavrel-gpio_state reads pin 18 as alt5" "GPIO 18: alt5 lo pull unknown" "$(tavrel-gpio_state -p 18)"
 # The chip is the device tree's: QEMU's block reads word 60 as 0, which
 # the block's own test would take for a BCM2711.
 check "the kernel's device tree names the BCM2835's block" "/soc/gpio@7e200000 brcm,bcm2835-gpio " \
     "$(tr '\000' ' ' </proc/device-tree/__symbols__/gpio)$(tr '\000' ' ' </proc/device-tree/soc/gpio@7e200000/compatible)"
-check "tavrel-gpio_pull knows a BCM2835 by it" "Pin 54 is out of range (0 to 53). 1" "$(tavrel-gpio_pull -p 54 -u 2>&1) $?"
+out=$(tavrel-gpio_pull -p 54 -u 2>&1)
+check "tavrel-gpio_pull knows a BCM2835 by it" "Pin 54 is out of range (0 to 53). 1" "$out $?"
 check "the version file of the package" "$(cat /opt/tavrel/VERSION)" "$(cat /opt/tavrel/VERSION | grep -x '[0-9]*\.[0-9][0-9][A-Z]')"
 
 echo "$passed passed, $failed failed"
