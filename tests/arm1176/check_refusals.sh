@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # tavrel-armv6-check says no to what an ARM1176 cannot run, however it is
 # hidden: Thumb-2 code known only by its mapping symbols, an instruction
-# word inside a function, ARMv7 code in .rodata (a warning: it may be data).
+# word inside a function, ARMv7 code in .rodata (a warning: it may be data),
+# a libgcc routine left for the board to provide.
 # Usage: check_refusals.sh CC   (the ARMv6 cross compiler, with its flags)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -50,5 +51,19 @@ expect "Thumb code found by its mapping symbol" "FAIL .*hidden.o: Thumb code at 
 expect "Thumb code found in the linked library" "FAIL .*hidden.so: Thumb code at 0x"
 expect "a word inside a function, reached as code" "FAIL .*hidden.so: the word 0xf57ff05f at 0x[0-9a-f]* in rawword is reached as code and is dmb sy"
 expect "ARMv7 code in .rodata, a warning" "warn .*hidden.so: .* in .rodata: 0xf57ff05f, dmb sy"
+
+# A library whose long long to double conversion is left to libgcc, which
+# the board's libraries do not export; and the object alone, which the
+# final link will complete, is fine.
+printf 'double to_double(long long x) { return x; }\nint bits(unsigned long long x) { return __builtin_popcountll(x); }\n' \
+    >"$tmp/conv.c"
+"$@" -O1 -fPIC -c "$tmp/conv.c" -o "$tmp/conv.o" && "$@" -shared -nostdlib "$tmp/conv.o" -o "$tmp/conv.so" ||
+    { echo "FAIL the conversion library does not build"; exit 1; }
+"$checker" "$tmp/conv.o" "$tmp/conv.so" >"$tmp/out" 2>&1
+expect "a library leaving libgcc's conversion undefined is refused" \
+    "FAIL .*conv.so: leaves the libgcc routines .*__aeabi_l2d .*undefined"
+expect "and its popcount" "FAIL .*conv.so: leaves the libgcc routines .*__popcountdi2 .*undefined"
+expect "an object may leave them to the link" "ok .*conv.o:"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -29,8 +29,12 @@ int main(int argc, char** argv)
     char version[32] = "none";
     (void)argv;
     tavrel_get_version_str(version, sizeof version);
-    /* 64-bit division: a runtime helper ARMv6 needs. */
-    printf("version %s, %lld\n", version, 1000000000000LL / argc);
+    /* 64-bit division, conversions and bit counts: libgcc routines the
+     * SDK's runtime brings. */
+    long long n = 1000000000000LL / argc;
+    double d = (double)n;
+    printf("version %s, %lld %.1f %lld %d %d\n", version, n, d * 2, (long long)(d / 4),
+           __builtin_popcountll((unsigned long long)n), __builtin_ctzll((unsigned long long)n));
     return 0;
 }
 C
@@ -40,9 +44,9 @@ expect "tavrel-armv6-pkg-config gives the sysroot's libtavrel" \
     'tavrel-armv6-cc "$out/plain.c" -o "$out/plain-pc" $(tavrel-armv6-pkg-config --cflags --libs libtavrel) &&
      tavrel-armv6-pkg-config --libs libtavrel | grep -q "tavrel-armv6-sdk/sysroot/usr/lib/arm-linux-gnueabihf"'
 expect "it runs on the virtual Pi Zero" \
-    '$pizero run "$out/plain" >"$out/run" 2>&1 && grep -qx "version [0-9]*\.[0-9][0-9][A-Z], 1000000000000" "$out/run" || { cat "$out/run"; false; }'
+    '$pizero run "$out/plain" >"$out/run" 2>&1 && grep -qx "version [0-9]*\.[0-9][0-9][A-Z], 1000000000000 2000000000000.0 250000000000 13 12" "$out/run" || { cat "$out/run"; false; }'
 
-printf 'int twice(int x) { return 2 * x; }\n' >"$out/lib.c"
+printf 'int twice(int x) { return 2 * x; }\ndouble half(long long x) { return x / 2.0; }\n' >"$out/lib.c"
 expect "a shared library builds clean" \
     'tavrel-armv6-cc -shared -fPIC "$out/lib.c" -o "$out/libtwice.so" && tavrel-armv6-check "$out/libtwice.so" >/dev/null'
 
