@@ -166,6 +166,14 @@ TEST_F(Vcd_, one_drive_entry_is_one_moment_and_a_pull_alone_puts_its_pin_in_the_
     bool pulled_up = false;
     for (const Change& c : v.changes) pulled_up = pulled_up || (c.signal == "gpio22_pull1" && c.value == "1");
     EXPECT_TRUE(pulled_up) << "up is code 2";
+
+    // The BCM2711's pulls, through its own controls, and its pins past 53.
+    o = sim({"--soc", "bcm2711", "--vcd", vcd, "--", TAVREL_PULL_TOOL_PATH, "-p", "56", "-u"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    v = parse(vcd);
+    pulled_up = false;
+    for (const Change& c : v.changes) pulled_up = pulled_up || (c.signal == "gpio56_pull1" && c.value == "1");
+    EXPECT_TRUE(pulled_up) << "shown in GPPUD's codes on either chip";
 }
 
 TEST_F(Vcd_, an_unwritable_file_is_refused_before_the_command_runs)
