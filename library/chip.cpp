@@ -10,6 +10,7 @@
 // the BCM2835 and holds pull bits on the BCM2711, decides only where no
 // tree names the GPIO node: the tag is no documented promise, and QEMU's
 // model of the block, for one, reads it as 0.
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
@@ -31,9 +32,13 @@ constexpr const char kGpioNode[] = "/soc/gpio@7e200000";
 // or -1.
 ssize_t read_small(const char* path, char* buf, size_t size)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd;
+    while ((fd = open(path, O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    }
     if (fd < 0) return -1;
-    ssize_t n = read(fd, buf, size - 1);
+    ssize_t n;
+    while ((n = read(fd, buf, size - 1)) < 0 && errno == EINTR) {
+    }
     close(fd);
     if (n < 0) return -1;
     buf[n] = '\0';
@@ -66,11 +71,13 @@ bool lists(const char* list, size_t n, const char* name)
 Chip chip_from_device_tree()
 {
     char node[128], path[256], compatible[256];
+    int saved = errno;  // a machine without a tree is no error of the open
     gpio_node(node, sizeof node);
     strcpy(path, kTree);
     strcat(path, node);
     strcat(path, "/compatible");
     ssize_t n = read_small(path, compatible, sizeof compatible);
+    errno = saved;
     if (n <= 0) return Chip::kUnknown;
     if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2711-gpio")) return Chip::kBcm2711;
     if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2835-gpio")) return Chip::kBcm2835;
