@@ -165,17 +165,31 @@ TEST_F(QuitProcess, quits_while_application_threads_drive_pins_end_with_status_0
 
 TEST_F(QuitProcess, an_exit_racing_the_listeners_quit_still_puts_the_pins_back)
 {
-    // The listener quits on SIGTERM and runs the application's slow exit
-    // handler; main calls exit(3) meanwhile. Whichever thread runs the
+    // The listener quits, on SIGTERM or the pattern, and runs the
+    // application's slow exit handler; main calls exit(3) meanwhile. Whichever thread runs the
     // library's close, the pins come back and the process ends, with the
     // status of one of the two exits: the application's, unless an exit
     // handler registered before the library's (a sanitizer's) keeps main
     // busy until the listener's exit ends the process.
+    // ThreadSanitizer runs a program's signal handler only when the thread
+    // next enters one of its interceptors, and now and then (2 in 40 runs
+    // here) never: there the quit comes from the pins alone. Elsewhere the
+    // rounds alternate between SIGTERM and the pattern.
+#if defined(__SANITIZE_THREAD__) || TSAN_BUILD
+    const bool by_signal = false;
+#else
+    const bool by_signal = true;
+#endif
     for (int round = 0; round < 10; ++round) {
         Child child(TAVREL_QUIT_APP, {"exit-race"});
         ASSERT_EQ(child.line(), "ready\n");
-        child.signal(SIGTERM);
-        int status = child.wait();
+        int status;
+        if (by_signal && round % 2) {
+            child.signal(SIGTERM);
+            status = child.wait();
+        } else {
+            status = show_pattern(child);
+        }
         EXPECT_TRUE(exited_with(status, 3) || exited_with(status, 0))
             << "round " << round << ": " << describe(status);
         expect_pins_put_back();
