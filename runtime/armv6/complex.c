@@ -3,20 +3,10 @@
  * Annex G, which GCC calls when the plain formula gives NaN for both parts
  * (multiplication) or always (division); and integer powers. No libm: the
  * binary links the C library alone, so logb and scalbn are done here on
- * the bits. */
+ * the bits. Each routine is written once, for float and double alike:
+ * the helpers below choose their type's version by their argument's. */
 #include "libgcc.h"
 
-#define INF __builtin_inf()
-#define INFF __builtin_inff()
-
-static inline int isinf_d(double x)
-{
-    return __builtin_isinf(x);
-}
-static inline int isinf_f(float x)
-{
-    return __builtin_isinf(x);
-}
 static inline double copysign_d(double x, double s)
 {
     return double_of_bits((bits_of_double(x) & ~((uint64_t)1 << 63)) |
@@ -26,86 +16,13 @@ static inline float copysign_f(float x, float s)
 {
     return float_of_bits((bits_of_float(x) & 0x7FFFFFFFu) | (bits_of_float(s) & 0x80000000u));
 }
-/* 1 with the sign of an infinity, 0 with the sign of anything else. */
-static inline double box_d(double x)
+static inline double fabs_d(double x)
 {
-    return copysign_d(isinf_d(x) ? 1.0 : 0.0, x);
+    return __builtin_fabs(x);
 }
-static inline float box_f(float x)
+static inline float fabs_f(float x)
 {
-    return copysign_f(isinf_f(x) ? 1.0f : 0.0f, x);
-}
-
-HIDDEN double _Complex __muldc3(double a, double b, double c, double d)
-{
-    double ac = a * c, bd = b * d, ad = a * d, bc = b * c;
-    double x = ac - bd, y = ad + bc;
-    if (x != x && y != y) {
-        int again = 0;
-        if (isinf_d(a) || isinf_d(b)) {
-            a = box_d(a), b = box_d(b);
-            if (c != c) c = copysign_d(0.0, c);
-            if (d != d) d = copysign_d(0.0, d);
-            again = 1;
-        }
-        if (isinf_d(c) || isinf_d(d)) {
-            c = box_d(c), d = box_d(d);
-            if (a != a) a = copysign_d(0.0, a);
-            if (b != b) b = copysign_d(0.0, b);
-            again = 1;
-        }
-        if (!again && (isinf_d(ac) || isinf_d(bd) || isinf_d(ad) || isinf_d(bc))) {
-            if (a != a) a = copysign_d(0.0, a);
-            if (b != b) b = copysign_d(0.0, b);
-            if (c != c) c = copysign_d(0.0, c);
-            if (d != d) d = copysign_d(0.0, d);
-            again = 1;
-        }
-        if (again) {
-            x = INF * (a * c - b * d);
-            y = INF * (a * d + b * c);
-        }
-    }
-    double _Complex z;
-    __real__ z = x;
-    __imag__ z = y;
-    return z;
-}
-
-HIDDEN float _Complex __mulsc3(float a, float b, float c, float d)
-{
-    float ac = a * c, bd = b * d, ad = a * d, bc = b * c;
-    float x = ac - bd, y = ad + bc;
-    if (x != x && y != y) {
-        int again = 0;
-        if (isinf_f(a) || isinf_f(b)) {
-            a = box_f(a), b = box_f(b);
-            if (c != c) c = copysign_f(0.0f, c);
-            if (d != d) d = copysign_f(0.0f, d);
-            again = 1;
-        }
-        if (isinf_f(c) || isinf_f(d)) {
-            c = box_f(c), d = box_f(d);
-            if (a != a) a = copysign_f(0.0f, a);
-            if (b != b) b = copysign_f(0.0f, b);
-            again = 1;
-        }
-        if (!again && (isinf_f(ac) || isinf_f(bd) || isinf_f(ad) || isinf_f(bc))) {
-            if (a != a) a = copysign_f(0.0f, a);
-            if (b != b) b = copysign_f(0.0f, b);
-            if (c != c) c = copysign_f(0.0f, c);
-            if (d != d) d = copysign_f(0.0f, d);
-            again = 1;
-        }
-        if (again) {
-            x = INFF * (a * c - b * d);
-            y = INFF * (a * d + b * c);
-        }
-    }
-    float _Complex z;
-    __real__ z = x;
-    __imag__ z = y;
-    return z;
+    return __builtin_fabsf(x);
 }
 
 /* The exponent of x's leading bit, for finite non-zero x. */
@@ -137,83 +54,109 @@ static float scale_f(float x, int n)
     return x * float_of_bits((uint32_t)(n + 127) << 23);
 }
 
+#define COPYSIGN(x, s) _Generic((x), float : copysign_f, double : copysign_d)(x, s)
+#define FABS(x) _Generic((x), float : fabs_f, double : fabs_d)(x)
+#define EXPONENT(x) _Generic((x), float : exponent_f, double : exponent_d)(x)
+#define SCALE(x, n) _Generic((x), float : scale_f, double : scale_d)(x, n)
+#define ISINF(x) __builtin_isinf(x)
+/* 1 with the sign of an infinity, 0 with the sign of anything else. */
+#define BOX(x) COPYSIGN((__typeof__(x))(ISINF(x) ? 1 : 0), x)
+/* A NaN made a zero of its sign. */
+#define ZERO_IF_NAN(x) ((x) = (x) != (x) ? COPYSIGN((__typeof__(x))0, x) : (x))
+
+/* (a + bi)(c + di) in type T, the plain formula first. */
+#define MULTIPLY(T)                                                         \
+    T ac = a * c, bd = b * d, ad = a * d, bc = b * c;                       \
+    T x = ac - bd, y = ad + bc;                                             \
+    if (x != x && y != y) {                                                 \
+        int again = 0;                                                      \
+        if (ISINF(a) || ISINF(b)) {                                         \
+            a = BOX(a), b = BOX(b), ZERO_IF_NAN(c), ZERO_IF_NAN(d);         \
+            again = 1;                                                      \
+        }                                                                   \
+        if (ISINF(c) || ISINF(d)) {                                         \
+            c = BOX(c), d = BOX(d), ZERO_IF_NAN(a), ZERO_IF_NAN(b);         \
+            again = 1;                                                      \
+        }                                                                   \
+        if (!again && (ISINF(ac) || ISINF(bd) || ISINF(ad) || ISINF(bc))) { \
+            ZERO_IF_NAN(a), ZERO_IF_NAN(b), ZERO_IF_NAN(c), ZERO_IF_NAN(d); \
+            again = 1;                                                      \
+        }                                                                   \
+        if (again) {                                                        \
+            x = (T)__builtin_inf() * (a * c - b * d);                       \
+            y = (T)__builtin_inf() * (a * d + b * c);                       \
+        }                                                                   \
+    }                                                                       \
+    T _Complex z;                                                           \
+    __real__ z = x;                                                         \
+    __imag__ z = y;                                                         \
+    return z
+
+/* (a + bi) / (c + di) in type T, with the divisor scaled near 1 first. The
+ * larger part of the divisor, a NaN ignored as fmax does, has the logb
+ * -inf for 0, +inf for an infinity, NaN for NaN. */
+#define DIVIDE(T)                                                                             \
+    T big = FABS(c) > FABS(d) || d != d ? FABS(c) : FABS(d);                                  \
+    int finite = big == big && big != 0 && !ISINF(big);                                       \
+    int scale = finite ? EXPONENT(big) : 0;                                                   \
+    if (finite) c = SCALE(c, -scale), d = SCALE(d, -scale);                                   \
+    T denom = c * c + d * d;                                                                  \
+    T x = SCALE((a * c + b * d) / denom, -scale), y = SCALE((b * c - a * d) / denom, -scale); \
+    if (x != x && y != y) {                                                                   \
+        if (denom == 0 && (a == a || b == b)) {                                               \
+            x = COPYSIGN((T)__builtin_inf(), c) * a;                                          \
+            y = COPYSIGN((T)__builtin_inf(), c) * b;                                          \
+        } else if ((ISINF(a) || ISINF(b)) && c - c == 0 && d - d == 0) {                      \
+            a = BOX(a), b = BOX(b);                                                           \
+            x = (T)__builtin_inf() * (a * c + b * d);                                         \
+            y = (T)__builtin_inf() * (b * c - a * d);                                         \
+        } else if (ISINF(big) && a - a == 0 && b - b == 0) {                                  \
+            c = BOX(c), d = BOX(d);                                                           \
+            x = (T)0 * (a * c + b * d);                                                       \
+            y = (T)0 * (b * c - a * d);                                                       \
+        }                                                                                     \
+    }                                                                                         \
+    T _Complex z;                                                                             \
+    __real__ z = x;                                                                           \
+    __imag__ z = y;                                                                           \
+    return z
+
+HIDDEN double _Complex __muldc3(double a, double b, double c, double d)
+{
+    MULTIPLY(double);
+}
+
+HIDDEN float _Complex __mulsc3(float a, float b, float c, float d)
+{
+    MULTIPLY(float);
+}
+
 HIDDEN double _Complex __divdc3(double a, double b, double c, double d)
 {
-    // The larger part, a NaN ignored as fmax does; its logb: -inf for 0,
-    // +inf for an infinity, NaN for NaN.
-    double big = __builtin_fabs(c) > __builtin_fabs(d) || d != d ? __builtin_fabs(c) : __builtin_fabs(d);
-    int finite = big == big && big != 0 && !isinf_d(big);
-    int scale = finite ? exponent_d(big) : 0;
-    if (finite) c = scale_d(c, -scale), d = scale_d(d, -scale);
-    double denom = c * c + d * d;
-    double x = scale_d((a * c + b * d) / denom, -scale), y = scale_d((b * c - a * d) / denom, -scale);
-    if (x != x && y != y) {
-        if (denom == 0.0 && (a == a || b == b)) {
-            x = copysign_d(INF, c) * a;
-            y = copysign_d(INF, c) * b;
-        } else if ((isinf_d(a) || isinf_d(b)) && c - c == 0 && d - d == 0) {
-            a = box_d(a), b = box_d(b);
-            x = INF * (a * c + b * d);
-            y = INF * (b * c - a * d);
-        } else if (isinf_d(big) && a - a == 0 && b - b == 0) {
-            c = box_d(c), d = box_d(d);
-            x = 0.0 * (a * c + b * d);
-            y = 0.0 * (b * c - a * d);
-        }
-    }
-    double _Complex z;
-    __real__ z = x;
-    __imag__ z = y;
-    return z;
+    DIVIDE(double);
 }
 
 HIDDEN float _Complex __divsc3(float a, float b, float c, float d)
 {
-    float big = __builtin_fabsf(c) > __builtin_fabsf(d) || d != d ? __builtin_fabsf(c) : __builtin_fabsf(d);
-    int finite = big == big && big != 0 && !isinf_f(big);
-    int scale = finite ? exponent_f(big) : 0;
-    if (finite) c = scale_f(c, -scale), d = scale_f(d, -scale);
-    float denom = c * c + d * d;
-    float x = scale_f((a * c + b * d) / denom, -scale), y = scale_f((b * c - a * d) / denom, -scale);
-    if (x != x && y != y) {
-        if (denom == 0.0f && (a == a || b == b)) {
-            x = copysign_f(INFF, c) * a;
-            y = copysign_f(INFF, c) * b;
-        } else if ((isinf_f(a) || isinf_f(b)) && c - c == 0 && d - d == 0) {
-            a = box_f(a), b = box_f(b);
-            x = INFF * (a * c + b * d);
-            y = INFF * (b * c - a * d);
-        } else if (isinf_f(big) && a - a == 0 && b - b == 0) {
-            c = box_f(c), d = box_f(d);
-            x = 0.0f * (a * c + b * d);
-            y = 0.0f * (b * c - a * d);
-        }
-    }
-    float _Complex z;
-    __real__ z = x;
-    __imag__ z = y;
-    return z;
+    DIVIDE(float);
 }
 
 /* x to the power m by squaring, from the lowest bit of |m| up. */
+#define POWER(T)                                        \
+    uint32_t n = m < 0 ? 0 - (uint32_t)m : (uint32_t)m; \
+    T y = n & 1 ? x : 1;                                \
+    while (n >>= 1) {                                   \
+        x *= x;                                         \
+        if (n & 1) y *= x;                              \
+    }                                                   \
+    return m < 0 ? 1 / y : y
+
 HIDDEN double __powidf2(double x, int m)
 {
-    uint32_t n = m < 0 ? 0 - (uint32_t)m : (uint32_t)m;
-    double y = n & 1 ? x : 1.0;
-    while (n >>= 1) {
-        x *= x;
-        if (n & 1) y *= x;
-    }
-    return m < 0 ? 1.0 / y : y;
+    POWER(double);
 }
 
 HIDDEN float __powisf2(float x, int m)
 {
-    uint32_t n = m < 0 ? 0 - (uint32_t)m : (uint32_t)m;
-    float y = n & 1 ? x : 1.0f;
-    while (n >>= 1) {
-        x *= x;
-        if (n & 1) y *= x;
-    }
-    return m < 0 ? 1.0f / y : y;
+    POWER(float);
 }

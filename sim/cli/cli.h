@@ -63,6 +63,10 @@ std::string find_shim();
 // GTKWave's translate filters, in share/tavrel-sim beside bin/; "".
 std::string find_filters();
 
+// The name template of a scratch file or directory in $TMPDIR or /tmp,
+// named for `what`, for mkostemp or mkdtemp.
+std::vector<char> scratch_template(const char* what);
+
 // The device tree made for a run, in a scratch directory removed however
 // the run ends.
 struct DeviceTree {

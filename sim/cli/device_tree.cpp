@@ -46,10 +46,7 @@ const char* const kNodes[] = {"__symbols__", "soc", "soc/gpio@7e200000"};
 
 bool DeviceTree::make(Soc soc)
 {
-    const char* tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-device-tree-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
+    std::vector<char> buf = scratch_template("device-tree");
     if (!mkdtemp(buf.data())) {
         fprintf(stderr, "tavrel-sim: cannot create the device tree: %s\n", strerror(errno));
         return false;

@@ -16,7 +16,7 @@ namespace tavrel_sim::cli {
 void print_pins(const PinSnapshot& s)
 {
     printf("pin  function  level  pull\n");
-    for (unsigned p = 0; p < s.pins; ++p)
+    for (unsigned p = 0; p < pin_count(s.soc); ++p)
         printf("%3u  %-8s  %u      %s\n", p, function_name(s.fsel[p]), s.level[p], pull_name(s.pull[p]));
 }
 
@@ -57,7 +57,7 @@ Board* watched = nullptr;  // for the signal handler
 // The lines for what changed of `pins` from `a` to `b`, at `t` seconds.
 void print_watch(const bool* wanted, const PinSnapshot& a, const PinSnapshot& b, double t)
 {
-    for (unsigned p = 0; p < b.pins; ++p) {
+    for (unsigned p = 0; p < pin_count(b.soc); ++p) {
         if (!wanted[p]) continue;
         if (a.fsel[p] != b.fsel[p])
             printf("%.6f pin %u: %s -> %s\n", t, p, function_name(a.fsel[p]), function_name(b.fsel[p]));

@@ -18,12 +18,21 @@
 
 namespace tavrel_sim::cli {
 
+std::vector<char> scratch_template(const char* what)
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-" + what + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    return buf;
+}
+
 namespace {
 
 void print_changes(const PinSnapshot& before, const PinSnapshot& after)
 {
     bool any = false;
-    for (unsigned p = 0; p < after.pins; ++p) {
+    for (unsigned p = 0; p < pin_count(after.soc); ++p) {
         if (before.fsel[p] != after.fsel[p])
             printf("pin %u: %s -> %s\n", p, function_name(before.fsel[p]), function_name(after.fsel[p]));
         if (before.pull[p] != after.pull[p])
@@ -88,10 +97,7 @@ FILE* create_part(const std::string& file, std::string* part)
 // -1 after a message.
 int create_scratch(const char* what, std::string* path)
 {
-    const char* tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tavrel-sim-" + what + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
+    std::vector<char> buf = scratch_template(what);
     int fd = mkostemp(buf.data(), O_CLOEXEC);
     if (fd < 0) {
         fprintf(stderr, "tavrel-sim: cannot create a %s file: %s\n", what, strerror(errno));
@@ -292,7 +298,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
     if (out.gtkw && !finish_gtkw(o, out, r, failed)) failed = true;
     PinSnapshot after = board_snapshot(board);
     if (o.changes && r.recorder && !r.journal_lost)
-        print_history(r.recorder->histories(), after.pins);
+        print_history(r.recorder->histories(), pin_count(after.soc));
     else if (o.changes && !r.recorder)
         print_changes(r.before, after);
     if (o.pins) print_pins(after);

@@ -37,9 +37,7 @@ uint32_t read_register(const Pins& p, unsigned word)
             if (level_of(p, 32 * bank + bit)) levels |= 1u << bit;
         return levels;
     }
-    case kTagWord:
-        if (p.soc == Soc::kBcm2835) return kGpioTag;
-        return p.regs[word];
+    case kTagWord: return p.soc == Soc::kBcm2835 ? kGpioTag : p.regs[word];
     default: return p.regs[word];
     }
 }

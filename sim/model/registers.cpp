@@ -7,38 +7,25 @@ namespace tavrel_sim {
 
 namespace {
 
-// The two kinds of entry of registers.def, each in a table of its own.
-#define SIM_REGISTER_BCM2711(name, word)
-#define SIM_REGISTER(name, word) {word, #name},
-constexpr struct {
+struct RegisterName {
     unsigned word;
     const char* name;
-} kCommon[] = {
+    bool bcm2711_only;
+};
+#define SIM_REGISTER(name, word) {word, #name, false},
+#define SIM_REGISTER_BCM2711(name, word) {word, #name, true},
+constexpr RegisterName kRegisters[] = {
 #include "model/registers.def"
 };
-#undef SIM_REGISTER
 #undef SIM_REGISTER_BCM2711
-
-#define SIM_REGISTER(name, word)
-#define SIM_REGISTER_BCM2711(name, word) {word, #name},
-constexpr struct {
-    unsigned word;
-    const char* name;
-} kBcm2711Only[] = {
-#include "model/registers.def"
-};
 #undef SIM_REGISTER
-#undef SIM_REGISTER_BCM2711
 
 }  // namespace
 
 const char* register_name(unsigned word, Soc soc)
 {
-    for (const auto& r : kCommon)
-        if (r.word == word) return r.name;
-    if (soc == Soc::kBcm2711)
-        for (const auto& r : kBcm2711Only)
-            if (r.word == word) return r.name;
+    for (const RegisterName& r : kRegisters)
+        if (r.word == word && (!r.bcm2711_only || soc == Soc::kBcm2711)) return r.name;
     return nullptr;
 }
 

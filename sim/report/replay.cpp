@@ -23,7 +23,6 @@ void Replay::apply(const JournalEntry& e)
     case JournalEntry::kClear:
         memset(&s_, 0, sizeof s_);
         s_.soc = e.a == 1 ? Soc::kBcm2711 : Soc::kBcm2835;
-        if (s_.soc == Soc::kBcm2835) s_.regs[kTagWord] = kGpioTag;
         break;
     default: break;
     }
@@ -34,7 +33,6 @@ PinSnapshot Replay::snapshot()
     Pins p = pins();
     PinSnapshot s;
     s.soc = p.soc;
-    s.pins = pin_count(p.soc);
     for (unsigned pin = 0; pin < kFselPins; ++pin) {
         uint32_t bit = 1u << (pin % 32);
         s.fsel[pin] = static_cast<uint8_t>(function_of(p, pin));

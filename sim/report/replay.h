@@ -16,7 +16,6 @@ struct PinSnapshot {
     uint8_t fsel[kFselPins], pull[kFselPins];
     bool level[kFselPins], driving[kFselPins], driven[kFselPins];
     Soc soc;
-    unsigned pins;  // the chip's GPIOs, pin_count(soc)
 };
 
 // The board's state, replayed from a start through the journal's entries.
