@@ -57,7 +57,8 @@ endif()
 if(TAVREL_ARMV6_RUNTIME)
   set(pz lib/tavrel-pizero)
   install(PROGRAMS pizero/tavrel-pizero.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrel-pizero COMPONENT pizero)
-  install(FILES ${PROJECT_BINARY_DIR}/pizero/ld-linux-armhf.so.3 DESTINATION ${pz} COMPONENT pizero)
+  install(DIRECTORY ${PROJECT_BINARY_DIR}/pizero/glibc-root/ DESTINATION ${pz}/root USE_SOURCE_PERMISSIONS
+    COMPONENT pizero)
   install(TARGETS tavrel-gpiomem LIBRARY DESTINATION ${pz} COMPONENT pizero)
   install(TARGETS tavrel LIBRARY DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_LIBDIR} COMPONENT pizero
     NAMELINK_SKIP)
@@ -107,8 +108,16 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
   COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.gz
   DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
 add_custom_target(debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+# The virtual Pi Zero's also covers the glibc its root holds.
+file(READ cmake/debian/copyright copyright_text)
+file(READ cmake/debian/copyright-glibc copyright_glibc)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/pizero/copyright "${copyright_text}${copyright_glibc}")
 foreach(component ${TAVREL_COMPONENTS})
-  install(FILES cmake/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+  set(copyright cmake/debian/copyright)
+  if(component STREQUAL pizero)
+    set(copyright ${PROJECT_BINARY_DIR}/debian/pizero/copyright)
+  endif()
+  install(FILES ${copyright} ${PROJECT_BINARY_DIR}/debian/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TAVREL_PACKAGE_${component}} COMPONENT ${component})
 endforeach()
 install(FILES cmake/debian/libtavrel1.lintian-overrides

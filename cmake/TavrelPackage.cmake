@@ -49,10 +49,12 @@ set(detail_pizero
   "tavrel-pizero boots QEMU's raspi0 machine, an ARM1176 with QEMU's model of\n\
 the BCM2835 GPIO block, with Debian's rpi kernel and this release of\n\
 libtavrel and its tools, and runs an ARMv6 program there: a binary that\n\
-would die of an illegal instruction on a Pi Zero does so here too. The\n\
-kernel and busybox are fetched from Debian's archive on first use.")
+would die of an illegal instruction on a Pi Zero does so here too. Its C\n\
+library is glibc, as on Raspberry Pi OS, built for the ARM1176 from\n\
+Debian's source. The kernel and busybox are fetched from Debian's archive\n\
+on first use.")
 set(CPACK_DEBIAN_PIZERO_PACKAGE_ARCHITECTURE all)
-set(CPACK_DEBIAN_PIZERO_PACKAGE_DEPENDS "qemu-system-arm, cpio, apt")
+set(CPACK_DEBIAN_PIZERO_PACKAGE_DEPENDS "qemu-system-arm, cpio, apt, binutils")
 set(section_sdk devel)
 set(summary_sdk "toolchain for Raspberry Pi Zero and Pi 1 programs using libtavrel")
 set(detail_sdk

@@ -2,9 +2,8 @@
 /* Test-only stand-in for /dev/gpiomem, preloaded on the virtual Pi Zero:
  * Debian's rpi kernel has no gpiomem driver, so "/dev/gpiomem" opens
  * /dev/mem and its mapping at offset 0 is the GPIO block's physical page,
- * as the driver gives it. Raw system calls throughout: the release's
- * binaries run under an ARMv6 musl whose entry points this must not
- * depend on. */
+ * as the driver gives it. Raw system calls throughout: it stands in for
+ * the C library's own open and mmap, and must not call back into them. */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <stdarg.h>

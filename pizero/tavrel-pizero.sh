@@ -13,10 +13,12 @@
 #       runs the shell script FILE there and exits with its status
 #   --with FILE puts FILE in the guest's /run as well (repeatable)
 #
-# Installed, it boots the release that the tavrel-pizero package holds. As
+# The guest's C library is glibc, the one Raspberry Pi OS has, built for
+# the ARM1176 from Debian's source (pizero/build-glibc.sh). Installed, it
+# boots the release and the glibc that the tavrel-pizero package holds. As
 # pizero/tavrel-pizero.sh [--build DIR] in the tree, it extracts the armhf
 # packages libtavrel1 and tavrel-tools of an ARMv6 release build (default
-# build-armv6), with its ARMv6 musl standing in for the board's C library.
+# build-armv6) and takes the glibc that build-glibc.sh builds and caches.
 # The kernel and busybox are fetched once, for armel, with a private apt
 # configuration (/etc/apt untouched), and cached in
 # ${XDG_CACHE_HOME:-~/.cache}/tavrel-pizero.
@@ -72,9 +74,9 @@ esac
 
 if [ -z "$installed" ] && [ -f "$here/scripts/deps.sh" ]; then
     . "$here/scripts/deps.sh"
-    install_missing qemu-system-arm cpio dpkg-dev
+    install_missing qemu-system-arm cpio dpkg-dev binutils gawk bison
 fi
-for tool in qemu-system-arm cpio dpkg-deb apt-get; do
+for tool in qemu-system-arm cpio dpkg-deb apt-get readelf; do
     command -v $tool >/dev/null || { echo "tavrel-pizero: $tool is missing" >&2; exit 1; }
 done
 
@@ -131,14 +133,12 @@ fetch
 vmlinuz=$(ls "$cache"/kernel/boot/vmlinuz-* | head -n 1)
 dtb=$(ls "$cache"/kernel/usr/lib/linux-image-*/bcm2835-rpi-zero.dtb | head -n 1)
 
-# ---- the root file system: busybox, musl, the release --------------------
+# ---- the root file system: busybox, glibc, the release --------------------
 root=$tmp/root
 mkdir -p "$root/bin" "$root/lib" "$root/etc" "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/run"
 cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
 if [ -n "$installed" ]; then
     cp -R "$installed/root/." "$root/"
-    cp "$installed/ld-linux-armhf.so.3" "$root/lib/ld-linux-armhf.so.3"
-    chmod 755 "$root/lib/ld-linux-armhf.so.3"  # the kernel executes it
     cp "$installed/libtavrel-gpiomem.so" "$root/lib/"
 else
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -150,21 +150,52 @@ else
         }
         dpkg-deb -x "$deb" "$root"
     done
-    loader=$build/musl/libc.so
-    [ -f "$loader" ] || loader=$("$here/pizero/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
-        echo "tavrel-pizero: building musl failed; see $build/musl.log" >&2
-        exit 1
-    }
-    cp "$loader" "$root/lib/ld-linux-armhf.so.3"
+    glibc=$(sh "$here/pizero/build-glibc.sh") || { echo "tavrel-pizero: building glibc for the ARM1176 failed" >&2; exit 1; }
+    cp -R "$glibc/." "$root/"
     cp "$build/pizero/libtavrel-gpiomem.so" "$root/lib/"
 fi
-printf '/lib\n/usr/lib\n/usr/lib/arm-linux-gnueabihf\n' >"$root/etc/ld-musl-armhf.path"
 cp -R "$tmp/with/." "$root/run/"
 
 # The payload, run by /init with the stand-in preloaded.
 quote() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+# A program the guest cannot run is refused before the boot, saying why,
+# rather than left to fail there in a way that reads like its own fault.
+refuse() {
+    echo "tavrel-pizero: $program: $*" >&2
+    exit 1
+}
+check_runnable() {
+    program=$1
+    [ -f "$program" ] || refuse "no such file"
+    header=$(LC_ALL=C readelf -h "$program" 2>/dev/null) || refuse "not an ELF program"
+    case $header in *"Class:"*ELF32*"Machine:"*ARM*) ;; *) refuse "not a 32-bit ARM program" ;; esac
+    case $header in *hard-float*) ;; *) refuse "built for soft-float (armel); the Pi Zero's programs are hard-float (armhf)" ;; esac
+    info=$(LC_ALL=C readelf -W -l -d -V "$program" 2>/dev/null)
+    loader=$(printf '%s\n' "$info" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
+    [ -z "$loader" ] || [ "$loader" = /lib/ld-linux-armhf.so.3 ] ||
+        refuse "its loader is $loader; the virtual Pi Zero has glibc's /lib/ld-linux-armhf.so.3"
+    # Where glibc's loader looks, less the cache the board's ldconfig keeps.
+    dirs=$(printf '%s\n' "$info" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p' | tr ':' '\n' | sed 's|\$ORIGIN|/run|; s|\${ORIGIN}|/run|')
+    dirs="$dirs /lib/arm-linux-gnueabihf /usr/lib/arm-linux-gnueabihf /lib /usr/lib"
+    for lib in $(printf '%s\n' "$info" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'); do
+        found=""
+        for d in $dirs; do [ -e "$root$d/$lib" ] && found=$root$d/$lib && break; done
+        [ -n "$found" ] || refuse "it needs $lib, which the virtual Pi Zero does not have" \
+            "(it has glibc $glibc_version, libtavrel, and what --with puts in /run)"
+        # A symbol version the guest's library lacks: built against a newer one.
+        for v in $(printf '%s\n' "$info" | awk -v lib="$lib" '/File: /{on = index($0, "File: " lib "  ") > 0} on && / Name: /{print $3}'); do
+            LC_ALL=C readelf -W -V "$found" | grep -q "Name: $v\$" ||
+                refuse "it needs $v of $lib, which the virtual Pi Zero's lacks: it was built against a newer" \
+                    "$lib (the guest has glibc $glibc_version, as Raspberry Pi OS 12, and this release's libtavrel)"
+        done
+    done
+}
+glibc_version=$(LC_ALL=C readelf -W -V "$root/lib/arm-linux-gnueabihf/libc.so.6" |
+    sed -n 's/.*Name: GLIBC_\([0-9.]*\)$/\1/p' | sort -t. -k1,1n -k2,2n | tail -n 1)
+
 case $mode in
 run)
+    check_runnable "$1"
     cp "$1" "$root/run/program"
     chmod +x "$root/run/program"
     shift

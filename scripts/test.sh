@@ -128,7 +128,7 @@ for stage in $stages; do
     esac
 done
 
-install_missing cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
+install_missing cmake g++ make gawk bison libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
     gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli
 

@@ -36,7 +36,7 @@ bool default_board_path(char* buf, size_t size, char* why, size_t why_size);
 
 // What identifies an open file. Taken with statx, whose layout the kernel
 // fixes, so that the shim also works under a C library other than the one
-// it was built against (such as musl's loader on an ARM1176 model).
+// it was built against.
 struct FileId {
     uint64_t dev = 0, ino = 0, size = 0;
     uint32_t uid = 0, mode = 0;

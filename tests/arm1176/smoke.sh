@@ -1,14 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Runs the unmodified ARMv6 release binaries on qemu's ARM1176 model, with
-# musl's loader standing in for the board's C library: the tool's usage and
-# error paths, and setting pins' functions in the plain simulated block.
+# Runs the unmodified ARMv6 release binaries on qemu's ARM1176 model, on
+# the virtual Pi Zero's glibc (built for the ARM1176, as the board's C
+# library): the tool's usage and error paths, and setting pins' functions
+# in the plain simulated block.
 # Usage: smoke.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-loader=$("$here/../../pizero/build-musl.sh" "$build/musl" 2>"$build/musl.log") || {
-    echo "building musl failed; see $build/musl.log"
+glibc=$(sh "$here/../../pizero/build-glibc.sh") || {
+    echo "building glibc for the ARM1176 failed"
     exit 1
 }
 tool=$build/tool/tavrel-gpio_mode
@@ -17,9 +18,10 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 failures=0 passed=0
 
-arm1176() { qemu-arm -cpu arm1176 "$loader" "$@"; }
+loader() { qemu-arm -cpu arm1176 "$glibc/lib/ld-linux-armhf.so.3" --library-path "$glibc/lib/arm-linux-gnueabihf" "$@"; }
+arm1176() { loader "$@"; }
 # The same with the simulated board's shim preloaded in the guest.
-arm1176_sim() { QEMU_SET_ENV="LD_PRELOAD=$shim" qemu-arm -cpu arm1176 "$loader" "$@"; }
+arm1176_sim() { loader --preload "$shim" "$@"; }
 
 # check NAME STATUS STDOUT STDERR -- COMMAND...: STDERR is a pattern, or empty
 # for no error output.

@@ -96,9 +96,10 @@ expect "the version file holds $want, for release $version" '[ "$text" = "$want"
 
 # Overrides in the packages carry their reasons as comments.
 if [ "$arch" != amd64 ]; then
-    expect "tavrel-pizero holds tavrel-pizero(1), the guest's loader and stand-in, and the release" \
+    expect "tavrel-pizero holds tavrel-pizero(1), the guest's glibc and stand-in, and the release" \
         'c tavrel-pizero usr/bin/tavrel-pizero && c tavrel-pizero usr/share/man/man1/tavrel-pizero.1.gz &&
-        c tavrel-pizero usr/lib/tavrel-pizero/ld-linux-armhf.so.3 && c tavrel-pizero usr/lib/tavrel-pizero/libtavrel-gpiomem.so &&
+        c tavrel-pizero usr/lib/tavrel-pizero/root/lib/ld-linux-armhf.so.3 &&
+        c tavrel-pizero usr/lib/tavrel-pizero/root/lib/arm-linux-gnueabihf/libc.so.6 && c tavrel-pizero usr/lib/tavrel-pizero/libtavrel-gpiomem.so &&
         c tavrel-pizero "usr/lib/tavrel-pizero/root/$lib/$real" && c tavrel-pizero usr/lib/tavrel-pizero/root/usr/bin/tavrel-gpio_mode &&
         c tavrel-pizero usr/lib/tavrel-pizero/root/opt/tavrel/VERSION'
 fi

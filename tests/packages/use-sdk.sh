@@ -22,29 +22,47 @@ expect "it runs on the virtual Pi Zero, its C++ statics constructed" \
      grep -q "^GPIO 17: input" "$out/run" || { cat "$out/run"; false; }'
 
 cat >"$out/plain.c" <<'C'
+#include <dirent.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <tavrel.h>
 int main(int argc, char** argv)
 {
     char version[32] = "none";
+    struct stat st = {0};
+    int found = 0;
     (void)argv;
     tavrel_get_version_str(version, sizeof version);
+    /* stat and readdir: structures whose layout is the C library's own. */
+    FILE* f = fopen("twelve.txt", "w");
+    if (f && fputs("twelve bytes", f) >= 0 && fclose(f) == 0 && stat("twelve.txt", &st) == 0) {
+        DIR* d = opendir(".");
+        for (struct dirent* e; d && (e = readdir(d)) != NULL;)
+            found += strcmp(e->d_name, "twelve.txt") == 0;
+        if (d)
+            closedir(d);
+    }
     /* 64-bit division, conversions and bit counts: libgcc routines the
      * SDK's runtime brings. */
     long long n = 1000000000000LL / argc;
     double d = (double)n;
     printf("version %s, %lld %.1f %lld %d %d\n", version, n, d * 2, (long long)(d / 4),
            __builtin_popcountll((unsigned long long)n), __builtin_ctzll((unsigned long long)n));
+    printf("stat: %lld bytes; readdir: found %d\n", (long long)st.st_size, found);
     return 0;
 }
 C
-expect "tavrel-armv6-cc app.c -ltavrel builds a clean program" \
-    'tavrel-armv6-cc -O2 "$out/plain.c" -o "$out/plain" -ltavrel && tavrel-armv6-check "$out/plain" >/dev/null'
+expect "tavrel-armv6-cc app.c -ltavrel builds a clean program, fortified" \
+    'tavrel-armv6-cc -O2 -D_FORTIFY_SOURCE=2 "$out/plain.c" -o "$out/plain" -ltavrel &&
+     arm-linux-gnueabihf-nm -D "$out/plain" | grep -q __printf_chk && tavrel-armv6-check "$out/plain" >/dev/null'
 expect "tavrel-armv6-pkg-config gives the sysroot's libtavrel" \
     'tavrel-armv6-cc "$out/plain.c" -o "$out/plain-pc" $(tavrel-armv6-pkg-config --cflags --libs libtavrel) &&
      tavrel-armv6-pkg-config --libs libtavrel | grep -q "tavrel-armv6-sdk/sysroot/usr/lib/arm-linux-gnueabihf"'
-expect "it runs on the virtual Pi Zero" \
-    '$pizero run "$out/plain" >"$out/run" 2>&1 && grep -qx "version [0-9]*\.[0-9][0-9][A-Z], 1000000000000 2000000000000.0 250000000000 13 12" "$out/run" || { cat "$out/run"; false; }'
+expect "it runs on the virtual Pi Zero's glibc, stat and readdir right" \
+    '$pizero run "$out/plain" >"$out/run" 2>&1 &&
+     grep -qx "version [0-9]*\.[0-9][0-9][A-Z], 1000000000000 2000000000000.0 250000000000 13 12" "$out/run" &&
+     grep -qx "stat: 12 bytes; readdir: found 1" "$out/run" || { cat "$out/run"; false; }'
 
 printf 'int twice(int x) { return 2 * x; }\ndouble half(long long x) { return x / 2.0; }\n' >"$out/lib.c"
 expect "a shared library builds clean" \
@@ -61,6 +79,10 @@ expect "tavrel-armv6-check names Debian's libstdc++ as ARMv7" \
     'arm-linux-gnueabihf-g++ -mcpu=arm1176jzf-s -marm "$out/str.cpp" -o "$out/str2" &&
      ! tavrel-armv6-check "$out/str2" >"$out/check" &&
      grep -q "needs libstdc++.so.6: Debian.s armhf libstdc++ is ARMv7 Thumb-2" "$out/check"'
+expect "tavrel-pizero refuses it before the boot, naming the library the guest lacks" \
+    '! $pizero run "$out/str2" >"$out/run" 2>&1 &&
+     grep -q "str2: it needs libstdc++.so.6, which the virtual Pi Zero does not have" "$out/run" &&
+     ! grep -q "power-on" "$out/run" || { cat "$out/run"; false; }'
 printf 'int main(void) { __asm__ volatile("dmb"); return 0; }\n' >"$out/dmb.c"
 expect "tavrel-armv6-check prints the first instruction an ARM1176 lacks, with its address" \
     'arm-linux-gnueabihf-gcc -march=armv7-a -mfpu=vfpv3-d16 -marm "$out/dmb.c" -o "$out/dmb" -nostartfiles -e main &&
