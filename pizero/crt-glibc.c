@@ -16,8 +16,7 @@ extern void __cxa_finalize(void* dso) __attribute__((weak));
 
 static void finalize(void)
 {
-    if (__cxa_finalize)
-        __cxa_finalize(__dso_handle);
+    if (__cxa_finalize) __cxa_finalize(__dso_handle);
 }
 
 /* First in the link, so last to run. */
