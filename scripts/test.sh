@@ -103,6 +103,8 @@ stage_pizero() {
         set -- "$@" --with "$f"
     done
     sh pizero/tavrel-pizero.sh --build build-armv6 "$@" script tests/pizero/checks.sh
+    sh tests/cdev/conformance.sh pizero "sh pizero/tavrel-pizero.sh --build build-armv6" \
+        build-armv6/tests/tavrel-cdev-conformance
     sh tests/pizero/script_test.sh sh pizero/tavrel-pizero.sh --build build-armv6
     sh tests/packages/apt-install.sh tests/packages/use-pizero.sh build-armv6/tavrel-pizero_*_all.deb
 }
@@ -130,7 +132,8 @@ done
 
 install_missing cmake g++ make gawk bison libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
-    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli
+    gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli \
+    gpiod python3-libgpiod
 
 for stage in $stages; do
     start=$(date +%s)

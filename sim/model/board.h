@@ -9,6 +9,7 @@
 
 #include "model/board_file.h"
 #include "model/journal.h"
+#include "model/lines.h"
 #include "model/model.h"
 #include "model/trace_record.h"
 
@@ -49,6 +50,11 @@ struct ModelState {
     } runs[16];
     // The chip, a Soc; boards made before the choice hold 0, a BCM2835.
     uint32_t soc;
+    // The character device's lines; boards made before them hold 0: every
+    // line free, and an input to the kernel.
+    uint32_t next_request;
+    uint32_t reserved;
+    LineDesc lines[kLineDescs];
 };
 
 // How long a board's lock may be held before the board counts as broken:
@@ -89,8 +95,9 @@ public:
     // board's lock so the trace order is the access order; a record the
     // sink cannot take is counted in trace_lost. Callers have every signal
     // blocked, as a signal handler with a full mask has.
-    uint32_t read_traced(unsigned word, TraceSink* sink);
-    void write_traced(unsigned word, uint32_t value, TraceSink* sink);
+    // `flags`: TraceRecord::kKernel for the kernel's own accesses.
+    uint32_t read_traced(unsigned word, TraceSink* sink, uint8_t flags = 0);
+    void write_traced(unsigned word, uint32_t value, TraceSink* sink, uint8_t flags = 0);
     // Counts a malformed access and appends it to the trace, in order with
     // the others; same signal rule.
     void record_error(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags,
@@ -152,6 +159,25 @@ public:
     // Ends every wait_journal now, and until the next entry;
     // async-signal-safe.
     void wake_journal();
+
+    // The character device's lines (lines.h), under the lock. Claims the
+    // `n` lines of `offsets` for a new request of process `pid` named
+    // `label`, in order, as the kernel requests them: the first offset
+    // past the chip fails with EINVAL and the first one held with EBUSY,
+    // and then none is claimed. A line whose holder is gone is taken
+    // back first, and set in *reclaimed (a bit per offset), for the
+    // caller to make an input as the kernel's release does. 0 or an errno.
+    // *got: how many lines the kernel requested before the one that
+    // failed, which it configured and then freed.
+    int claim_lines(const uint32_t* offsets, unsigned n, const char* label, uint32_t pid, uint32_t* request,
+                    uint64_t* reclaimed, unsigned* got);
+    // Frees the request's lines, keeping what the kernel keeps of them;
+    // the freed ones as a bit per offset.
+    uint64_t release_lines(uint32_t request);
+    LineDesc line(unsigned offset);
+    // The flags and debounce period of a line the request holds; with
+    // request 0, the direction a free line keeps.
+    void set_line(uint32_t request, unsigned offset, uint64_t flags, uint32_t debounce_us);
 
     // The address lies in this board's mapping of the file.
     bool maps(uintptr_t addr) const

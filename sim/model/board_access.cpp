@@ -44,23 +44,23 @@ void Board::append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint3
     if (ModelState::RunCounts* run = run_counts()) ++run->trace_lost;
 }
 
-uint32_t Board::read_traced(unsigned word, TraceSink* sink)
+uint32_t Board::read_traced(unsigned word, TraceSink* sink, uint8_t flags)
 {
     word %= kWords;
     lock();
     uint32_t value = read_register(pins(), word);
-    append(sink, TraceRecord::kRead, word, value);
+    append(sink, TraceRecord::kRead, word, value, flags);
     unlock();
     return value;
 }
 
-void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink)
+void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink, uint8_t flags)
 {
     word %= kWords;
     lock();
     write_register(pins(), word, value);
     if (journaled(word)) log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
-    append(sink, TraceRecord::kWrite, word, value);
+    append(sink, TraceRecord::kWrite, word, value, flags);
     unlock();
 }
 
@@ -198,6 +198,7 @@ void Board::clear_locked(Soc soc)
     state_->driving[0] = state_->driving[1] = 0;
     memset(state_->pull, 0, sizeof state_->pull);
     for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
+    memset(state_->lines, 0, sizeof state_->lines);                             // as at boot
     log(JournalEntry::kClear, 0, 0, static_cast<uint32_t>(soc), 0, 0, monotonic_ns());
 }
 

@@ -9,7 +9,9 @@ namespace tavrel_sim {
 
 struct TraceRecord {
     enum Kind : uint8_t { kRead = 1, kWrite = 2 };
-    enum Flag : uint8_t { kBadWidth = 1, kUnaligned = 2, kAfterUnmap = 4 };
+    enum Flag : uint8_t { kBadWidth = 1, kUnaligned = 2, kAfterUnmap = 4, kKernel = 8 };
+    // kKernel: not an error, an access the simulated kernel made on the
+    // process's behalf (its GPIO character device).
     uint32_t pid;
     uint32_t tid;
     uint64_t ns;  // CLOCK_MONOTONIC

@@ -22,6 +22,7 @@ std::string describe(const TraceRecord& r, Soc soc)
     if (r.flags & TraceRecord::kBadWidth) s += " ERROR: " + std::to_string(r.width * 8) + "-bit access";
     if (r.flags & TraceRecord::kUnaligned) s += " ERROR: unaligned access";
     if (r.flags & TraceRecord::kAfterUnmap) s += " ERROR: access after munmap";
+    if (r.flags & TraceRecord::kKernel) s += " (by the kernel, for /dev/gpiochip0)";
     return s;
 }
 

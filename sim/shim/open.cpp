@@ -14,6 +14,7 @@
 
 #include <new>
 
+#include "chardev/cdev.h"
 #include "shim/shim.h"
 
 namespace tavrel_sim::shim {
@@ -32,14 +33,12 @@ struct BoardId {
 };
 BoardId model_board;
 
-// Opens the device as the board. The model's view comes first, so that at
-// no moment does the shim hold a descriptor beside the program's; then the
-// trace, so that a trace that cannot be kept fails the open rather than
-// going missing.
-int open_board(OpenAt real_openat, int flags)
+// Makes `model` the board the program's device is, opening it when it is
+// not yet. 1 when it is; 0 when the path holds no board, in *path, to be
+// opened as it is; -1 with errno when it is refused.
+int attach_board(char (&path)[4096])
 {
-    last_device_flags = flags;
-    char path[4096], why[kMessageBytes];
+    char why[kMessageBytes];
     if (!env_path(kBoardEnv, path, sizeof path)) {
         if (getenv(kBoardEnv) && *getenv(kBoardEnv)) {
             say("tavrel-sim: the board path in %s is too long\n", kBoardEnv);
@@ -52,23 +51,35 @@ int open_board(OpenAt real_openat, int flags)
             return -1;
         }
     }
-    if (!model.is_open() || strcmp(model_board.path, path) != 0) {
-        if (!model.open(path)) {
-            // Nothing there, or a device or FIFO: opened as it is, as the
-            // device would be or not be.
-            if (model.not_a_board())
-                return real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
-            int err = errno;
-            say("tavrel-sim: cannot use the board %s: %s%s\n", path, model.refusal(),
-                model.reset_cures() ? "; run tavrel-sim --reset to make it anew" : "");
-            errno = err;
-            return -1;
-        }
-        model_board.file = model.id();
-        if (const char* run = getenv(kRunEnv))
-            model.set_run(static_cast<uint32_t>(strtoul(run, nullptr, 10)));
-        snprintf(model_board.path, sizeof model_board.path, "%s", path);
+    if (model.is_open() && strcmp(model_board.path, path) == 0) return 1;
+    if (!model.open(path)) {
+        // Nothing there, or a device or FIFO: opened as it is, as the
+        // device would be or not be.
+        if (model.not_a_board()) return 0;
+        int err = errno;
+        say("tavrel-sim: cannot use the board %s: %s%s\n", path, model.refusal(),
+            model.reset_cures() ? "; run tavrel-sim --reset to make it anew" : "");
+        errno = err;
+        return -1;
     }
+    model_board.file = model.id();
+    if (const char* run = getenv(kRunEnv)) model.set_run(static_cast<uint32_t>(strtoul(run, nullptr, 10)));
+    snprintf(model_board.path, sizeof model_board.path, "%s", path);
+    return 1;
+}
+
+// Opens the device as the board. The model's view comes first, so that at
+// no moment does the shim hold a descriptor beside the program's; then the
+// trace, so that a trace that cannot be kept fails the open rather than
+// going missing.
+int open_board(OpenAt real_openat, int flags)
+{
+    last_device_flags = flags;
+    char path[4096];
+    int attached = attach_board(path);
+    if (attached < 0) return -1;
+    if (attached == 0)
+        return real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
     if (model_mode() && !open_trace()) return -1;
     install_bus_handler();
     int fd = real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
@@ -125,6 +136,9 @@ template <typename Real, typename... Dir>
 int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
 {
     if (path && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), flags);
+    if (path && strcmp(path, cdev::kPath) == 0) return open_chip_device(flags);
+    int sysfs = open_sysfs(path, flags);
+    if (sysfs != -2) return sysfs;
     char buf[4096];
     const char* target = redirect(path, buf, sizeof buf);
     if (!target) return -1;
@@ -138,6 +152,19 @@ mode_t mode_arg(int flags, va_list ap)
 }
 
 }  // namespace
+
+int open_chip_device(int flags)
+{
+    char path[4096];
+    int attached = attach_board(path);
+    if (attached == 0) {
+        say("tavrel-sim: %s is no board, so it has no %s\n", path, cdev::kPath);
+        errno = ENODEV;
+    }
+    if (attached <= 0) return -1;
+    if (model_mode() && !open_trace()) return -1;
+    return cdev::open_chip(model, flags);
+}
 
 bool is_board(int fd)
 {

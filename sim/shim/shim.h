@@ -60,6 +60,16 @@ const char* env_path(const char* name, char* buf, size_t size);
 // A message on standard error, written at once (async-signal-safe).
 void say(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Opens the board's GPIO character device (the chip), attaching the board
+// first: a descriptor, or -1 with errno.
+int open_chip_device(int flags);
+// The chip's sysfs files, synthesized: a descriptor, -1 with errno, or -2
+// for a path that is not one of them.
+int open_sysfs(const char* path, int flags);
+// Before a descriptor is closed, or replaced by dup2: a line request this
+// process made frees its lines.
+void device_closing(int fd);
+
 // The descriptor is of the board the device was last opened as.
 bool is_board(int fd);
 // That board's path, for messages.

@@ -168,6 +168,7 @@ SHIM_API int close(int fd)
     using Close = int (*)(int);
     static Close real = next<Close>("close");
     if (is_trace_fd(fd)) return 0;
+    device_closing(fd);
     return real(fd);
 }
 
@@ -179,6 +180,7 @@ SHIM_API int dup2(int old_fd, int new_fd)
         errno = EBUSY;
         return -1;
     }
+    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) device_closing(new_fd);
     return real(old_fd, new_fd);
 }
 
@@ -190,6 +192,7 @@ SHIM_API int dup3(int old_fd, int new_fd, int flags)
         errno = EBUSY;
         return -1;
     }
+    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) device_closing(new_fd);
     return real(old_fd, new_fd, flags);
 }
 

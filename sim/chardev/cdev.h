@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+// The simulated board's GPIO character device: /dev/gpiochip0 as a Pi's
+// kernel presents it (gpiolib's character device over pinctrl-bcm2835),
+// backed by the board model. The shim sends the device's open and the
+// ioctl, read and close of its descriptors here, and everything here
+// answers as that kernel does: a result, or a negative errno. The
+// descriptors are real ones (eventfds), so that poll, select and epoll
+// work on them unchanged.
+#pragma once
+
+#include <linux/gpio.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/types.h>
+
+#include "model/board.h"
+
+namespace tavrel_sim::cdev {
+
+constexpr char kPath[] = "/dev/gpiochip0";
+constexpr char kName[] = "gpiochip0";
+// The device numbers a Pi's kernel gives the first GPIO chip.
+constexpr unsigned kMajor = 254, kMinor = 0;
+
+const char* chip_label(Soc soc);  // "pinctrl-bcm2835", "pinctrl-bcm2711"
+// The line's name on that chip, "" for none.
+const char* line_name(Soc soc, unsigned offset);
+
+// The kernel's own side of the pins: pinctrl-bcm2835's register accesses,
+// made through the board's model and traced as the kernel's.
+class Pinctrl {
+public:
+    Pinctrl(Board& board, TraceSink* sink) : board_(board), sink_(sink) {}
+    void input(unsigned pin);
+    void output(unsigned pin, bool high);  // the level first, as the driver does
+    void set(unsigned pin, bool high);
+    bool get(unsigned pin);
+    // The pull a bias flag asks for (GPIO_V2_LINE_FLAG_BIAS_*); none, none.
+    void bias(unsigned pin, uint64_t flags);
+
+private:
+    void function(unsigned pin, unsigned code);
+    uint32_t read(unsigned word);
+    void write(unsigned word, uint32_t value);
+
+    Board& board_;
+    TraceSink* sink_;
+};
+
+// Checks of the kernel's, on a request's flags; 0 or a negative errno.
+int validate_v2_flags(uint64_t flags);
+int validate_v1_flags(uint32_t flags);
+uint64_t v1_to_v2_flags(uint32_t handle_flags);
+// A v2 line configuration, checked for `n` lines; and what it gives line i.
+long validate_v2_config(const gpio_v2_line_config* lc, unsigned n);
+uint64_t v2_line_flags(const gpio_v2_line_config* lc, unsigned i);
+bool v2_output_value(const gpio_v2_line_config* lc, unsigned i);
+// Whether line i has a debounce attribute, and its period.
+bool v2_debounce(const gpio_v2_line_config* lc, unsigned i, uint32_t* period_us);
+
+// The flags the kernel keeps for a line given `flags`: a direction they
+// name replaces the one it had; with none, the line stays as it was.
+uint64_t desc_flags(uint64_t previous, uint64_t flags);
+// What a request or a new configuration does to a held line, as gpiolib
+// does it: the flags decide the direction, active-low, the emulation of
+// open drain or source, and the bias; `value` is an output's logical value.
+void apply_direction(Pinctrl& pins, unsigned offset, uint64_t flags, bool value);
+// Sets a held output's logical value, emulating open drain and source.
+void set_value(Pinctrl& pins, unsigned offset, uint64_t flags, bool value);
+bool get_value(Pinctrl& pins, unsigned offset, uint64_t flags);
+
+// ---- this process's open descriptors --------------------------------------
+// Opens the chip on `board`: a descriptor, or -1 with errno.
+int open_chip(Board& board, int flags);
+bool is_chip(int fd);
+bool is_request(int fd);
+bool any_open();
+long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg);
+long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg);
+// A request descriptor's read; *handled false for any other descriptor.
+ssize_t request_read(int fd, void* buf, size_t count, bool* handled);
+// Before the descriptor closes: a request this process made frees its
+// lines, as the kernel's release does.
+void closing(Board& board, TraceSink* sink, int fd);
+// At exit: every request this process made.
+void release_all(Board& board, TraceSink* sink);
+
+// A feature of the character device the simulated board does not have
+// yet: said on standard error, once, and failed with EOPNOTSUPP.
+long not_simulated(const char* what);
+
+}  // namespace tavrel_sim::cdev

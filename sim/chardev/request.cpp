@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+// A line request's descriptor: its values, its new configurations, its
+// reads, and its release, v1 (a line handle) and v2.
+#include <errno.h>
+#include <linux/gpio.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "chardev/cdev.h"
+#include "chardev/files.h"
+
+namespace tavrel_sim::cdev {
+
+namespace {
+
+// The lines' values, read in offset order as the driver reads them, one
+// GPLEV access a line.
+uint64_t get_values(Board& board, TraceSink* sink, const Request& r, uint64_t mask)
+{
+    Pinctrl pins(board, sink);
+    uint64_t bits = 0;
+    for (unsigned offset = 0; offset < kMaxLines; ++offset)
+        for (unsigned i = 0; i < r.n; ++i)
+            if ((mask >> i & 1) && r.offsets[i] == offset &&
+                get_value(pins, offset, board.line(offset).flags))
+                bits |= 1ull << i;
+    return bits;
+}
+
+// Open drain and open source outputs are set one by one, in the request's
+// order; the others afterwards, in offset order, one GPSET or GPCLR write
+// a line, as gpiolib's fallback for a chip without set_multiple does.
+void set_values(Board& board, TraceSink* sink, const Request& r, uint64_t mask, uint64_t bits)
+{
+    Pinctrl pins(board, sink);
+    uint64_t plain = 0, high = 0;
+    for (unsigned i = 0; i < r.n; ++i) {
+        if (!(mask >> i & 1)) continue;
+        uint64_t flags = board.line(r.offsets[i]).flags;
+        bool value = bits >> i & 1;
+        if (flags & (GPIO_V2_LINE_FLAG_OPEN_DRAIN | GPIO_V2_LINE_FLAG_OPEN_SOURCE)) {
+            set_value(pins, r.offsets[i], flags, value);
+            continue;
+        }
+        bool raw = value != ((flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) != 0);
+        plain |= 1ull << r.offsets[i];
+        high = (high & ~(1ull << r.offsets[i])) | uint64_t{raw} << r.offsets[i];
+    }
+    for (unsigned offset = 0; offset < kMaxLines; ++offset)
+        if (plain >> offset & 1) pins.set(offset, high >> offset & 1);
+}
+
+bool is_output(Board& board, uint32_t offset)
+{
+    return board.line(offset).flags & GPIO_V2_LINE_FLAG_OUTPUT;
+}
+
+// A new configuration, line by line: the flags first, then the direction.
+// A v2 configuration leaves a line it names no direction for as it is.
+long reconfigure(Board& board, TraceSink* sink, const Request& r, const uint64_t* flags, const bool* values)
+{
+    Pinctrl pins(board, sink);
+    for (unsigned i = 0; i < r.n; ++i) {
+        if (!r.v1 && !(flags[i] & (GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT))) continue;
+        board.set_line(r.id, r.offsets[i], desc_flags(board.line(r.offsets[i]).flags, flags[i]), 0);
+        apply_direction(pins, r.offsets[i], flags[i], values[i]);
+    }
+    return 0;
+}
+
+long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd, void* arg)
+{
+    switch (cmd) {
+    case GPIO_V2_LINE_GET_VALUES_IOCTL: {
+        auto* lv = static_cast<gpio_v2_line_values*>(arg);
+        uint64_t mask = r.n < 64 ? lv->mask & ((1ull << r.n) - 1) : lv->mask;
+        if (!mask) return -EINVAL;
+        lv->bits = get_values(board, sink, r, mask);
+        return 0;
+    }
+    case GPIO_V2_LINE_SET_VALUES_IOCTL: {
+        auto* lv = static_cast<gpio_v2_line_values*>(arg);
+        uint64_t mask = r.n < 64 ? lv->mask & ((1ull << r.n) - 1) : lv->mask;
+        for (unsigned i = 0; i < r.n; ++i)
+            if ((mask >> i & 1) && !is_output(board, r.offsets[i])) return -EPERM;
+        if (!mask) return -EINVAL;
+        set_values(board, sink, r, mask, lv->bits);
+        return 0;
+    }
+    case GPIO_V2_LINE_SET_CONFIG_IOCTL: {
+        auto* lc = static_cast<gpio_v2_line_config*>(arg);
+        long err = validate_v2_config(lc, r.n);
+        if (err) return err;
+        uint64_t flags[kMaxLines];
+        bool values[kMaxLines];
+        for (unsigned i = 0; i < r.n; ++i) {
+            flags[i] = v2_line_flags(lc, i);
+            values[i] = v2_output_value(lc, i);
+            uint32_t period = 0;
+            if (flags[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING))
+                return not_simulated("edge detection");
+            if (v2_debounce(lc, i, &period) && period) return not_simulated("debouncing");
+        }
+        return reconfigure(board, sink, r, flags, values);
+    }
+    default: return -EINVAL;
+    }
+}
+
+long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd, void* arg)
+{
+    switch (cmd) {
+    case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
+        auto* data = static_cast<gpiohandle_data*>(arg);
+        uint64_t all = r.n < 64 ? (1ull << r.n) - 1 : ~0ull;
+        uint64_t bits = get_values(board, sink, r, all);
+        memset(data, 0, sizeof *data);
+        for (unsigned i = 0; i < r.n; ++i) data->values[i] = bits >> i & 1;
+        return 0;
+    }
+    case GPIOHANDLE_SET_LINE_VALUES_IOCTL: {
+        // The kernel looks at the first line alone: they were requested alike.
+        if (!is_output(board, r.offsets[0])) return -EPERM;
+        auto* data = static_cast<gpiohandle_data*>(arg);
+        uint64_t all = r.n < 64 ? (1ull << r.n) - 1 : ~0ull, bits = 0;
+        for (unsigned i = 0; i < r.n; ++i) bits |= uint64_t{data->values[i] != 0} << i;
+        set_values(board, sink, r, all, bits);
+        return 0;
+    }
+    case GPIOHANDLE_SET_CONFIG_IOCTL: {
+        auto* config = static_cast<gpiohandle_config*>(arg);
+        int err = validate_v1_flags(config->flags);
+        if (err) return err;
+        uint64_t flags[kMaxLines];
+        bool values[kMaxLines];
+        for (unsigned i = 0; i < r.n; ++i) {
+            flags[i] = v1_to_v2_flags(config->flags);
+            values[i] = config->default_values[i] != 0;
+        }
+        return reconfigure(board, sink, r, flags, values);
+    }
+    default: return -EINVAL;
+    }
+}
+
+// The kernel's release: each line goes back to being an input.
+void release(Board& board, TraceSink* sink, const Request& r)
+{
+    if (r.owner != getpid()) return;  // a forked child's copy
+    uint64_t freed = board.release_lines(r.id);
+    Pinctrl pins(board, sink);
+    for (unsigned i = 0; i < r.n; ++i)
+        if (freed >> r.offsets[i] & 1) pins.input(r.offsets[i]);
+}
+
+}  // namespace
+
+long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg)
+{
+    Request r;
+    if (!find_request(fd, &r)) return -EBADF;
+    return r.v1 ? v1_ioctl(board, sink, r, cmd, arg) : v2_ioctl(board, sink, r, cmd, arg);
+}
+
+ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
+{
+    (void)buf;
+    Request r;
+    *handled = find_request(fd, &r);
+    if (!*handled) return 0;
+    // A line handle cannot be read; a request reads whole events.
+    if (r.v1 || count < sizeof(gpio_v2_line_event)) return -EINVAL;
+    // No line of it detects edges, so no event ever comes: the read waits
+    // on the descriptor, for ever or until a signal, or fails with EAGAIN.
+    uint64_t counter;
+    long n = syscall(SYS_read, fd, &counter, sizeof counter);
+    return n < 0 ? -errno : -EIO;
+}
+
+void closing(Board& board, TraceSink* sink, int fd)
+{
+    Request r;
+    if (remove(fd, &r) && r.id) release(board, sink, r);
+}
+
+void release_all(Board& board, TraceSink* sink)
+{
+    Request r;
+    while (take_any_request(&r)) release(board, sink, r);
+}
+
+}  // namespace tavrel_sim::cdev

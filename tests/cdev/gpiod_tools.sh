@@ -1,0 +1,67 @@
+#!/bin/sh
+# SPDX-License-Identifier: MIT
+# Debian's gpiod tools and python3-libgpiod, unmodified, under tavrel-sim:
+# they find the chip, name its lines, set and read them, see who holds a
+# line, and leave a released line an input, as on a Pi Zero.
+# Usage: gpiod_tools.sh TAVREL_SIM
+set -u
+sim=$1
+tmp=$(mktemp -d)
+trap 'kill $holder 2>/dev/null; rm -rf "$tmp"' EXIT
+holder=""
+passed=0 failed=0
+check() { # NAME EXPECTED ACTUAL
+    if [ "$2" = "$3" ]; then
+        passed=$((passed + 1))
+        echo "ok   $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1: expected [$2], got [$3]"
+    fi
+}
+on() { "$sim" --board "$tmp/board" -- "$@" 2>&1; }
+pin() { "$sim" --board "$tmp/board" pins | awk -v p="$1" '$1 == p { print $2, $3 }'; }
+for tool in gpiodetect gpioinfo gpioget gpioset gpiofind; do
+    command -v $tool >/dev/null || { echo "FAIL $tool is missing: apt-get install gpiod"; exit 1; }
+done
+"$sim" --board "$tmp/board" --reset -- true
+
+check "gpiodetect finds the chip" "gpiochip0 [pinctrl-bcm2835] (54 lines)" "$(on gpiodetect)"
+check "gpioinfo names the lines as the Pi Zero's device tree does" \
+    "line 17: \"GPIO17\" unused input active-high" "$(on gpioinfo | grep 'line  17:' | tr -s ' \t' ' ' | sed 's/^ //; s/ $//')"
+check "gpiofind finds a line by name" "gpiochip0 47" "$(on gpiofind STATUS_LED_N)"
+
+"$sim" --board "$tmp/board" drive 17=1
+check "gpioget reads a driven input" "1" "$(on gpioget gpiochip0 17)"
+"$sim" --board "$tmp/board" drive 17=0
+check "and again when it is driven low" "0" "$(on gpioget gpiochip0 17)"
+
+# gpioset holds its lines until a signal.
+"$sim" --board "$tmp/board" -- gpioset --mode=signal gpiochip0 20=1 21=0 &
+holder=$!
+i=0
+while [ "$(pin 20)" != "output 1" ] && [ $i -lt 300 ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+check "gpioset makes its lines outputs at their levels" "output 1 output 0" "$(pin 20) $(pin 21)"
+check "gpioinfo shows the line held, with its consumer" "line 20: \"GPIO20\" \"gpioset\" output active-high [used]" \
+    "$(on gpioinfo | grep 'line  20:' | tr -s ' \t' ' ' | sed 's/^ //; s/ $//')"
+check "another process cannot take a held line" "gpioget: error reading GPIO values: Device or resource busy" \
+    "$(on gpioget gpiochip0 20)"
+kill -TERM $holder
+wait $holder
+holder=""
+check "the kernel's release leaves the lines inputs" "input 0 input 0" "$(pin 20) $(pin 21)"
+
+cat >"$tmp/line.py" <<'PY'
+import gpiod
+chip = gpiod.Chip("gpiochip0")
+line = chip.get_line(18)
+line.request(consumer="python", type=gpiod.LINE_REQ_DIR_OUT, default_vals=[1])
+print(chip.label(), line.name(), line.consumer(), line.is_used(), line.get_value())
+PY
+check "python3-libgpiod requests and reads a line" "pinctrl-bcm2835 GPIO18 python True 1" \
+    "$(on /usr/bin/python3 "$tmp/line.py")"
+echo "gpiod tools: $passed passed, $failed failed"
+[ "$failed" = 0 ]
