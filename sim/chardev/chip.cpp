@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "chardev/cdev.h"
+#include "chardev/events.h"
 #include "chardev/files.h"
 #include "shim/shim.h"
 
@@ -39,7 +40,7 @@ void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
     LineDesc d = board.line(offset);
     uint64_t flags = d.flags & ~uint64_t{GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT};
     flags |= d.flags & GPIO_V2_LINE_FLAG_OUTPUT ? GPIO_V2_LINE_FLAG_OUTPUT : GPIO_V2_LINE_FLAG_INPUT;
-    if (d.pid) {
+    if (d.pid && d.shown) {
         flags |= GPIO_V2_LINE_FLAG_USED;
         copy_name(info->consumer, d.label);
         if (d.debounce_us) {
@@ -89,12 +90,17 @@ struct LineSetup {
     bool value;
 };
 
+constexpr uint64_t kEdges = GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING;
+
 // Requests the lines as the kernel does, one after another: each is taken,
 // given its flags and configured. When one cannot be taken, those before
 // it were configured all the same, and are freed again, which leaves them
-// inputs. A descriptor, or a negative errno.
+// inputs. `events`: the lines' edge flags (with ACTIVE_LOW and the clock),
+// for a request that detects edges, buffering `buffer` events; else null.
+// A descriptor, or a negative errno.
 long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsigned n, const char* consumer,
-                   const LineSetup* setup, bool v1)
+                   const LineSetup* setup, bool v1, const uint64_t* events, const uint32_t* debounce_us,
+                   unsigned buffer)
 {
     char label[GPIO_MAX_NAME_SIZE];
     copy_name(label, consumer);
@@ -107,7 +113,7 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
         if (reclaimed >> i & 1) pins.input(i);
     for (unsigned i = 0; i < got; ++i) {
         uint64_t kept = desc_flags(board.line(offsets[i]).flags, setup[i].flags);
-        if (!err) board.set_line(id, offsets[i], kept, 0);
+        if (!err) board.set_line(id, offsets[i], kept, debounce_us ? debounce_us[i] : 0);
         apply_direction(pins, offsets[i], setup[i].flags, setup[i].value);
         if (err) {
             board.set_line(0, offsets[i], kept, 0);
@@ -121,13 +127,25 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
     r.owner = getpid();
     r.v1 = v1;
     r.n = n;
+    r.buffer = buffer;
     memcpy(r.offsets, offsets, n * sizeof offsets[0]);
-    if (r.fd >= 0 && add_request(r)) return r.fd;
-    err = r.fd < 0 ? errno : EMFILE;
-    if (r.fd >= 0) {
-        close(r.fd);
-        shim::say("tavrel-sim: more GPIO line requests open at once than the simulated board keeps\n");
+    int slot = r.fd >= 0 ? add_request(r) : -1;
+    Events* e = slot >= 0 && events ? events_start(board, static_cast<unsigned>(slot), r.fd, r, events,
+                                                   debounce_us, buffer, v1)
+                                    : nullptr;
+    if (slot >= 0 && (!events || e)) {
+        set_events(static_cast<unsigned>(slot), e);
+        board.show_lines(id);
+        return r.fd;
     }
+    err = r.fd < 0 ? errno : slot < 0 ? EMFILE : ENOMEM;
+    if (slot >= 0) {
+        Request gone;
+        remove(r.fd, &gone);
+    }
+    if (r.fd >= 0) close(r.fd);
+    if (slot < 0 && r.fd >= 0)
+        shim::say("tavrel-sim: more GPIO line requests open at once than the simulated board keeps\n");
     for (unsigned i = 0; i < n; ++i) pins.input(offsets[i]);
     board.release_lines(id);
     return -err;
@@ -140,14 +158,20 @@ long create_v2(Board& board, TraceSink* sink, gpio_v2_line_request* ulr)
     long err = validate_v2_config(&ulr->config, ulr->num_lines);
     if (err) return err;
     LineSetup setup[kMaxLines];
+    uint64_t edges[kMaxLines];
+    uint32_t periods[kMaxLines] = {};
+    bool detect = false;
     for (unsigned i = 0; i < ulr->num_lines; ++i) {
         setup[i] = {v2_line_flags(&ulr->config, i), v2_output_value(&ulr->config, i)};
-        if (setup[i].flags & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING))
-            return not_simulated("edge detection");
-        uint32_t period = 0;
-        if (v2_debounce(&ulr->config, i, &period) && period) return not_simulated("debouncing");
+        edges[i] =
+            setup[i].flags & (kEdges | GPIO_V2_LINE_FLAG_ACTIVE_LOW | GPIO_V2_LINE_FLAG_EVENT_CLOCK_REALTIME);
+        v2_debounce(&ulr->config, i, &periods[i]);
+        detect |= (edges[i] & kEdges) != 0 || periods[i];
     }
-    long fd = request_lines(board, sink, ulr->offsets, ulr->num_lines, ulr->consumer, setup, false);
+    unsigned buffer = ulr->event_buffer_size ? ulr->event_buffer_size : ulr->num_lines * 16;
+    if (buffer > kMaxEvents) buffer = kMaxEvents;
+    long fd = request_lines(board, sink, ulr->offsets, ulr->num_lines, ulr->consumer, setup, false,
+                            detect ? edges : nullptr, periods, buffer);
     if (fd < 0) return fd;
     ulr->fd = static_cast<int>(fd);
     return 0;
@@ -161,7 +185,30 @@ long create_v1(Board& board, TraceSink* sink, gpiohandle_request* req)
     LineSetup setup[kMaxLines];
     for (unsigned i = 0; i < req->lines; ++i)
         setup[i] = {v1_to_v2_flags(req->flags), req->default_values[i] != 0};
-    long fd = request_lines(board, sink, req->lineoffsets, req->lines, req->consumer_label, setup, true);
+    long fd = request_lines(board, sink, req->lineoffsets, req->lines, req->consumer_label, setup, true,
+                            nullptr, nullptr, 0);
+    if (fd < 0) return fd;
+    req->fd = static_cast<int>(fd);
+    return 0;
+}
+
+// A v1 line event: one input line, whose events are read as gpioevent_data.
+long create_v1_event(Board& board, TraceSink* sink, gpioevent_request* req)
+{
+    if (!valid_offset(board, req->lineoffset)) return -EINVAL;
+    uint32_t f = req->handleflags;
+    // 0xff: the eight GPIOHANDLE_REQUEST_ flags; 3: both edges.
+    if ((f & ~0xffu) || (req->eventflags & ~3u)) return -EINVAL;
+    if (f & (GPIOHANDLE_REQUEST_OUTPUT | GPIOHANDLE_REQUEST_OPEN_DRAIN | GPIOHANDLE_REQUEST_OPEN_SOURCE))
+        return -EINVAL;
+    uint64_t flags = v1_to_v2_flags(f) | GPIO_V2_LINE_FLAG_INPUT;
+    if (validate_v2_flags(flags)) return -EINVAL;
+    LineSetup setup[1] = {{flags, false}};
+    uint64_t edges[1] = {flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW};
+    if (req->eventflags & GPIOEVENT_REQUEST_RISING_EDGE) edges[0] |= GPIO_V2_LINE_FLAG_EDGE_RISING;
+    if (req->eventflags & GPIOEVENT_REQUEST_FALLING_EDGE) edges[0] |= GPIO_V2_LINE_FLAG_EDGE_FALLING;
+    long fd =
+        request_lines(board, sink, &req->lineoffset, 1, req->consumer_label, setup, true, edges, nullptr, 16);
     if (fd < 0) return fd;
     req->fd = static_cast<int>(fd);
     return 0;
@@ -215,7 +262,7 @@ long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* 
     }
     case GPIO_V2_GET_LINE_IOCTL: return create_v2(board, sink, static_cast<gpio_v2_line_request*>(arg));
     case GPIO_GET_LINEHANDLE_IOCTL: return create_v1(board, sink, static_cast<gpiohandle_request*>(arg));
-    case GPIO_GET_LINEEVENT_IOCTL: return not_simulated("edge detection");
+    case GPIO_GET_LINEEVENT_IOCTL: return create_v1_event(board, sink, static_cast<gpioevent_request*>(arg));
     default: return -EINVAL;
     }
 }

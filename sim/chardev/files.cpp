@@ -49,16 +49,23 @@ bool add_chip(int fd)
     return false;
 }
 
-bool add_request(const Request& r)
+int add_request(const Request& r)
 {
     Locked locked;
-    for (Request& slot : requests)
-        if (slot.fd < 0) {
-            slot = r;
+    for (unsigned i = 0; i < kRequests; ++i)
+        if (requests[i].fd < 0) {
+            requests[i] = r;
+            requests[i].slot = i;
             ++in_use;
-            return true;
+            return static_cast<int>(i);
         }
-    return false;
+    return -1;
+}
+
+void set_events(unsigned slot, Events* events)
+{
+    Locked locked;
+    if (slot < kRequests) requests[slot].events = events;
 }
 
 bool is_chip(int fd)

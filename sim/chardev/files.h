@@ -11,11 +11,16 @@ namespace tavrel_sim::cdev {
 
 constexpr unsigned kMaxLines = 64;  // the kernel's GPIO_V2_LINES_MAX
 
+struct Events;
+
 struct Request {
     int fd = -1;
-    uint32_t id = 0;  // the board's
-    pid_t owner = 0;  // the process that made it: a forked child's copy is not its to free
-    bool v1 = false;  // a line handle
+    unsigned slot = 0;         // in the table
+    Events* events = nullptr;  // its edge events, once a line detects edges
+    unsigned buffer = 0;       // events it buffers
+    uint32_t id = 0;           // the board's
+    pid_t owner = 0;           // the process that made it: a forked child's copy is not its to free
+    bool v1 = false;           // a line handle
     unsigned n = 0;
     uint32_t offsets[kMaxLines] = {};
 };
@@ -24,7 +29,9 @@ struct Request {
 // epoll report readable only when it is written. -1 with errno.
 int new_descriptor(bool cloexec, bool nonblock);
 bool add_chip(int fd);
-bool add_request(const Request& r);
+// The request's table slot, or -1 when the table is full.
+int add_request(const Request& r);
+void set_events(unsigned slot, Events* events);
 // The request open on `fd`, copied; false for another descriptor.
 bool find_request(int fd, Request* r);
 // Takes the descriptor out of the table; true, with the request in *r

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "chardev/cdev.h"
+#include "chardev/events.h"
 #include "chardev/files.h"
 
 namespace tavrel_sim::cdev {
@@ -16,15 +17,18 @@ namespace {
 
 // The lines' values, read in offset order as the driver reads them, one
 // GPLEV access a line.
+// A debounced line gives its debounced value, after the read all the same.
 uint64_t get_values(Board& board, TraceSink* sink, const Request& r, uint64_t mask)
 {
     Pinctrl pins(board, sink);
     uint64_t bits = 0;
     for (unsigned offset = 0; offset < kMaxLines; ++offset)
-        for (unsigned i = 0; i < r.n; ++i)
-            if ((mask >> i & 1) && r.offsets[i] == offset &&
-                get_value(pins, offset, board.line(offset).flags))
-                bits |= 1ull << i;
+        for (unsigned i = 0; i < r.n; ++i) {
+            if (!(mask >> i & 1) || r.offsets[i] != offset) continue;
+            bool value = get_value(pins, offset, board.line(offset).flags);
+            if (r.events) events_debounced(r.events, i, &value);
+            if (value) bits |= 1ull << i;
+        }
     return bits;
 }
 
@@ -58,12 +62,14 @@ bool is_output(Board& board, uint32_t offset)
 
 // A new configuration, line by line: the flags first, then the direction.
 // A v2 configuration leaves a line it names no direction for as it is.
-long reconfigure(Board& board, TraceSink* sink, const Request& r, const uint64_t* flags, const bool* values)
+long reconfigure(Board& board, TraceSink* sink, const Request& r, const uint64_t* flags, const bool* values,
+                 const uint32_t* periods)
 {
     Pinctrl pins(board, sink);
     for (unsigned i = 0; i < r.n; ++i) {
         if (!r.v1 && !(flags[i] & (GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT))) continue;
-        board.set_line(r.id, r.offsets[i], desc_flags(board.line(r.offsets[i]).flags, flags[i]), 0);
+        board.set_line(r.id, r.offsets[i], desc_flags(board.line(r.offsets[i]).flags, flags[i]),
+                       periods ? periods[i] : 0);
         apply_direction(pins, r.offsets[i], flags[i], values[i]);
     }
     return 0;
@@ -92,17 +98,33 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
         auto* lc = static_cast<gpio_v2_line_config*>(arg);
         long err = validate_v2_config(lc, r.n);
         if (err) return err;
-        uint64_t flags[kMaxLines];
-        bool values[kMaxLines];
+        uint64_t flags[kMaxLines] = {}, edges[kMaxLines] = {};
+        uint32_t periods[kMaxLines] = {};
+        bool values[kMaxLines] = {}, detect = false;
         for (unsigned i = 0; i < r.n; ++i) {
             flags[i] = v2_line_flags(lc, i);
             values[i] = v2_output_value(lc, i);
-            uint32_t period = 0;
-            if (flags[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING))
-                return not_simulated("edge detection");
-            if (v2_debounce(lc, i, &period) && period) return not_simulated("debouncing");
+            edges[i] = r.events ? r.events->flags[i] : 0;
+            periods[i] = r.events ? r.events->debounce_us[i] : board.line(r.offsets[i]).debounce_us;
+            // A line the configuration names no direction for stays as it is.
+            if (flags[i] & (GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT)) {
+                edges[i] = flags[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING |
+                                       GPIO_V2_LINE_FLAG_ACTIVE_LOW | GPIO_V2_LINE_FLAG_EVENT_CLOCK_REALTIME);
+                periods[i] = 0;
+                v2_debounce(lc, i, &periods[i]);
+            }
+            detect |=
+                (edges[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING)) || periods[i];
         }
-        return reconfigure(board, sink, r, flags, values);
+        reconfigure(board, sink, r, flags, values, periods);
+        if (r.events) {
+            events_reconfigure(board, r.events, edges, periods);
+        } else if (detect) {
+            Events* e = events_start(board, r.slot, r.fd, r, edges, periods, r.buffer, false);
+            if (!e) return -ENOMEM;
+            set_events(r.slot, e);
+        }
+        return 0;
     }
     default: return -EINVAL;
     }
@@ -110,6 +132,8 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
 
 long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd, void* arg)
 {
+    // A line event's descriptor reads its value, and nothing else.
+    if (r.events && cmd != GPIOHANDLE_GET_LINE_VALUES_IOCTL) return -EINVAL;
     switch (cmd) {
     case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
         auto* data = static_cast<gpiohandle_data*>(arg);
@@ -132,13 +156,13 @@ long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
         auto* config = static_cast<gpiohandle_config*>(arg);
         int err = validate_v1_flags(config->flags);
         if (err) return err;
-        uint64_t flags[kMaxLines];
-        bool values[kMaxLines];
+        uint64_t flags[kMaxLines] = {};
+        bool values[kMaxLines] = {};
         for (unsigned i = 0; i < r.n; ++i) {
             flags[i] = v1_to_v2_flags(config->flags);
             values[i] = config->default_values[i] != 0;
         }
-        return reconfigure(board, sink, r, flags, values);
+        return reconfigure(board, sink, r, flags, values, nullptr);
     }
     default: return -EINVAL;
     }
@@ -165,10 +189,10 @@ long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, voi
 
 ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
 {
-    (void)buf;
     Request r;
     *handled = find_request(fd, &r);
     if (!*handled) return 0;
+    if (r.events) return events_read(r.events, buf, count);
     // A line handle cannot be read; a request reads whole events.
     if (r.v1 || count < sizeof(gpio_v2_line_event)) return -EINVAL;
     // No line of it detects edges, so no event ever comes: the read waits
@@ -181,13 +205,18 @@ ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
 void closing(Board& board, TraceSink* sink, int fd)
 {
     Request r;
-    if (remove(fd, &r) && r.id) release(board, sink, r);
+    if (!remove(fd, &r) || !r.id) return;
+    if (r.events) events_stop(r.events);
+    release(board, sink, r);
 }
 
 void release_all(Board& board, TraceSink* sink)
 {
     Request r;
-    while (take_any_request(&r)) release(board, sink, r);
+    while (take_any_request(&r)) {
+        if (r.events) events_stop(r.events);
+        release(board, sink, r);
+    }
 }
 
 }  // namespace tavrel_sim::cdev

@@ -174,6 +174,8 @@ public:
     // Frees the request's lines, keeping what the kernel keeps of them;
     // the freed ones as a bit per offset.
     uint64_t release_lines(uint32_t request);
+    // Shows the request's lines held, its making done.
+    void show_lines(uint32_t request);
     LineDesc line(unsigned offset);
     // The flags and debounce period of a line the request holds; with
     // request 0, the direction a free line keeps.

@@ -85,6 +85,15 @@ uint64_t Board::release_lines(uint32_t request)
     return freed;
 }
 
+void Board::show_lines(uint32_t request)
+{
+    SignalsBlocked blocked;
+    lock();
+    for (LineDesc& d : state_->lines)
+        if (request && d.request == request) d.shown = 1;
+    unlock();
+}
+
 LineDesc Board::line(unsigned offset)
 {
     SignalsBlocked blocked;

@@ -16,7 +16,9 @@ struct LineDesc {
     uint64_t flags;
     uint32_t debounce_us;
     char label[32];  // the consumer; "?" for a request that named none
-    uint32_t reserved;
+    // Shown as held once its request is wholly made, edge detection and
+    // all: a client that sees the line held may rely on its events.
+    uint32_t shown;
 };
 static_assert(sizeof(LineDesc) == 56, "line descriptors are fixed-size");
 

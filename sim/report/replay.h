@@ -1,37 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The board's journal replayed through the board's own model: what each
-// pin did, for --changes, the waveform and watch.
+// What each pin did over a run, for --changes and the waveform, from the
+// journal's replay (model/replay.h).
 #pragma once
 
 #include <stdint.h>
 
 #include <vector>
 
-#include "model/board.h"
+#include "model/replay.h"
 
 namespace tavrel_sim {
-
-// Every pin's function, pull, level and drive at one moment.
-struct PinSnapshot {
-    uint8_t fsel[kFselPins], pull[kFselPins];
-    bool level[kFselPins], driving[kFselPins], driven[kFselPins];
-    Soc soc;
-};
-
-// The board's state, replayed from a start through the journal's entries.
-class Replay {
-public:
-    explicit Replay(const BoardState& start) : s_(start) {}
-    void apply(const JournalEntry& e);
-    PinSnapshot snapshot();
-    Pins pins() { return {s_.regs, s_.latch, s_.driven, s_.driving, s_.pull, s_.soc}; }
-
-private:
-    BoardState s_;
-};
-
-// The pins as the model has them on the board now.
-PinSnapshot board_snapshot(Board& board);
 
 // What a run did to one pin: its functions and pulls in order (each change
 // once, the first kHistoryEntries of them), and how often its level

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Debian's gpiod tools and python3-libgpiod, unmodified, under tavrel-sim:
 # they find the chip, name its lines, set and read them, see who holds a
-# line, and leave a released line an input, as on a Pi Zero.
+# line, leave a released line an input, and watch a line's edges, as on a
+# Pi Zero.
 # Usage: gpiod_tools.sh TAVREL_SIM
 set -u
 sim=$1
@@ -21,7 +22,7 @@ check() { # NAME EXPECTED ACTUAL
 }
 on() { "$sim" --board "$tmp/board" -- "$@" 2>&1; }
 pin() { "$sim" --board "$tmp/board" pins | awk -v p="$1" '$1 == p { print $2, $3 }'; }
-for tool in gpiodetect gpioinfo gpioget gpioset gpiofind; do
+for tool in gpiodetect gpioinfo gpioget gpioset gpiofind gpiomon; do
     command -v $tool >/dev/null || { echo "FAIL $tool is missing: apt-get install gpiod"; exit 1; }
 done
 "$sim" --board "$tmp/board" --reset -- true
@@ -40,7 +41,7 @@ check "and again when it is driven low" "0" "$(on gpioget gpiochip0 17)"
 "$sim" --board "$tmp/board" -- gpioset --mode=signal gpiochip0 20=1 21=0 &
 holder=$!
 i=0
-while [ "$(pin 20)" != "output 1" ] && [ $i -lt 300 ]; do
+until on gpioinfo | grep -q 'line  21:.*"gpioset"' || [ $i -ge 300 ]; do
     sleep 0.1
     i=$((i + 1))
 done
@@ -53,6 +54,21 @@ kill -TERM $holder
 wait $holder
 holder=""
 check "the kernel's release leaves the lines inputs" "input 0 input 0" "$(pin 20) $(pin 21)"
+
+# gpiomon prints the edges of a button pressed with tavrel-sim drive.
+"$sim" --board "$tmp/board" drive 4=0
+"$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
+holder=$!
+i=0
+until on gpioinfo | grep -q 'line   4:.*"gpiomon"' || [ $i -ge 300 ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+"$sim" --board "$tmp/board" drive 4=1
+"$sim" --board "$tmp/board" drive 4=0
+wait $holder
+holder=""
+check "gpiomon prints a press and a release driven live" "1 4 0 4" "$(tr '\n' ' ' <"$tmp/mon" | sed 's/ $//')"
 
 cat >"$tmp/line.py" <<'PY'
 import gpiod

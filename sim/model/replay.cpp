@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "report/replay.h"
+#include "model/replay.h"
 
 #include <string.h>
 

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// The board's journal replayed through the board's own model: the pins'
+// state at each step, for the reports, watch and the character device's
+// edge detection. Built like the model, with no C++ runtime.
+#pragma once
+
+#include <stdint.h>
+
+#include "model/board.h"
+
+namespace tavrel_sim {
+
+// Every pin's function, pull, level and drive at one moment.
+struct PinSnapshot {
+    uint8_t fsel[kFselPins], pull[kFselPins];
+    bool level[kFselPins], driving[kFselPins], driven[kFselPins];
+    Soc soc;
+};
+
+// The board's state, replayed from a start through the journal's entries.
+class Replay {
+public:
+    explicit Replay(const BoardState& start) : s_(start) {}
+    void apply(const JournalEntry& e);
+    PinSnapshot snapshot();
+    Pins pins() { return {s_.regs, s_.latch, s_.driven, s_.driving, s_.pull, s_.soc}; }
+
+private:
+    BoardState s_;
+};
+
+// The pins as the model has them on the board now.
+PinSnapshot board_snapshot(Board& board);
+
+}  // namespace tavrel_sim

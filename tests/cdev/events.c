@@ -1,0 +1,261 @@
+/* SPDX-License-Identifier: MIT */
+/* Edge events of the simulated character device, with levels driven
+ * through the C test API: order and sequence numbers across lines, the
+ * edges asked for and no others, active-low, both clocks, the buffer
+ * dropping its oldest, poll and epoll readiness, a non-blocking read, a
+ * blocked read woken by a drive from another thread, debouncing, and a v1
+ * line event.
+ * Run under tavrel-sim --board FILE with FILE in TAVREL_SIM_BOARD; prints
+ * "ok"/"FAIL" lines and exits 1 on a failure. */
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/gpio.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "tavrel_simboard.h"
+
+static int failures;
+static tavrel_simboard* board;
+static int chip;
+
+static void check(int ok, const char* what)
+{
+    printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+    if (!ok) failures++;
+}
+
+static uint64_t now_ns(clockid_t id)
+{
+    struct timespec t;
+    clock_gettime(id, &t);
+    return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
+}
+
+static int request(const unsigned* offsets, unsigned n, uint64_t flags, unsigned buffer)
+{
+    struct gpio_v2_line_request r;
+    memset(&r, 0, sizeof r);
+    for (unsigned i = 0; i < n; ++i) r.offsets[i] = offsets[i];
+    r.num_lines = n;
+    r.config.flags = flags;
+    r.event_buffer_size = buffer;
+    snprintf(r.consumer, sizeof r.consumer, "events");
+    return ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) < 0 ? -1 : r.fd;
+}
+
+/* Up to `max` events, as one read gives them. */
+static int take(int fd, struct gpio_v2_line_event* out, int max)
+{
+    int n = (int)read(fd, out, (size_t)max * sizeof *out);
+    return n < 0 ? -1 : n / (int)sizeof *out;
+}
+
+/* Exactly `want` events, with blocking reads. */
+static int collect(int fd, struct gpio_v2_line_event* out, int want)
+{
+    int got = 0;
+    while (got < want) {
+        int n = take(fd, out + got, want - got);
+        if (n <= 0) break;
+        got += n;
+    }
+    return got;
+}
+
+static int readable(int fd)
+{
+    struct pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+static void order_and_sequence(void)
+{
+    unsigned lines[] = {5, 6};
+    int fd =
+        request(lines, 2,
+                GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING, 0);
+    check(fd >= 0, "a request of two lines detecting both edges");
+    check(!readable(fd), "nothing to read before a level changes");
+    uint64_t before = now_ns(CLOCK_MONOTONIC);
+    tavrel_simboard_drive(board, 5, 1);
+    tavrel_simboard_drive(board, 6, 1);
+    tavrel_simboard_drive(board, 5, 0);
+    uint64_t after = now_ns(CLOCK_MONOTONIC);
+    struct pollfd p = {fd, POLLIN, 0};
+    check(poll(&p, 1, 5000) == 1, "poll reports the request readable");
+    struct gpio_v2_line_event ev[8];
+    check(collect(fd, ev, 3) == 3, "three edges, three events");
+    check(ev[0].offset == 5 && ev[0].id == GPIO_V2_LINE_EVENT_RISING_EDGE && ev[1].offset == 6 &&
+              ev[1].id == GPIO_V2_LINE_EVENT_RISING_EDGE && ev[2].offset == 5 &&
+              ev[2].id == GPIO_V2_LINE_EVENT_FALLING_EDGE,
+          "in the order the levels changed, each with its edge");
+    check(ev[0].seqno == 1 && ev[1].seqno == 2 && ev[2].seqno == 3, "sequence numbers across the request");
+    check(ev[0].line_seqno == 1 && ev[1].line_seqno == 1 && ev[2].line_seqno == 2, "and per line");
+    check(ev[0].timestamp_ns >= before && ev[2].timestamp_ns <= after &&
+              ev[0].timestamp_ns <= ev[1].timestamp_ns,
+          "CLOCK_MONOTONIC timestamps of when the levels changed");
+    check(!readable(fd), "nothing readable once every event is read");
+    close(fd);
+}
+
+static void edges_asked_for(void)
+{
+    unsigned line[] = {7};
+    int fd = request(line, 1,
+                     GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_FALLING | GPIO_V2_LINE_FLAG_ACTIVE_LOW |
+                         GPIO_V2_LINE_FLAG_EVENT_CLOCK_REALTIME,
+                     0);
+    uint64_t before = now_ns(CLOCK_REALTIME);
+    tavrel_simboard_drive(board, 7, 1); /* logical 0: a falling edge */
+    tavrel_simboard_drive(board, 7, 0); /* logical 1: rising, not asked for */
+    tavrel_simboard_drive(board, 7, 1);
+    uint64_t after = now_ns(CLOCK_REALTIME);
+    struct gpio_v2_line_event ev[4];
+    int n = collect(fd, ev, 2);
+    check(n == 2 && !readable(fd) && ev[0].id == GPIO_V2_LINE_EVENT_FALLING_EDGE &&
+              ev[1].id == GPIO_V2_LINE_EVENT_FALLING_EDGE && ev[1].seqno == 2,
+          "active-low: the logical falling edges alone, as asked");
+    check(n >= 1 && ev[0].timestamp_ns >= before && ev[0].timestamp_ns <= after + 1000000,
+          "CLOCK_REALTIME timestamps when asked");
+    close(fd);
+}
+
+static void buffer_drops_the_oldest(void)
+{
+    unsigned line[] = {8}, sentinel[] = {11};
+    uint64_t both = GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING;
+    int fd = request(line, 1, both, 3);
+    int last = request(sentinel, 1, both, 0);
+    for (int i = 0; i < 10; ++i) tavrel_simboard_drive(board, 8, i % 2 == 0);
+    /* Events come in the board's order: once the sentinel's has, every
+     * change of line 8 has reached its buffer. */
+    tavrel_simboard_drive(board, 11, 1);
+    struct gpio_v2_line_event ev[8];
+    collect(last, ev, 1);
+    close(last);
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    int n = take(fd, ev, 8);
+    /* A buffer of 3 is rounded up to 4, as the kernel's kfifo is. */
+    check(n == 4 && ev[0].line_seqno == 7 && ev[3].line_seqno == 10, "a full buffer keeps the newest events");
+    check(take(fd, ev, 8) < 0 && errno == EAGAIN,
+          "a non-blocking read with nothing waiting fails with EAGAIN");
+    close(fd);
+}
+
+static void* press_later(void* arg)
+{
+    (void)arg;
+    usleep(50000);
+    tavrel_simboard_drive(board, 9, 1);
+    return NULL;
+}
+
+static void blocked_read_and_epoll(void)
+{
+    unsigned line[] = {9};
+    int fd = request(line, 1, GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING, 0);
+    int ep = epoll_create1(EPOLL_CLOEXEC);
+    struct epoll_event want = {EPOLLIN, {.fd = fd}}, got;
+    epoll_ctl(ep, EPOLL_CTL_ADD, fd, &want);
+    check(epoll_wait(ep, &got, 1, 0) == 0, "epoll: not ready before the edge");
+    pthread_t t;
+    pthread_create(&t, NULL, press_later, NULL);
+    struct gpio_v2_line_event ev;
+    int n = take(fd, &ev, 1);
+    pthread_join(t, NULL);
+    check(n == 1 && ev.id == GPIO_V2_LINE_EVENT_RISING_EDGE && ev.offset == 9,
+          "a blocked read is woken by a drive from another thread");
+    tavrel_simboard_drive(board, 9, 0);
+    tavrel_simboard_drive(board, 9, 1);
+    check(epoll_wait(ep, &got, 1, 5000) == 1 && got.data.fd == fd, "epoll: ready after the edge");
+    close(ep);
+    close(fd);
+}
+
+/* A press that bounces gives one event, a period after its last bounce,
+ * and the value stays the debounced one until then. The period is long
+ * enough that the bounces, a few calls apart, always fall within it. */
+static void debounce_gives_one_event(void)
+{
+    const uint32_t period_us = 1000000;
+    struct gpio_v2_line_request r;
+    memset(&r, 0, sizeof r);
+    r.offsets[0] = 12;
+    r.num_lines = 1;
+    r.config.flags = GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING;
+    r.config.num_attrs = 1;
+    r.config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_DEBOUNCE;
+    r.config.attrs[0].attr.debounce_period_us = period_us;
+    r.config.attrs[0].mask = 1;
+    check(ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) == 0, "a debounced request");
+    struct gpio_v2_line_info info;
+    memset(&info, 0, sizeof info);
+    info.offset = 12;
+    check(ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 && info.num_attrs == 1 &&
+              info.attrs[0].id == GPIO_V2_LINE_ATTR_ID_DEBOUNCE &&
+              info.attrs[0].debounce_period_us == period_us,
+          "line information shows its period");
+    for (int i = 0; i < 5; ++i) tavrel_simboard_drive(board, 12, i % 2 == 0);
+    uint64_t last = now_ns(CLOCK_MONOTONIC);
+    struct gpio_v2_line_values v = {0, 1};
+    check(ioctl(r.fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &v) == 0 && v.bits == 0,
+          "the value stays the debounced one while the line bounces");
+    struct gpio_v2_line_event ev[2];
+    int n = take(r.fd, ev, 2);
+    check(n == 1 && ev[0].id == GPIO_V2_LINE_EVENT_RISING_EDGE && ev[0].timestamp_ns >= last - 1000000 &&
+              ev[0].timestamp_ns - (last - 1000000) >= (uint64_t)period_us * 1000 - 1000000,
+          "a bouncing press gives one event, a period after its last bounce");
+    check(!readable(r.fd), "and no other");
+    v.bits = 0;
+    check(ioctl(r.fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &v) == 0 && v.bits == 1,
+          "then the value is the new level");
+    close(r.fd);
+}
+
+static void v1_line_event(void)
+{
+    struct gpioevent_request r;
+    memset(&r, 0, sizeof r);
+    r.lineoffset = 10;
+    r.handleflags = GPIOHANDLE_REQUEST_INPUT;
+    r.eventflags = GPIOEVENT_REQUEST_BOTH_EDGES;
+    snprintf(r.consumer_label, sizeof r.consumer_label, "v1");
+    check(ioctl(chip, GPIO_GET_LINEEVENT_IOCTL, &r) == 0, "a v1 line event");
+    tavrel_simboard_drive(board, 10, 1);
+    struct gpioevent_data d;
+    check(read(r.fd, &d, sizeof d) == sizeof d && d.id == GPIOEVENT_EVENT_RISING_EDGE,
+          "reads gpioevent_data");
+    struct gpiohandle_data values;
+    check(ioctl(r.fd, GPIOHANDLE_GET_LINE_VALUES_IOCTL, &values) == 0 && values.values[0] == 1,
+          "and its line's value");
+    close(r.fd);
+}
+
+int main(void)
+{
+    char why[256];
+    const char* path = getenv("TAVREL_SIM_BOARD");
+    board = path ? tavrel_simboard_open(path, why, sizeof why) : NULL;
+    chip = open("/dev/gpiochip0", O_RDWR | O_CLOEXEC);
+    if (!board || chip < 0) {
+        fprintf(stderr, "events: no board or no chip (run under tavrel-sim --board FILE)\n");
+        return 1;
+    }
+    for (int pin = 5; pin <= 12; ++pin) tavrel_simboard_drive(board, pin, 0);
+    order_and_sequence();
+    edges_asked_for();
+    buffer_drops_the_oldest();
+    blocked_read_and_epoll();
+    debounce_gives_one_event();
+    v1_line_event();
+    return failures ? 1 : 0;
+}
