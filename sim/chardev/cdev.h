@@ -69,6 +69,12 @@ void apply_direction(Pinctrl& pins, unsigned offset, uint64_t flags, bool value)
 void set_value(Pinctrl& pins, unsigned offset, uint64_t flags, bool value);
 bool get_value(Pinctrl& pins, unsigned offset, uint64_t flags);
 
+// A line's information as the kernel gives it now, v2 and v1.
+void line_info(Board& board, unsigned offset, gpio_v2_line_info* info);
+void line_info_to_v1(const gpio_v2_line_info& v2, gpioline_info* v1);
+// Journals a change of the line's information as it is now, for watchers.
+void note_change(Board& board, unsigned offset, uint32_t change);
+
 // ---- this process's open descriptors --------------------------------------
 // Opens the chip on `board`: a descriptor, or -1 with errno.
 int open_chip(Board& board, int flags);
@@ -79,14 +85,15 @@ long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* 
 long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg);
 // A request descriptor's read; *handled false for any other descriptor.
 ssize_t request_read(int fd, void* buf, size_t count, bool* handled);
+// The chip's: changes of the lines it watches (watch.cpp).
+ssize_t watch_read(int fd, void* buf, size_t count, bool* handled);
+long watch_ioctl(Board& board, int fd, unsigned long cmd, void* arg);
+void watch_note(Board& board, const JournalEntry& entry);
+void watch_close(int fd);
 // Before the descriptor closes: a request this process made frees its
 // lines, as the kernel's release does.
 void closing(Board& board, TraceSink* sink, int fd);
 // At exit: every request this process made.
 void release_all(Board& board, TraceSink* sink);
-
-// A feature of the character device the simulated board does not have
-// yet: said on standard error, once, and failed with EOPNOTSUPP.
-long not_simulated(const char* what);
 
 }  // namespace tavrel_sim::cdev

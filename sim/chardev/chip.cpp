@@ -32,6 +32,8 @@ bool all_zero(const T (&words)[N])
     return true;
 }
 
+}  // namespace
+
 void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
 {
     memset(info, 0, sizeof *info);
@@ -52,10 +54,16 @@ void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
     info->flags = flags;
 }
 
-void line_info_v1(Board& board, unsigned offset, gpioline_info* v1)
+void note_change(Board& board, unsigned offset, uint32_t change)
 {
-    gpio_v2_line_info v2;
-    line_info(board, offset, &v2);
+    gpio_v2_line_info info;
+    line_info(board, offset, &info);
+    uint32_t debounce = info.num_attrs ? info.attrs[0].debounce_period_us : 0;
+    board.note_line(offset, change, static_cast<uint32_t>(info.flags), debounce);
+}
+
+void line_info_to_v1(const gpio_v2_line_info& v2, gpioline_info* v1)
+{
     memset(v1, 0, sizeof *v1);
     memcpy(v1->name, v2.name, sizeof v1->name);
     memcpy(v1->consumer, v2.consumer, sizeof v1->consumer);
@@ -76,6 +84,8 @@ void line_info_v1(Board& board, unsigned offset, gpioline_info* v1)
     for (const auto& m : kMap)
         if (v2.flags & m.v2) v1->flags |= m.v1;
 }
+
+namespace {
 
 // The line's offset, checked against the chip as the kernel's descriptor
 // lookup checks it.
@@ -110,7 +120,10 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
     int err = board.claim_lines(offsets, n, label, static_cast<uint32_t>(getpid()), &id, &reclaimed, &got);
     Pinctrl pins(board, sink);
     for (unsigned i = 0; i < kMaxLines; ++i)
-        if (reclaimed >> i & 1) pins.input(i);
+        if (reclaimed >> i & 1) {
+            pins.input(i);
+            note_change(board, i, GPIO_V2_LINE_CHANGED_RELEASED);
+        }
     for (unsigned i = 0; i < got; ++i) {
         uint64_t kept = desc_flags(board.line(offsets[i]).flags, setup[i].flags);
         if (!err) board.set_line(id, offsets[i], kept, debounce_us ? debounce_us[i] : 0);
@@ -136,6 +149,7 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
     if (slot >= 0 && (!events || e)) {
         set_events(static_cast<unsigned>(slot), e);
         board.show_lines(id);
+        for (unsigned i = 0; i < n; ++i) note_change(board, offsets[i], GPIO_V2_LINE_CHANGED_REQUESTED);
         return r.fd;
     }
     err = r.fd < 0 ? errno : slot < 0 ? EMFILE : ENOMEM;
@@ -230,7 +244,6 @@ int open_chip(Board& board, int flags)
 
 long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg)
 {
-    (void)fd;
     switch (cmd) {
     case GPIO_GET_CHIPINFO_IOCTL: {
         auto* info = static_cast<gpiochip_info*>(arg);
@@ -250,27 +263,19 @@ long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* 
     case GPIO_GET_LINEINFO_IOCTL: {
         auto* info = static_cast<gpioline_info*>(arg);
         if (!valid_offset(board, info->line_offset)) return -EINVAL;
-        line_info_v1(board, info->line_offset, info);
+        gpio_v2_line_info v2;
+        line_info(board, info->line_offset, &v2);
+        line_info_to_v1(v2, info);
         return 0;
     }
     case GPIO_V2_GET_LINEINFO_WATCH_IOCTL:
-    case GPIO_GET_LINEINFO_WATCH_IOCTL: return not_simulated("watching line information");
-    case GPIO_GET_LINEINFO_UNWATCH_IOCTL: {
-        // Nothing can be watched yet, so nothing can be unwatched.
-        uint32_t offset = *static_cast<uint32_t*>(arg);
-        return valid_offset(board, offset) ? -EBUSY : -EINVAL;
-    }
+    case GPIO_GET_LINEINFO_WATCH_IOCTL:
+    case GPIO_GET_LINEINFO_UNWATCH_IOCTL: return watch_ioctl(board, fd, cmd, arg);
     case GPIO_V2_GET_LINE_IOCTL: return create_v2(board, sink, static_cast<gpio_v2_line_request*>(arg));
     case GPIO_GET_LINEHANDLE_IOCTL: return create_v1(board, sink, static_cast<gpiohandle_request*>(arg));
     case GPIO_GET_LINEEVENT_IOCTL: return create_v1_event(board, sink, static_cast<gpioevent_request*>(arg));
     default: return -EINVAL;
     }
-}
-
-long not_simulated(const char* what)
-{
-    shim::say("tavrel-sim: %s on %s is not simulated yet: the request fails with EOPNOTSUPP\n", what, kPath);
-    return -EOPNOTSUPP;
 }
 
 }  // namespace tavrel_sim::cdev

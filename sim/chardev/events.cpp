@@ -173,6 +173,7 @@ void* watch(void*)
         }
         for (unsigned k = 0; k < n; ++k) {
             end_waits(replay.pins(), entries[k].ns - 1);
+            if (entries[k].kind == JournalEntry::kLine) watch_note(board, entries[k]);
             replay.apply(entries[k]);
             for (unsigned s = 0; s < kSlots; ++s)
                 if (active[s].load()) detect(pool[s].load(), replay.pins(), entries[k]);
@@ -218,6 +219,12 @@ void take_levels(Board& board, Events* e)
 
 }  // namespace
 
+void watcher_start(Board& board)
+{
+    watched_board = &board;
+    pthread_once(&watcher_once, start_watcher);
+}
+
 Events* events_start(Board& board, unsigned slot, int fd, const Request& r, const uint64_t* flags,
                      const uint32_t* debounce_us, unsigned buffer, bool v1)
 {
@@ -230,8 +237,7 @@ Events* events_start(Board& board, unsigned slot, int fd, const Request& r, cons
         pthread_mutex_init(&e->lock, nullptr);
         pool[slot].store(e);
     }
-    watched_board = &board;
-    pthread_once(&watcher_once, start_watcher);
+    watcher_start(board);
     {
         Held held(&e->lock);
         e->fd = fd;

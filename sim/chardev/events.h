@@ -45,6 +45,9 @@ struct Events {
     gpio_v2_line_event ring[kMaxEvents];
 };
 
+// Starts, once, the thread that follows the board's journal.
+void watcher_start(Board& board);
+
 // The events of the request in table slot `slot`, made ready for a new
 // request on `fd` of `n` lines with these edge flags and debounce periods:
 // the board's levels now as their start. Null, with errno, when no memory

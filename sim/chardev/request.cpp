@@ -71,6 +71,7 @@ long reconfigure(Board& board, TraceSink* sink, const Request& r, const uint64_t
         board.set_line(r.id, r.offsets[i], desc_flags(board.line(r.offsets[i]).flags, flags[i]),
                        periods ? periods[i] : 0);
         apply_direction(pins, r.offsets[i], flags[i], values[i]);
+        note_change(board, r.offsets[i], GPIO_V2_LINE_CHANGED_CONFIG);
     }
     return 0;
 }
@@ -172,10 +173,11 @@ long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
 void release(Board& board, TraceSink* sink, const Request& r)
 {
     if (r.owner != getpid()) return;  // a forked child's copy
-    uint64_t freed = board.release_lines(r.id);
     Pinctrl pins(board, sink);
+    for (unsigned i = 0; i < r.n; ++i) pins.input(r.offsets[i]);
+    uint64_t freed = board.release_lines(r.id);
     for (unsigned i = 0; i < r.n; ++i)
-        if (freed >> r.offsets[i] & 1) pins.input(r.offsets[i]);
+        if (freed >> r.offsets[i] & 1) note_change(board, r.offsets[i], GPIO_V2_LINE_CHANGED_RELEASED);
 }
 
 }  // namespace
@@ -205,7 +207,11 @@ ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
 void closing(Board& board, TraceSink* sink, int fd)
 {
     Request r;
-    if (!remove(fd, &r) || !r.id) return;
+    if (!remove(fd, &r)) return;
+    if (!r.id) {
+        watch_close(fd);
+        return;
+    }
     if (r.events) events_stop(r.events);
     release(board, sink, r);
 }

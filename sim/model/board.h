@@ -176,6 +176,10 @@ public:
     uint64_t release_lines(uint32_t request);
     // Shows the request's lines held, its making done.
     void show_lines(uint32_t request);
+    // Journals a change of a line's information, for its watchers, with
+    // the line's flags (GPIO_V2_LINE_FLAG_*, all in the low word) and
+    // debounce period then.
+    void note_line(unsigned offset, uint32_t change, uint32_t flags, uint32_t debounce_us);
     LineDesc line(unsigned offset);
     // The flags and debounce period of a line the request holds; with
     // request 0, the direction a free line keeps.

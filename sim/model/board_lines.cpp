@@ -21,12 +21,15 @@ bool gone(uint32_t pid)
     return pid && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-// What the kernel's release keeps of a line: its direction.
+// What the kernel's release keeps of a line: its direction. The consumer
+// is kept too, unshown, for watchers still to report the line's last
+// changes.
 void free_line(LineDesc& d)
 {
-    uint64_t output = d.flags & (1ull << 3);  // GPIO_V2_LINE_FLAG_OUTPUT
-    d = {};
-    d.flags = output;
+    LineDesc freed = {};
+    freed.flags = d.flags & (1ull << 3);  // GPIO_V2_LINE_FLAG_OUTPUT
+    memcpy(freed.label, d.label, sizeof freed.label);
+    d = freed;
 }
 
 }  // namespace
@@ -91,6 +94,14 @@ void Board::show_lines(uint32_t request)
     lock();
     for (LineDesc& d : state_->lines)
         if (request && d.request == request) d.shown = 1;
+    unlock();
+}
+
+void Board::note_line(unsigned offset, uint32_t change, uint32_t flags, uint32_t debounce_us)
+{
+    SignalsBlocked blocked;
+    lock();
+    log(JournalEntry::kLine, offset, 0, change, flags, debounce_us, monotonic_ns());
     unlock();
 }
 

@@ -15,15 +15,18 @@
 namespace tavrel_sim {
 
 struct JournalEntry {
-    enum Kind : uint8_t { kWrite = 1, kDrive = 2, kClear = 3 };
+    // kLine: a line of the character device requested, released or
+    // reconfigured, which changes no pin but its watchers see.
+    enum Kind : uint8_t { kWrite = 1, kDrive = 2, kClear = 3, kLine = 4 };
     uint64_t seq;  // from 0, without gaps; written last
     uint64_t ns;   // CLOCK_MONOTONIC
     uint8_t kind;
     uint8_t bank;   // kDrive: the bank its masks are of
-    uint16_t word;  // kWrite: the register word
-    uint32_t a;     // kWrite: the value; kDrive: the pins driven low; kClear: the Soc
-    uint32_t b;     // kDrive: the pins driven high
-    uint32_t c;     // kDrive: the pins let go
+    uint16_t word;  // kWrite: the register word; kLine: the line
+    uint32_t a;     // kWrite: the value; kDrive: the pins driven low; kClear: the Soc;
+                    // kLine: what changed (GPIO_V2_LINE_CHANGED_*)
+    uint32_t b;     // kDrive: the pins driven high; kLine: the line's flags
+    uint32_t c;     // kDrive: the pins let go; kLine: its debounce period
 };
 static_assert(sizeof(JournalEntry) == 32, "journal entries are fixed-size");
 

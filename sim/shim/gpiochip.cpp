@@ -148,6 +148,7 @@ SHIM_API ssize_t read(int fd, void* buf, size_t count)
     static Read real = next<Read>("read");
     bool handled;
     ssize_t r = cdev::request_read(fd, buf, count, &handled);
+    if (!handled) r = cdev::watch_read(fd, buf, count, &handled);
     if (!handled) return real(fd, buf, count);
     if (r >= 0) return r;
     errno = static_cast<int>(-r);

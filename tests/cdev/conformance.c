@@ -145,6 +145,8 @@ static void errors(void)
     info(54);
     uint32_t offset = 17;
     printf("unwatch an unwatched line: %s\n", err_name(call(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &offset)));
+    offset = 54;
+    printf("unwatch line 54: %s\n", err_name(call(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &offset)));
     offset = 60;
     printf("unwatch a line past the chip: %s\n",
            err_name(call(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &offset)));
@@ -259,6 +261,46 @@ static void edges_requested(void)
     printf("line event on an output: %s\n", err_name(call(chip, GPIO_GET_LINEEVENT_IOCTL, &e)));
 }
 
+/* Watching line information: what a request, a new configuration and a
+ * release of a watched line report, and the watch's own errors. */
+static void watches(void)
+{
+    struct gpio_v2_line_info w;
+    memset(&w, 0, sizeof w);
+    w.offset = 21;
+    printf("watch 21: %s\n", err_name(call(chip, GPIO_V2_GET_LINEINFO_WATCH_IOCTL, &w)));
+    printf("watch 21 again: %s\n", err_name(call(chip, GPIO_V2_GET_LINEINFO_WATCH_IOCTL, &w)));
+    struct gpioline_info v1;
+    memset(&v1, 0, sizeof v1);
+    v1.line_offset = 20;
+    printf("watch 20 with v1 after v2: %s\n", err_name(call(chip, GPIO_GET_LINEINFO_WATCH_IOCTL, &v1)));
+    unsigned line[] = {21};
+    int fd = request(line, 1, GPIO_V2_LINE_FLAG_OUTPUT, 0, "watched");
+    struct gpio_v2_line_config c;
+    memset(&c, 0, sizeof c);
+    c.flags = GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP;
+    if (fd >= 0) {
+        call(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &c);
+        close(fd);
+    }
+    char small[8];
+    int n = (int)read(chip, small, sizeof small);
+    printf("read a change into 8 bytes: %s\n", err_name(n < 0 ? errno : 0));
+    for (int i = 0; i < 3; ++i) {
+        struct gpio_v2_line_info_changed change;
+        n = (int)read(chip, &change, sizeof change);
+        if (n != (int)sizeof change) {
+            printf("change %d: %s\n", i, err_name(n < 0 ? errno : 0));
+            break;
+        }
+        printf("change %d: type %u line %u consumer \"%s\" flags 0x%llx\n", i, change.event_type,
+               change.info.offset, change.info.consumer, (unsigned long long)change.info.flags);
+    }
+    uint32_t offset = 21;
+    printf("unwatch 21: %s\n", err_name(call(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &offset)));
+    printf("unwatch 21 again: %s\n", err_name(call(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &offset)));
+}
+
 static void v1_lines(void)
 {
     struct gpiohandle_request h;
@@ -326,6 +368,7 @@ int main(void)
     for (unsigned offset = 17; offset <= 27; ++offset) info(offset);
     v2_lines();
     edges_requested();
+    watches();
     v1_lines();
     errors();
     return 0;
