@@ -52,7 +52,8 @@ int parse_options(int argc, char** argv, Options* o);
 int check_options(const Options& o);
 
 // The pin table: function, level and pull of every pin of the chip.
-void print_pins(const PinSnapshot& s);
+// With `board`, the lines of the character device that requests hold, by whom.
+void print_pins(const PinSnapshot& s, Board* board = nullptr);
 
 // drive, pins and watch, on a board a program may be running on.
 int run_live(Board& board, const Options& o);

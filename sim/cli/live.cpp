@@ -13,11 +13,18 @@
 
 namespace tavrel_sim::cli {
 
-void print_pins(const PinSnapshot& s)
+void print_pins(const PinSnapshot& s, Board* board)
 {
     printf("pin  function  level  pull\n");
-    for (unsigned p = 0; p < pin_count(s.soc); ++p)
-        printf("%3u  %-8s  %u      %s\n", p, function_name(s.fsel[p]), s.level[p], pull_name(s.pull[p]));
+    for (unsigned p = 0; p < pin_count(s.soc); ++p) {
+        // A line of the character device that a request holds.
+        LineDesc d = board ? board->line(p) : LineDesc{};
+        bool held = d.pid && d.shown;
+        printf(held ? "%3u  %-8s  %u      %-4s" : "%3u  %-8s  %u      %s", p, function_name(s.fsel[p]),
+               s.level[p], pull_name(s.pull[p]));
+        if (held) printf("  held by \"%s\", pid %u", d.label, d.pid);
+        printf("\n");
+    }
 }
 
 namespace {
@@ -138,7 +145,7 @@ int run_live(Board& board, const Options& o)
     else if (strcmp(o.live, "watch") == 0)
         rc = live_watch(board, o.board_path, o.rest_count, o.rest);
     else
-        print_pins(board_snapshot(board));
+        print_pins(board_snapshot(board), &board);
     if (fflush(stdout) != 0 || ferror(stdout)) {
         output_failed("the standard output");
         return 2;

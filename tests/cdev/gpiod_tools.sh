@@ -48,6 +48,8 @@ done
 check "gpioset makes its lines outputs at their levels" "output 1 output 0" "$(pin 20) $(pin 21)"
 check "gpioinfo shows the line held, with its consumer" "line 20: \"GPIO20\" \"gpioset\" output active-high [used]" \
     "$(on gpioinfo | grep 'line  20:' | tr -s ' \t' ' ' | sed 's/^ //; s/ $//')"
+check "tavrel-sim pins names the line's holder" 'held by "gpioset"' \
+    "$("$sim" --board "$tmp/board" pins | awk '$1 == 20' | grep -o 'held by "gpioset"')"
 check "another process cannot take a held line" "gpioget: error reading GPIO values: Device or resource busy" \
     "$(on gpioget gpiochip0 20)"
 kill -TERM $holder
