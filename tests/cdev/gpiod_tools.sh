@@ -31,6 +31,8 @@ check "gpiodetect finds the chip" "gpiochip0 [pinctrl-bcm2835] (54 lines)" "$(on
 check "gpioinfo names the lines as the Pi Zero's device tree does" \
     "line 17: \"GPIO17\" unused input active-high" "$(on gpioinfo | grep 'line  17:' | tr -s ' \t' ' ' | sed 's/^ //; s/ $//')"
 check "gpiofind finds a line by name" "gpiochip0 47" "$(on gpiofind STATUS_LED_N)"
+check "ls and stat see a character device, 254:0" "gpiochip0 character special file 254 0" \
+    "$(on ls /dev | grep -x gpiochip0) $(on stat -c '%F %Hr %Lr' /dev/gpiochip0)"
 
 "$sim" --board "$tmp/board" drive 17=1
 check "gpioget reads a driven input" "1" "$(on gpioget gpiochip0 17)"
