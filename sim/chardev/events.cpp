@@ -59,7 +59,7 @@ void clear_waiting(Events* e)
 {
     pollfd p = {e->fd, POLLIN, 0};
     uint64_t counter;
-    if (syscall(SYS_poll, &p, 1, 0) == 1) syscall(SYS_read, e->fd, &counter, sizeof counter);
+    if (poll(&p, 1, 0) == 1) syscall(SYS_read, e->fd, &counter, sizeof counter);
 }
 
 // An event, the oldest dropped when the buffer is full.

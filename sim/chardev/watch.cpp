@@ -89,7 +89,7 @@ void clear_waiting(int fd)
 {
     pollfd p = {fd, POLLIN, 0};
     uint64_t counter;
-    if (syscall(SYS_poll, &p, 1, 0) == 1) syscall(SYS_read, fd, &counter, sizeof counter);
+    if (poll(&p, 1, 0) == 1) syscall(SYS_read, fd, &counter, sizeof counter);
 }
 
 gpioline_info_changed to_v1(const gpio_v2_line_info_changed& c)
