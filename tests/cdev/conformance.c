@@ -116,6 +116,12 @@ static void errors(void)
         "two biases", one, 1,
         GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_BIAS_PULL_UP | GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN);
     expect_request("an unknown flag", one, 1, GPIO_V2_LINE_FLAG_INPUT | 1ull << 20);
+    expect_request(
+        "the hardware timestamp clock", one, 1,
+        GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EVENT_CLOCK_HTE);
+    expect_request(
+        "both clocks", one, 1,
+        GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EVENT_CLOCK_REALTIME | GPIO_V2_LINE_FLAG_EVENT_CLOCK_HTE);
     expect_request("no lines", one, 0, GPIO_V2_LINE_FLAG_INPUT);
     expect_request("65 lines", one, 65, GPIO_V2_LINE_FLAG_INPUT);
     expect_request("a line past the chip", bad, 2, GPIO_V2_LINE_FLAG_INPUT);
