@@ -22,6 +22,16 @@ check() { # NAME EXPECTED ACTUAL
 }
 on() { "$sim" --board "$tmp/board" -- "$@" 2>&1; }
 pin() { "$sim" --board "$tmp/board" pins | awk -v p="$1" '$1 == p { print $2, $3 }'; }
+# Waits (30 s at most) until LINE shows held by CONSUMER: its request is then
+# wholly made, edge detection and all.
+held_by() {
+    i=0
+    until "$sim" --board "$tmp/board" pins | awk -v p="$1" '$1 == p' | grep -q "held by \"$2\"" ||
+        [ $i -ge 300 ]; do
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
 for tool in gpiodetect gpioinfo gpioget gpioset gpiofind gpiomon; do
     command -v $tool >/dev/null || { echo "FAIL $tool is missing: apt-get install gpiod"; exit 1; }
 done
@@ -42,11 +52,7 @@ check "and again when it is driven low" "0" "$(on gpioget gpiochip0 17)"
 # gpioset holds its lines until a signal.
 "$sim" --board "$tmp/board" -- gpioset --mode=signal gpiochip0 20=1 21=0 &
 holder=$!
-i=0
-until on gpioinfo | grep -q 'line  21:.*"gpioset"' || [ $i -ge 300 ]; do
-    sleep 0.1
-    i=$((i + 1))
-done
+held_by 21 gpioset
 check "gpioset makes its lines outputs at their levels" "output 1 output 0" "$(pin 20) $(pin 21)"
 check "gpioinfo shows the line held, with its consumer" "line 20: \"GPIO20\" \"gpioset\" output active-high [used]" \
     "$(on gpioinfo | grep 'line  20:' | tr -s ' \t' ' ' | sed 's/^ //; s/ $//')"
@@ -63,11 +69,7 @@ check "the kernel's release leaves the lines inputs" "input 0 input 0" "$(pin 20
 "$sim" --board "$tmp/board" drive 4=0
 "$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
 holder=$!
-i=0
-until on gpioinfo | grep -q 'line   4:.*"gpiomon"' || [ $i -ge 300 ]; do
-    sleep 0.1
-    i=$((i + 1))
-done
+held_by 4 gpiomon
 "$sim" --board "$tmp/board" drive 4=1
 "$sim" --board "$tmp/board" drive 4=0
 wait $holder
