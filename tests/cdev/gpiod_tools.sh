@@ -49,6 +49,10 @@ check "gpioget reads a driven input" "1" "$(on gpioget gpiochip0 17)"
 "$sim" --board "$tmp/board" drive 17=0
 check "and again when it is driven low" "0" "$(on gpioget gpiochip0 17)"
 
+check "--changes shows the kernel's effects: output while held, input after" \
+    "pin 17: input -> output -> input, 2 level changes" \
+    "$("$sim" --board "$tmp/board" --changes -- gpioset gpiochip0 17=1 2>&1 | grep '^pin 17:')"
+
 # gpioset holds its lines until a signal.
 "$sim" --board "$tmp/board" -- gpioset --mode=signal gpiochip0 20=1 21=0 &
 holder=$!
