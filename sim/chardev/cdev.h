@@ -71,6 +71,10 @@ bool get_value(Pinctrl& pins, unsigned offset, uint64_t flags);
 
 // A line's information as the kernel gives it now, v2 and v1.
 void line_info(Board& board, unsigned offset, gpio_v2_line_info* info);
+// Line information of these flags (GPIO_V2_LINE_FLAG_*), with the consumer
+// and the debounce period of a line they say is used.
+void compose_info(Soc soc, unsigned offset, uint64_t flags, const char* label, uint32_t debounce_us,
+                  gpio_v2_line_info* info);
 void line_info_to_v1(const gpio_v2_line_info& v2, gpioline_info* v1);
 // Journals a change of the line's information as it is now, for watchers.
 void note_change(Board& board, unsigned offset, uint32_t change);

@@ -34,24 +34,29 @@ bool all_zero(const T (&words)[N])
 
 }  // namespace
 
-void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
+void compose_info(Soc soc, unsigned offset, uint64_t flags, const char* label, uint32_t debounce_us,
+                  gpio_v2_line_info* info)
 {
     memset(info, 0, sizeof *info);
     info->offset = offset;
-    copy_name(info->name, line_name(board.soc(), offset));
+    copy_name(info->name, line_name(soc, offset));
+    info->flags = flags;
+    if (!(flags & GPIO_V2_LINE_FLAG_USED)) return;
+    copy_name(info->consumer, label);
+    if (debounce_us) {
+        info->num_attrs = 1;
+        info->attrs[0].id = GPIO_V2_LINE_ATTR_ID_DEBOUNCE;
+        info->attrs[0].debounce_period_us = debounce_us;
+    }
+}
+
+void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
+{
     LineDesc d = board.line(offset);
     uint64_t flags = d.flags & ~uint64_t{GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT};
     flags |= d.flags & GPIO_V2_LINE_FLAG_OUTPUT ? GPIO_V2_LINE_FLAG_OUTPUT : GPIO_V2_LINE_FLAG_INPUT;
-    if (d.pid && d.shown) {
-        flags |= GPIO_V2_LINE_FLAG_USED;
-        copy_name(info->consumer, d.label);
-        if (d.debounce_us) {
-            info->num_attrs = 1;
-            info->attrs[0].id = GPIO_V2_LINE_ATTR_ID_DEBOUNCE;
-            info->attrs[0].debounce_period_us = d.debounce_us;
-        }
-    }
-    info->flags = flags;
+    if (d.pid && d.shown) flags |= GPIO_V2_LINE_FLAG_USED;
+    compose_info(board.soc(), offset, flags, d.label, d.debounce_us, info);
 }
 
 void note_change(Board& board, unsigned offset, uint32_t change)

@@ -2,11 +2,9 @@
 #include "chardev/events.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/mman.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -27,12 +25,6 @@ std::atomic<bool> active[kSlots];
 Board* watched_board;
 pthread_once_t watcher_once = PTHREAD_ONCE_INIT;
 
-struct Held {
-    explicit Held(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
-    ~Held() { pthread_mutex_unlock(m_); }
-    pthread_mutex_t* m_;
-};
-
 unsigned round_up_power_of_two(unsigned n)
 {
     unsigned p = 1;
@@ -45,21 +37,6 @@ uint64_t clock_ns(clockid_t id)
     timespec t;
     clock_gettime(id, &t);
     return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
-}
-
-// The eventfd's counter follows the buffer: nonzero exactly while events
-// wait. Both with the events' lock held.
-void signal_waiting(Events* e)
-{
-    uint64_t one = 1;
-    syscall(SYS_write, e->fd, &one, sizeof one);
-}
-
-void clear_waiting(Events* e)
-{
-    pollfd p = {e->fd, POLLIN, 0};
-    uint64_t counter;
-    if (poll(&p, 1, 0) == 1) syscall(SYS_read, e->fd, &counter, sizeof counter);
 }
 
 // An event, the oldest dropped when the buffer is full.
@@ -81,7 +58,7 @@ void push(Events* e, unsigned i, bool rising, uint64_t ns)
     }
     e->ring[(e->head + e->count) % e->capacity] = ev;
     ++e->count;
-    if (was_empty) signal_waiting(e);
+    if (was_empty) signal_waiting(e->fd);
 }
 
 void edge(Events* e, unsigned i, bool level, uint64_t ns)
@@ -209,7 +186,7 @@ void take_levels(Board& board, Events* e)
 {
     BoardState now;
     uint64_t head = board.snapshot(&now);
-    Pins pins = {now.regs, now.latch, now.driven, now.driving, now.pull, now.soc};
+    Pins pins = pins_of(now);
     for (unsigned i = 0; i < e->n; ++i) {
         e->level[i] = e->debounced[i] = level_of(pins, e->offsets[i]);
         e->deadline[i] = 0;
@@ -263,7 +240,7 @@ void events_reconfigure(Board& board, Events* e, const uint64_t* flags, const ui
     Held held(&e->lock);
     BoardState now;
     uint64_t head = board.snapshot(&now);
-    Pins pins = {now.regs, now.latch, now.driven, now.driving, now.pull, now.soc};
+    Pins pins = pins_of(now);
     for (unsigned i = 0; i < e->n; ++i) {
         if (e->flags[i] == flags[i] && e->debounce_us[i] == debounce_us[i]) continue;
         e->flags[i] = flags[i];
@@ -313,17 +290,13 @@ ssize_t events_read(Events* e, void* buf, size_t count)
                     --e->count;
                     bytes += size;
                 }
-                if (!e->count) clear_waiting(e);
+                if (!e->count) clear_waiting(e->fd);
                 return static_cast<ssize_t>(bytes);
             }
         }
-        // Nothing waits: the eventfd's read blocks as the kernel's does
-        // (restarted or interrupted by a signal as the handler asks), or
-        // fails with EAGAIN on a non-blocking descriptor.
-        uint64_t counter;
-        if (syscall(SYS_read, e->fd, &counter, sizeof counter) < 0) return -errno;
+        if (long err = wait_signalled(e->fd)) return err;
         Held held(&e->lock);
-        if (e->count) signal_waiting(e);  // the read took the counter
+        if (e->count) signal_waiting(e->fd);
     }
 }
 

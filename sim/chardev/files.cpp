@@ -2,8 +2,10 @@
 #include "chardev/files.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,21 +22,38 @@ constexpr unsigned kRequests = 64, kChips = 16;
 Request requests[kRequests];
 int chips[kChips] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 pthread_mutex_t table = PTHREAD_MUTEX_INITIALIZER;
+struct Locked : Held {
+    Locked() : Held(&table) {}
+};
 // How many descriptors the tables hold. Every read and close of the
 // process asks them; while none is the device's, none takes the lock,
 // which a signal handler's close could otherwise find held.
 std::atomic<unsigned> in_use{0};
-
-struct Locked {
-    Locked() { pthread_mutex_lock(&table); }
-    ~Locked() { pthread_mutex_unlock(&table); }
-};
 
 }  // namespace
 
 int new_descriptor(bool cloexec, bool nonblock)
 {
     return eventfd(0, (cloexec ? EFD_CLOEXEC : 0) | (nonblock ? EFD_NONBLOCK : 0));
+}
+
+void signal_waiting(int fd)
+{
+    uint64_t one = 1;
+    syscall(SYS_write, fd, &one, sizeof one);
+}
+
+void clear_waiting(int fd)
+{
+    pollfd p = {fd, POLLIN, 0};
+    uint64_t counter;
+    if (poll(&p, 1, 0) == 1) syscall(SYS_read, fd, &counter, sizeof counter);
+}
+
+long wait_signalled(int fd)
+{
+    uint64_t counter;
+    return syscall(SYS_read, fd, &counter, sizeof counter) < 0 ? -errno : 0;
 }
 
 bool add_chip(int fd)

@@ -4,6 +4,7 @@
 // meaning.
 #pragma once
 
+#include <pthread.h>
 #include <stdint.h>
 #include <sys/types.h>
 
@@ -25,9 +26,32 @@ struct Request {
     uint32_t offsets[kMaxLines] = {};
 };
 
+// The mask of a request's lines, a bit per line in its order.
+inline uint64_t all_lines(const Request& r)
+{
+    return r.n < 64 ? (1ull << r.n) - 1 : ~0ull;
+}
+
+struct Held {
+    explicit Held(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
+    ~Held() { pthread_mutex_unlock(m_); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    pthread_mutex_t* m_;
+};
+
 // A new descriptor for a chip or a request: an eventfd, which poll and
 // epoll report readable only when it is written. -1 with errno.
 int new_descriptor(bool cloexec, bool nonblock);
+// Its counter follows what waits to be read: nonzero exactly while
+// something does, so that poll, select and epoll answer as the kernel's
+// descriptors do. Both with the owner's lock held.
+void signal_waiting(int fd);
+void clear_waiting(int fd);
+// Waits, as the kernel's read does, until something is signalled: 0, or a
+// negative errno (EAGAIN on a non-blocking descriptor, EINTR). It takes
+// the counter, which the caller sets again while anything still waits.
+long wait_signalled(int fd);
 bool add_chip(int fd);
 // The request's table slot, or -1 when the table is full.
 int add_request(const Request& r);

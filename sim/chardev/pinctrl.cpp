@@ -225,19 +225,15 @@ uint64_t desc_flags(uint64_t previous, uint64_t flags)
 
 void apply_direction(Pinctrl& pins, unsigned offset, uint64_t flags, bool value)
 {
-    if (flags & GPIO_V2_LINE_FLAG_OUTPUT) {
-        bool raw = value != ((flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) != 0);
-        // The BCM2835 has neither drive in hardware: an open drain lets a
-        // high go by making the pin an input, an open source a low.
-        if (((flags & GPIO_V2_LINE_FLAG_OPEN_DRAIN) && raw) ||
-            ((flags & GPIO_V2_LINE_FLAG_OPEN_SOURCE) && !raw)) {
-            pins.input(offset);
-            pins.bias(offset, flags);
-        } else {
-            pins.bias(offset, flags);
-            pins.output(offset, raw);
-        }
-    } else if (flags & GPIO_V2_LINE_FLAG_INPUT) {
+    bool raw = value != ((flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) != 0);
+    // The BCM2835 has neither drive in hardware: an open drain lets a high
+    // go by making the pin an input, an open source a low.
+    bool let_go =
+        ((flags & GPIO_V2_LINE_FLAG_OPEN_DRAIN) && raw) || ((flags & GPIO_V2_LINE_FLAG_OPEN_SOURCE) && !raw);
+    if ((flags & GPIO_V2_LINE_FLAG_OUTPUT) && !let_go) {
+        pins.bias(offset, flags);
+        pins.output(offset, raw);
+    } else if (flags & kDirection) {
         pins.input(offset);
         pins.bias(offset, flags);
     }

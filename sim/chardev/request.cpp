@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <linux/gpio.h>
 #include <string.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "chardev/cdev.h"
@@ -81,14 +80,14 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
     switch (cmd) {
     case GPIO_V2_LINE_GET_VALUES_IOCTL: {
         auto* lv = static_cast<gpio_v2_line_values*>(arg);
-        uint64_t mask = r.n < 64 ? lv->mask & ((1ull << r.n) - 1) : lv->mask;
+        uint64_t mask = lv->mask & all_lines(r);
         if (!mask) return -EINVAL;
         lv->bits = get_values(board, sink, r, mask);
         return 0;
     }
     case GPIO_V2_LINE_SET_VALUES_IOCTL: {
         auto* lv = static_cast<gpio_v2_line_values*>(arg);
-        uint64_t mask = r.n < 64 ? lv->mask & ((1ull << r.n) - 1) : lv->mask;
+        uint64_t mask = lv->mask & all_lines(r);
         for (unsigned i = 0; i < r.n; ++i)
             if ((mask >> i & 1) && !is_output(board, r.offsets[i])) return -EPERM;
         if (!mask) return -EINVAL;
@@ -138,7 +137,7 @@ long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
     switch (cmd) {
     case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
         auto* data = static_cast<gpiohandle_data*>(arg);
-        uint64_t all = r.n < 64 ? (1ull << r.n) - 1 : ~0ull;
+        uint64_t all = all_lines(r);
         uint64_t bits = get_values(board, sink, r, all);
         memset(data, 0, sizeof *data);
         for (unsigned i = 0; i < r.n; ++i) data->values[i] = bits >> i & 1;
@@ -148,7 +147,7 @@ long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
         // The kernel looks at the first line alone: they were requested alike.
         if (!is_output(board, r.offsets[0])) return -EPERM;
         auto* data = static_cast<gpiohandle_data*>(arg);
-        uint64_t all = r.n < 64 ? (1ull << r.n) - 1 : ~0ull, bits = 0;
+        uint64_t all = all_lines(r), bits = 0;
         for (unsigned i = 0; i < r.n; ++i) bits |= uint64_t{data->values[i] != 0} << i;
         set_values(board, sink, r, all, bits);
         return 0;
@@ -199,9 +198,8 @@ ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
     if (r.v1 || count < sizeof(gpio_v2_line_event)) return -EINVAL;
     // No line of it detects edges, so no event ever comes: the read waits
     // on the descriptor, for ever or until a signal, or fails with EAGAIN.
-    uint64_t counter;
-    long n = syscall(SYS_read, fd, &counter, sizeof counter);
-    return n < 0 ? -errno : -EIO;
+    long err = wait_signalled(fd);
+    return err ? err : -EIO;
 }
 
 void closing(Board& board, TraceSink* sink, int fd)

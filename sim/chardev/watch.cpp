@@ -4,12 +4,9 @@
 // journal's kLine entries, which any process on the board makes.
 #include <errno.h>
 #include <linux/gpio.h>
-#include <poll.h>
 #include <pthread.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -36,12 +33,6 @@ struct Watch {
 
 std::atomic<Watch*> pool[kWatches];
 pthread_mutex_t pool_lock = PTHREAD_MUTEX_INITIALIZER;
-
-struct Held {
-    explicit Held(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
-    ~Held() { pthread_mutex_unlock(m_); }
-    pthread_mutex_t* m_;
-};
 
 Watch* find(int fd)
 {
@@ -77,19 +68,6 @@ Watch* find_or_make(int fd)
         }
     }
     return nullptr;
-}
-
-void signal_waiting(int fd)
-{
-    uint64_t one = 1;
-    syscall(SYS_write, fd, &one, sizeof one);
-}
-
-void clear_waiting(int fd)
-{
-    pollfd p = {fd, POLLIN, 0};
-    uint64_t counter;
-    if (poll(&p, 1, 0) == 1) syscall(SYS_read, fd, &counter, sizeof counter);
 }
 
 gpioline_info_changed to_v1(const gpio_v2_line_info_changed& c)
@@ -153,17 +131,7 @@ void watch_note(Board& board, const JournalEntry& entry)
         gpio_v2_line_info_changed& c = w->ring[(w->head + w->count) % kChanges];
         memset(&c, 0, sizeof c);
         // The information as it was when the change was journaled.
-        c.info.offset = entry.word;
-        snprintf(c.info.name, sizeof c.info.name, "%s", line_name(board.soc(), entry.word));
-        c.info.flags = entry.b;
-        if (entry.b & GPIO_V2_LINE_FLAG_USED) {
-            snprintf(c.info.consumer, sizeof c.info.consumer, "%s", board.line(entry.word).label);
-            if (entry.c) {
-                c.info.num_attrs = 1;
-                c.info.attrs[0].id = GPIO_V2_LINE_ATTR_ID_DEBOUNCE;
-                c.info.attrs[0].debounce_period_us = entry.c;
-            }
-        }
+        compose_info(board.soc(), entry.word, entry.b, board.line(entry.word).label, entry.c, &c.info);
         c.timestamp_ns = entry.ns;
         c.event_type = entry.a;
         if (w->count++ == 0) signal_waiting(w->fd);
@@ -175,11 +143,10 @@ ssize_t watch_read(int fd, void* buf, size_t count, bool* handled)
     *handled = is_chip(fd);
     if (!*handled) return 0;
     Watch* w = find(fd);
-    uint64_t counter;
     if (!w) {
         // Nothing watched, nothing ever to read: the read waits.
-        long n = syscall(SYS_read, fd, &counter, sizeof counter);
-        return n < 0 ? -errno : -EIO;
+        long err = wait_signalled(fd);
+        return err ? err : -EIO;
     }
     for (;;) {
         {
@@ -204,7 +171,7 @@ ssize_t watch_read(int fd, void* buf, size_t count, bool* handled)
                 return static_cast<ssize_t>(bytes);
             }
         }
-        if (syscall(SYS_read, fd, &counter, sizeof counter) < 0) return -errno;
+        if (long err = wait_signalled(fd)) return err;
         Held held(&w->lock);
         if (w->count) signal_waiting(fd);
     }

@@ -17,13 +17,19 @@ struct PinSnapshot {
     Soc soc;
 };
 
+// The model's view of a copy of the board's state.
+inline Pins pins_of(BoardState& s)
+{
+    return {s.regs, s.latch, s.driven, s.driving, s.pull, s.soc};
+}
+
 // The board's state, replayed from a start through the journal's entries.
 class Replay {
 public:
     explicit Replay(const BoardState& start) : s_(start) {}
     void apply(const JournalEntry& e);
     PinSnapshot snapshot();
-    Pins pins() { return {s_.regs, s_.latch, s_.driven, s_.driving, s_.pull, s_.soc}; }
+    Pins pins() { return pins_of(s_); }
 
 private:
     BoardState s_;
