@@ -71,7 +71,10 @@ stage_tsan() {
     echo "the listener and close tests under ThreadSanitizer"
     # Plain shared memory: the trapping model's signal handler is not for TSan.
     (
-        export TAVREL_SIM_MODE=plain TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp"
+        # No second's sleep at each exit waiting for other threads: the
+        # tests start hundreds of short-lived processes.
+        export TAVREL_SIM_MODE=plain \
+            TSAN_OPTIONS="halt_on_error=1 atexit_sleep_ms=0 suppressions=$PWD/tests/tsan.supp"
         build_and_test build-tsan "-L threads" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_SANITIZE=thread
     )
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,19 +137,34 @@ public:
 
     pid_t pid() const { return pid_; }
 
-    // Reads up to and including the next line feed; "" at end of output.
-    std::string line()
+    // Reads up to and including the next line feed; "" at end of output,
+    // and what came so far after `seconds` without one: a child that hangs
+    // fails its test with a message instead of running into ctest's limit.
+    std::string line(int seconds = 40)
     {
         std::string s;
         char c;
-        while (read(out_, &c, 1) == 1) {
+        pollfd pfd = {out_, POLLIN, 0};
+        while (poll(&pfd, 1, seconds * 1000) > 0 && read(out_, &c, 1) == 1) {
             s += c;
             if (c == '\n') break;
         }
         return s;
     }
 
-    void signal(int sig) const { kill(pid_, sig); }
+    // ThreadSanitizer runs a handler only when the thread the kernel gave
+    // the signal to next enters one of its interceptors: one of a
+    // program's threads that only computes would keep it for ever. Under
+    // it the signal goes to the main thread, which the programs driven
+    // here leave in an intercepted wait; elsewhere to the process.
+    void signal(int sig) const
+    {
+#if defined(__SANITIZE_THREAD__)
+        syscall(SYS_tgkill, pid_, pid_, sig);
+#else
+        kill(pid_, sig);
+#endif
+    }
 
     // What it wrote to standard error, to its end.
     std::string err() const { return err_ >= 0 ? read_all(err_) : std::string(); }
