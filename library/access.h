@@ -90,4 +90,8 @@ TAVREL_INTERNAL void listener_before_fork();
 TAVREL_INTERNAL void listener_after_fork_in_parent();
 TAVREL_INTERNAL void listener_after_fork_in_child();
 
+// CLOCK_MONOTONIC in nanoseconds: the clock of every deadline, which a
+// change of the wall clock cannot stretch or cut.
+TAVREL_INTERNAL int64_t monotonic_ns();
+
 }  // namespace tavrel

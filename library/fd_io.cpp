@@ -7,9 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "access.h"
 #include "tavrel.h"
 
-namespace {
+namespace tavrel {
 
 // Nanoseconds: whole milliseconds would count a call that straddles a
 // millisecond boundary as a millisecond older than it is.
@@ -19,6 +20,12 @@ int64_t monotonic_ns()
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+
+}  // namespace tavrel
+
+namespace {
+
+using tavrel::monotonic_ns;
 
 int fail(int err)
 {

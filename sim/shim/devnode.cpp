@@ -346,3 +346,75 @@ SHIM_API int closedir(DIR* dir)
     if (DevDir* d = dev_dir(dir)) d->dir.store(nullptr);
     return real(dir);
 }
+
+// getdents64, as a library that reads /dev without allocating lists it:
+// the node comes once, after the real entries, unless they hold it.
+namespace {
+std::atomic<int> dev_listings[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+
+bool is_dev_fd(int fd)
+{
+    struct stat dir, dev;
+    return fstat(fd, &dir) == 0 && S_ISDIR(dir.st_mode) && stat("/dev", &dev) == 0 &&
+           dir.st_dev == dev.st_dev && dir.st_ino == dev.st_ino;
+}
+
+// Marks fd's listing as holding the node; false when it already did.
+bool mark_listed(int fd)
+{
+    for (auto& slot : dev_listings)
+        if (slot.load() == fd) return false;
+    for (auto& slot : dev_listings) {
+        int none = -1;
+        if (slot.compare_exchange_strong(none, fd)) return true;
+    }
+    return false;
+}
+
+void unmark_listed(int fd)
+{
+    for (auto& slot : dev_listings) {
+        int expected = fd;
+        slot.compare_exchange_strong(expected, -1);
+    }
+}
+
+bool holds_node(const char* buf, ssize_t n)
+{
+    for (ssize_t off = 0; off < n;) {
+        const auto* d = reinterpret_cast<const struct dirent64*>(buf + off);
+        if (strcmp(d->d_name, cdev::kName) == 0) return true;
+        off += d->d_reclen;
+    }
+    return false;
+}
+}  // namespace
+
+SHIM_API ssize_t getdents64(int fd, void* buf, size_t size)
+{
+    using Fn = ssize_t (*)(int, void*, size_t);
+    static Fn real = next<Fn>("getdents64");
+    if (!is_dev_fd(fd)) return real(fd, buf, size);
+    if (lseek(fd, 0, SEEK_CUR) == 0) unmark_listed(fd);  // a listing from its start
+    ssize_t n = real(fd, buf, size);
+    if (n > 0 && holds_node(static_cast<char*>(buf), n)) mark_listed(fd);
+    if (n != 0) return n;
+    if (!mark_listed(fd)) {
+        unmark_listed(fd);
+        return 0;
+    }
+    auto* entry = static_cast<struct dirent64*>(buf);
+    size_t reclen = (offsetof(struct dirent64, d_name) + sizeof cdev::kName + 7) & ~size_t{7};
+    if (size < reclen) {
+        unmark_listed(fd);
+        errno = EINVAL;  // the kernel's answer to a buffer too small for an entry
+        return -1;
+    }
+    memset(entry, 0, reclen);
+    entry->d_ino = 1;
+    entry->d_off = INT64_MAX;
+    entry->d_reclen = static_cast<unsigned short>(reclen);
+    entry->d_type = DT_CHR;
+    memcpy(entry->d_name, cdev::kName, sizeof cdev::kName);
+    return static_cast<ssize_t>(reclen);
+}

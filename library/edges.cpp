@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: MIT
+// Edge events, through the kernel's GPIO character device: the kernel sees
+// the edges in its interrupt handler, stamps and debounces them, and
+// queues them on a descriptor that poll reports readable. No register of
+// the block is touched here, and nothing is allocated: the listing of /dev
+// is read with getdents64 into the stack, not through opendir.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/gpio.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "access.h"
+#include "tavrel.h"
+
+namespace tavrel {
+namespace {
+
+constexpr int32_t kPins = 54;
+constexpr uint64_t kPinMask = (uint64_t{1} << kPins) - 1;
+
+// The labels the kernel's pinctrl drivers give the BCM2835 family's GPIO
+// chip: the BCM2835's (Pi Zero, Pi 1 to 3) and the BCM2711's (Pi 4).
+constexpr const char* kLabels[] = {"pinctrl-bcm2835", "pinctrl-bcm2711"};
+
+int fail(int err)
+{
+    errno = err;
+    return -1;
+}
+
+// "gpiochip" and a number: the nodes of the character device.
+bool is_chip_node(const char* name)
+{
+    if (strncmp(name, "gpiochip", 8) != 0 || !name[8]) return false;
+    for (const char* p = name + 8; *p; ++p)
+        if (*p < '0' || *p > '9') return false;
+    return true;
+}
+
+// Opens the chip of that node when it is ours; -1 with errno otherwise.
+int open_if_ours(const char* name)
+{
+    char path[sizeof "/dev/" + sizeof(dirent64::d_name)];
+    snprintf(path, sizeof path, "/dev/%s", name);
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return -1;
+    gpiochip_info info;
+    memset(&info, 0, sizeof info);
+    if (ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) == 0)
+        for (const char* label : kLabels)
+            if (strncmp(info.label, label, sizeof info.label) == 0) return fd;
+    close(fd);
+    return fail(ENOENT);
+}
+
+// The BCM2835 family's chip, found by its label: the nodes' numbers
+// changed between kernels. ENOENT when no node is ours, or the first error
+// that kept one from being asked (EACCES, say, without the gpio group).
+int open_chip()
+{
+    int dir = open("/dev", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return -1;
+    int err = ENOENT;
+    alignas(dirent64) char buf[2048];
+    ssize_t n;
+    while ((n = getdents64(dir, buf, sizeof buf)) > 0)
+        for (ssize_t off = 0; off < n;) {
+            const auto* d = reinterpret_cast<const dirent64*>(buf + off);
+            off += d->d_reclen;
+            if (!is_chip_node(d->d_name)) continue;
+            int fd = open_if_ours(d->d_name);
+            if (fd >= 0) {
+                close(dir);
+                return fd;
+            }
+            if (errno != ENOENT && err == ENOENT) err = errno;
+        }
+    close(dir);
+    return fail(err);
+}
+
+// Every line an input detecting the edges asked for, debounced when a
+// period is given; consumer is the program's name, as ps shows it.
+void fill_request(gpio_v2_line_request* req, uint64_t pins, int32_t edges, uint32_t debounce_us)
+{
+    memset(req, 0, sizeof *req);
+    for (int32_t pin = 0; pin < kPins; ++pin)
+        if (pins >> pin & 1) req->offsets[req->num_lines++] = static_cast<uint32_t>(pin);
+    req->config.flags = GPIO_V2_LINE_FLAG_INPUT;
+    if (edges & TAVREL_EDGE_RISING) req->config.flags |= GPIO_V2_LINE_FLAG_EDGE_RISING;
+    if (edges & TAVREL_EDGE_FALLING) req->config.flags |= GPIO_V2_LINE_FLAG_EDGE_FALLING;
+    if (debounce_us) {
+        req->config.num_attrs = 1;
+        req->config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_DEBOUNCE;
+        req->config.attrs[0].attr.debounce_period_us = debounce_us;
+        req->config.attrs[0].mask = (uint64_t{1} << req->num_lines) - 1;
+    }
+    const char* name = program_invocation_short_name;
+    snprintf(req->consumer, sizeof req->consumer, "%s", name && *name ? name : "libtavrel");
+}
+
+// Milliseconds for poll, from now to the deadline, rounded up so that a
+// wait never ends before it; 0 once it has passed.
+int remaining_ms(int64_t deadline)
+{
+    int64_t left = deadline - monotonic_ns();
+    return left > 0 ? static_cast<int>((left + 999999) / 1000000) : 0;
+}
+
+// Waits for the descriptor to be readable: 1 when it is, 0 at the
+// deadline (none when negative), -1 with errno. A signal restarts the
+// wait for what is left.
+int wait_readable(int fd, int64_t deadline)
+{
+    for (;;) {
+        pollfd pfd = {fd, POLLIN, 0};
+        int ready = poll(&pfd, 1, deadline < 0 ? -1 : remaining_ms(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return ready;
+        if (pfd.revents & POLLNVAL) return fail(EBADF);
+        if (pfd.revents & POLLIN) return 1;
+        return fail(EIO);  // POLLERR or POLLHUP with nothing to read
+    }
+}
+
+void convert(const gpio_v2_line_event& from, tavrel_edge_event* to)
+{
+    to->timestamp_ns = from.timestamp_ns;
+    to->pin = static_cast<int32_t>(from.offset);
+    to->edge = from.id == GPIO_V2_LINE_EVENT_RISING_EDGE ? TAVREL_EDGE_RISING : TAVREL_EDGE_FALLING;
+    to->seqno = from.seqno;
+    to->pin_seqno = from.line_seqno;
+}
+
+// Reads what waits, up to max events, in reads of whole events; the count,
+// or -1 with errno when the first read fails.
+int take_events(int fd, tavrel_edge_event* events, int32_t max)
+{
+    gpio_v2_line_event raw[16];
+    int32_t got = 0;
+    while (got < max) {
+        int32_t want = max - got < 16 ? max - got : 16;
+        ssize_t n = read(fd, raw, static_cast<size_t>(want) * sizeof raw[0]);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && got == 0 && errno != EAGAIN) return -1;
+        if (n <= 0) break;
+        // A descriptor of ours reads whole events; anything else is not one.
+        if (n % static_cast<ssize_t>(sizeof raw[0])) return got ? got : fail(EINVAL);
+        int32_t count = static_cast<int32_t>(n / static_cast<ssize_t>(sizeof raw[0]));
+        for (int32_t i = 0; i < count; ++i) convert(raw[i], &events[got + i]);
+        got += count;
+        if (count < want) break;  // nothing more waits
+    }
+    return got;
+}
+
+}  // namespace
+}  // namespace tavrel
+
+using namespace tavrel;
+
+extern "C" {
+
+int tavrel_gpio_edge_open(uint64_t pins, int32_t edges, uint32_t debounce_us)
+{
+    if (!pins || (pins & ~kPinMask) || edges < TAVREL_EDGE_RISING || edges > TAVREL_EDGE_BOTH)
+        return fail(EINVAL);
+    int chip_fd = open_chip();
+    if (chip_fd < 0) return -1;
+    gpio_v2_line_request req;
+    fill_request(&req, pins, edges, debounce_us);
+    int rc = ioctl(chip_fd, GPIO_V2_GET_LINE_IOCTL, &req);
+    int err = errno;
+    close(chip_fd);
+    if (rc < 0) return fail(err);
+    // Reads never block: the wait is poll's, with its deadline.
+    int flags = fcntl(req.fd, F_GETFL);
+    if (flags < 0 || fcntl(req.fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        err = errno;
+        close(req.fd);
+        return fail(err);
+    }
+    return req.fd;
+}
+
+int tavrel_gpio_edge_read(int fd, struct tavrel_edge_event* events, int32_t max, int32_t timeout_ms)
+{
+    if (!events || max <= 0 || timeout_ms < -1) return fail(EINVAL);
+    if (fd < 0) return fail(EBADF);  // poll would skip it and wait
+    const int64_t deadline = timeout_ms < 0 ? -1 : monotonic_ns() + int64_t{timeout_ms} * 1000000;
+    for (;;) {
+        int ready = wait_readable(fd, deadline);
+        if (ready <= 0) return ready;
+        // None when another reader of the descriptor took them first.
+        int got = take_events(fd, events, max);
+        if (got != 0) return got;
+    }
+}
+
+int tavrel_gpio_edge_close(int fd)
+{
+    if (fd < 0) return fail(EBADF);
+    // Linux frees the descriptor even when close reports EINTR: no retry.
+    return close(fd);
+}
+
+}  // extern "C"
