@@ -28,7 +28,7 @@ install(TARGETS tavrel EXPORT tavrelTargets
 # The path the library reads; fixed, whatever the prefix.
 install(FILES ${PROJECT_BINARY_DIR}/VERSION DESTINATION /opt/tavrel COMPONENT runtime)
 install(FILES ${PROJECT_BINARY_DIR}/include/tavrel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
+install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull tavrel-gpio_wait
   DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 # The shim is preloaded by path, never linked: a private directory keeps
 # it off the loader's search path.
@@ -62,7 +62,7 @@ if(TAVREL_ARMV6_RUNTIME)
   install(TARGETS tavrel-gpiomem LIBRARY DESTINATION ${pz} COMPONENT pizero)
   install(TARGETS tavrel LIBRARY DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_LIBDIR} COMPONENT pizero
     NAMELINK_SKIP)
-  install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull
+  install(TARGETS tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull tavrel-gpio_wait
     DESTINATION ${pz}/root/usr/${CMAKE_INSTALL_BINDIR} COMPONENT pizero)
   install(FILES ${PROJECT_BINARY_DIR}/VERSION DESTINATION ${pz}/root/opt/tavrel COMPONENT pizero)
   install(FILES cmake/debian/tavrel-pizero.lintian-overrides
@@ -81,7 +81,7 @@ configure_file(library/libtavrel.pc.in libtavrel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/libtavrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 # Man pages, compressed as Debian installs them.
-set(pages_tools tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull)
+set(pages_tools tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull tavrel-gpio_wait)
 set(pages_sim tavrel-sim)
 set(pages_pizero tavrel-pizero)
 set(pages_sdk tavrel-armv6-cc tavrel-armv6-c++ tavrel-armv6-pkg-config tavrel-armv6-check)

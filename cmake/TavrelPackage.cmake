@@ -31,7 +31,7 @@ set(about
 with no system call per operation, and puts pin functions back at exit.")
 set(detail_runtime "${about}\n\nThis package holds the shared library.")
 set(detail_dev "${about}\n\nThis package holds the C header, a CMake package and a pkg-config file.")
-set(detail_tools "${about}\n\nThis package holds tavrel-gpio_mode, tavrel-gpio_state and\ntavrel-gpio_pull.")
+set(detail_tools "${about}\n\nThis package holds tavrel-gpio_mode, tavrel-gpio_state,\ntavrel-gpio_pull and tavrel-gpio_wait.")
 set(detail_sim
   "tavrel-sim runs a program that uses libtavrel against a model of the\n\
 BCM2835 GPIO block instead of /dev/gpiomem, with no root and no board. It\n\
@@ -100,7 +100,7 @@ file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/TavrelCPackFiles.cmake CONTENT
 "set(TAVREL_READELF \"${CMAKE_READELF}\")
 set(TAVREL_VERSION \"${PROJECT_VERSION}\")
 set(TAVREL_ELF_runtime \"$<TARGET_FILE:tavrel>\")
-set(TAVREL_ELF_tools \"$<TARGET_FILE:tavrel-gpio_mode>;$<TARGET_FILE:tavrel-gpio_state>;$<TARGET_FILE:tavrel-gpio_pull>\")
+set(TAVREL_ELF_tools \"$<TARGET_FILE:tavrel-gpio_mode>;$<TARGET_FILE:tavrel-gpio_state>;$<TARGET_FILE:tavrel-gpio_pull>;$<TARGET_FILE:tavrel-gpio_wait>\")
 set(TAVREL_ELF_sim \"$<TARGET_FILE:tavrel-sim>;$<TARGET_FILE:tavrel-sim-shim>\")
 set(TAVREL_COMPONENTS \"${TAVREL_COMPONENTS}\")
 ")

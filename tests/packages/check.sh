@@ -70,7 +70,7 @@ for path in usr/include/tavrel.h "$lib/pkgconfig/libtavrel.pc" "$lib/cmake/tavre
     "$lib/cmake/tavrel/tavrelConfigVersion.cmake" "$lib/cmake/tavrel/tavrelTargets.cmake"; do
     expect "libtavrel-dev holds /$path" 'c libtavrel-dev "$path"'
 done
-for tool in tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull; do
+for tool in tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull tavrel-gpio_wait; do
     expect "tavrel-tools holds $tool and $tool(1)" 'c tavrel-tools "usr/bin/$tool" && c tavrel-tools "usr/share/man/man1/$tool.1.gz"'
 done
 if [ "$arch" = amd64 ]; then

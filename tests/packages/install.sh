@@ -44,7 +44,7 @@ expect "the program reads version $text: $got" '[ "$got" = "version $text, heade
 got=$(sim --reset --changes -- "$r/usr/bin/tavrel-gpio_mode" -p 18 -f 5 2>&1) || true
 expect "installed tavrel-gpio_mode runs under installed tavrel-sim" \
     'printf "%s\n" "$got" | grep -q "^pin 18: input -> alt5"'
-for page in tavrel-sim tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull; do
+for page in tavrel-sim tavrel-gpio_mode tavrel-gpio_state tavrel-gpio_pull tavrel-gpio_wait; do
     expect "man $page finds its page" 'MANPATH="$r/usr/share/man" man -w "$page" >/dev/null 2>&1'
 done
 [ $status -eq 0 ] || cat "$tmp/dpkg.log" "$tmp/cc.log" 2>/dev/null
