@@ -309,8 +309,7 @@ static void pins_functions_processes_and_fork(void)
           "after the close the pin stays an input");
     check(tool_on_pin_10() == 3, "and is free for another process: the tool times out");
     tavrel_gpio_deinit();
-    check(tavrel_simboard_function(board, 10) == 0,
-          "after the library's own close, still an input");
+    check(tavrel_simboard_function(board, 10) == 0, "after the library's own close, still an input");
     tavrel_simboard_drive(board, 10, 0);
 }
 

@@ -167,7 +167,10 @@ public:
     }
 
     // What it wrote to standard error, to its end.
-    std::string err() const { return err_ >= 0 ? read_all(err_) : std::string(); }
+    std::string err() const
+    {
+        return err_ >= 0 ? read_all(err_) : std::string();
+    }
 
     // The wait status, or -1 when the child is still running after
     // `seconds` (it is then killed).
