@@ -31,7 +31,7 @@ run() {
 entry=$(arm-linux-gnueabihf-nm "$lib" | awk '$3 == "tavrel_gpio_set_val" { print $1 }')
 arm-linux-gnueabihf-nm -S --defined-only "$lib" | awk '$3 == "T" || $3 == "t"' >"$tmp/symbols"
 count() {
-    loaded=$(sed 's/^0x//' "$tmp/address")
+    loaded=$(sed -n '1s/^0x//p' "$tmp/address")
     # One executed instruction per Trace line: "Trace 0: 0x... [00000000/0001f1c4/...]".
     awk -v entry="$entry" -v loaded="$loaded" -v list="$1" -v suffix="$2" '
         function hex(s,    i, c, v) {
@@ -54,5 +54,7 @@ count() {
 
 run "$tmp/bcm2835"
 count "tavrel_gpio_set_val tavrel_gpio_get_val tavrel_gpio_config_io tavrel_gpio_set_alt tavrel_gpio_set_byte tavrel_gpio_get_byte tavrel_gpio_get_mode tavrel_gpio_set_pull tavrel_gpio_set_mask tavrel_gpio_get_all" ""
+# Its poll and read in the C library and the kernel not included.
+count "tavrel_gpio_edge_read" " in the library, an event waiting (poll and read apart)"
 run "$tmp/bcm2711"
 count "tavrel_gpio_set_pull tavrel_gpio_get_pull" " (BCM2711)"

@@ -72,7 +72,7 @@ check() {
         exit 1
     }
     [ -s "$tmp/pcs" ] || { echo "FAIL the simulated board trapped no access"; exit 1; }
-    awk -F'\t' -v exact=$exact -v entry="$entry" -v loaded="$(sed 's/^0x//' "$tmp/address")" -v barrier="$barrier" \
+    awk -F'\t' -v exact=$exact -v entry="$entry" -v loaded="$(sed -n '1s/^0x//p' "$tmp/address")" -v barrier="$barrier" \
         -v code="$tmp/code" -v exports="$tmp/exports" -v exempt="$3" -v pcs="$tmp/pcs" '
         function hex(s,    i, v) {
             v = 0; s = tolower(s); sub(/^0x/, "", s)
@@ -86,11 +86,14 @@ check() {
         }
         function finish() {
             if (op == "") return
+            # Edge events are the kernel'"'"'s: their functions touch no register.
+            edge = op ~ /^tavrel_gpio_edge_/
+            if (edge && accesses) fail("a register access in an edge-event function", last)
             if (accesses && !pending) fail("no barrier after the last access", last)
             if (exact && accesses && barriers != accesses + 1)
                 fail(sprintf("%d fences for %d accesses, not one more", barriers, accesses), last)
             printf "%-4s %-30s %2d accesses, %2d barriers\n", bad[n] ? "FAIL" : "ok", op, accesses, barriers
-            if (!accesses && op != "tavrel_gpio_deinit" && op != exempt) { missing = missing " " op }
+            if (!accesses && !edge && op != "tavrel_gpio_deinit" && op != exempt) { missing = missing " " op }
         }
         BEGIN {
             base = hex(loaded) - hex(entry)
