@@ -94,5 +94,19 @@ out=$(tavrel-gpio_pull -p 54 -u 2>&1)
 check "tavrel-gpio_pull knows a BCM2835 by it" "Pin 54 is out of range (0 to 53). 1" "$out $?"
 check "the version file of the package" "$(cat /opt/tavrel/VERSION)" "$(cat /opt/tavrel/VERSION | grep -x '[0-9]*\.[0-9][0-9][A-Z]')"
 
+# Edge events through Debian's kernel, on the real pinctrl-bcm2835 chip.
+# QEMU raises no GPIO interrupt, so no edge ever comes: the waits time out.
+tavrel-gpio_mode -p 21 -o >/dev/null
+tavrel-gpio_wait -p 21 -t 4000 >/dev/null 2>&1 &
+pid=$!
+for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do [ "$(fsel 21)" = 0 ] && break; sleep 0.2; done
+check "tavrel-gpio_wait's request makes pin 21 an input" 0 "$(fsel 21)"
+out=$(tavrel-gpio_wait -p 21 -t 10 2>&1)
+check "a second process gets EBUSY" \
+    "tavrel-gpio_wait: cannot watch the pins: Device or resource busy (another program holds one of the pins) 1" \
+    "$out $?"
+wait $pid
+check "the tool exits 3 at its time-out, the pin left an input" "3 0" "$? $(fsel 21)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
