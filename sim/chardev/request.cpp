@@ -9,6 +9,7 @@
 #include "chardev/cdev.h"
 #include "chardev/events.h"
 #include "chardev/files.h"
+#include "shim/shim.h"
 
 namespace tavrel_sim::cdev {
 
@@ -193,6 +194,15 @@ ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
     Request r;
     *handled = find_request(fd, &r);
     if (!*handled) return 0;
+    // The kernel shares a request's queue with a forked child; here the
+    // events reach only the requesting process, and a child's read would
+    // take its wake-ups. Refused, and said, rather than answered wrongly.
+    if (r.events && r.owner != getpid()) {
+        shim::say(
+            "tavrel-sim: a forked child cannot read the edge events of its parent's line request on the "
+            "simulated board (the kernel would share them): make the request in the child\n");
+        return -EOPNOTSUPP;
+    }
     if (r.events) return events_read(r.events, buf, count);
     // A line handle cannot be read; a request reads whole events.
     if (r.v1 || count < sizeof(gpio_v2_line_event)) return -EINVAL;
