@@ -95,8 +95,11 @@ TEST_F(Sim, a_bcm2711_board_shows_its_58_pins_its_pulls_and_the_pi_4s_device_tre
              "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' "
              "</proc/device-tree/soc/gpio@7e200000/compatible"});
     EXPECT_EQ(o.out, "Raspberry Pi 4 Model B brcm,bcm2711-gpio ") << "the board keeps its chip";
-    o = sim({"--soc", "bcm2835", "--", "sh", "-c", "tr '\\0' ' ' </proc/device-tree/model"});
-    EXPECT_EQ(o.out, "Raspberry Pi Zero ");
+    o = sim({"--", "od", "-An", "-tx1", "/proc/device-tree/system/linux,revision"});
+    EXPECT_EQ(o.out, " 00 c0 31 11\n") << "a Pi 4 B's revision code, as gpiozero reads it";
+    o = sim({"--soc", "bcm2835", "--", "sh", "-c",
+             "tr '\\0' ' ' </proc/device-tree/model; od -An -tx1 /proc/device-tree/system/linux,revision"});
+    EXPECT_EQ(o.out, "Raspberry Pi Zero  00 90 00 93\n");
     EXPECT_EQ(board.pull(56), tavrel_sim::kPullOff) << "a change of chip makes the board anew";
     o = sim({"--device-tree", "none", "--", "sh", "-c", "cat /proc/device-tree/model"});
     EXPECT_TRUE(o.exited_with(1));
