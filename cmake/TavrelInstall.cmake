@@ -6,6 +6,8 @@
 #   sim      tavrel-sim     the simulated board (development machines only)
 #   pizero   tavrel-pizero  the virtual Pi Zero with the release (from the
 #                           ARMv6 build; architecture all, for any machine)
+#   python   python3-tavrel the Python module and gpiozero pin factory
+#                           (architecture all; from the host build)
 #   sdk      tavrel-armv6-sdk  what users build their own ARMv6 programs
 #                           with (from the ARMv6 build, for the development
 #                           machine's architecture; scripts/sdk-package.sh)
@@ -15,9 +17,10 @@ set(TAVREL_PACKAGE_tools tavrel-tools)
 set(TAVREL_PACKAGE_sim tavrel-sim)
 set(TAVREL_PACKAGE_pizero tavrel-pizero)
 set(TAVREL_PACKAGE_sdk tavrel-armv6-sdk)
+set(TAVREL_PACKAGE_python python3-tavrel)
 set(TAVREL_COMPONENTS runtime dev tools)
 if(NOT TAVREL_ARMV6_RUNTIME)
-  list(APPEND TAVREL_COMPONENTS sim)
+  list(APPEND TAVREL_COMPONENTS sim python)
 else()
   list(APPEND TAVREL_COMPONENTS pizero sdk)
 endif()

@@ -55,6 +55,13 @@ Debian's source. The kernel and busybox are fetched from Debian's archive\n\
 on first use.")
 set(CPACK_DEBIAN_PIZERO_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PIZERO_PACKAGE_DEPENDS "qemu-system-arm, cpio, apt, binutils")
+set(section_python python)
+set(summary_python "GPIO register access for Raspberry Pi Zero and Pi 1 - Python module")
+set(detail_python "${about}\n\nThis package holds the tavrel Python module, over the shared library\n\
+through ctypes, and a gpiozero pin factory on it: GPIOZERO_PIN_FACTORY=tavrel.")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, libtavrel1 (>= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ENHANCES "python3-gpiozero")
 set(section_sdk devel)
 set(summary_sdk "toolchain for Raspberry Pi Zero and Pi 1 programs using libtavrel")
 set(detail_sdk

@@ -56,7 +56,8 @@ stage_packages() {
     printf '%s\n' "$(cat build-test/VERSION)" >build-test/VERSION.expected
     sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh build-test/libtavrel1_*_amd64.deb \
         build-test/libtavrel-dev_*_amd64.deb build-test/tavrel-tools_*_amd64.deb \
-        build-test/tavrel-sim_*_amd64.deb -- tests/packages/app.c build-test/VERSION.expected
+        build-test/tavrel-sim_*_amd64.deb build-test/python3-tavrel_*_all.deb -- tests/packages/app.c \
+        build-test/VERSION.expected
 }
 
 stage_asan() {
@@ -136,7 +137,7 @@ done
 install_missing cmake g++ make gawk bison libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
     gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli \
-    gpiod python3-libgpiod
+    gpiod python3-libgpiod python3-gpiozero python3-pytest
 
 for stage in $stages; do
     start=$(date +%s)

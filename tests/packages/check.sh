@@ -15,9 +15,14 @@ expect() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; status=1; fi;
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 packages="libtavrel1 libtavrel-dev tavrel-tools"
-if [ "$arch" = amd64 ]; then packages="$packages tavrel-sim"; else packages="$packages tavrel-pizero"; fi
-# The virtual Pi Zero's package is for any machine.
-deb_of() { if [ "$1" = tavrel-pizero ]; then echo "$build/$1_${version}_all.deb"; else echo "$build/$1_${version}_$arch.deb"; fi; }
+if [ "$arch" = amd64 ]; then packages="$packages tavrel-sim python3-tavrel"; else packages="$packages tavrel-pizero"; fi
+# The virtual Pi Zero's package and the Python module's are for any machine.
+deb_of() {
+    case $1 in
+    tavrel-pizero | python3-tavrel) echo "$build/$1_${version}_all.deb" ;;
+    *) echo "$build/$1_${version}_$arch.deb" ;;
+    esac
+}
 lib=usr/lib/$triplet
 real=libtavrel.so.$version
 
@@ -45,7 +50,7 @@ for pkg in $packages; do
     done
     # The Depends the build states must be what dpkg-shlibdeps finds, where
     # it can look (the host's own architecture).
-    if [ "$arch" = "$(dpkg --print-architecture)" ] && [ "$pkg" != libtavrel-dev ]; then
+    if [ "$arch" = "$(dpkg --print-architecture)" ] && [ "$pkg" != libtavrel-dev ] && [ "$pkg" != python3-tavrel ]; then
         mkdir -p "$tmp/shlibdeps/debian"
         : >"$tmp/shlibdeps/debian/control"
         echo "libtavrel 1 libtavrel1 (>= $version)" >"$tmp/shlibdeps/debian/shlibs.local"
@@ -79,6 +84,16 @@ if [ "$arch" = amd64 ]; then
     expect "tavrel-sim holds the board API: header, library, pkg-config and CMake files" \
         'c tavrel-sim usr/include/tavrel_simboard.h && c tavrel-sim "$lib/libtavrel-simboard.a" &&
         c tavrel-sim "$lib/pkgconfig/tavrel-sim.pc" && c tavrel-sim "$lib/cmake/tavrel-sim/tavrel-simConfig.cmake"'
+fi
+
+if [ "$arch" = amd64 ]; then
+    py=usr/lib/python3/dist-packages
+    expect "python3-tavrel holds the module, its pin factory and test helper, and gpiozero's entry point" \
+        'c python3-tavrel $py/tavrel/__init__.py && c python3-tavrel $py/tavrel/pinfactory.py &&
+        c python3-tavrel $py/tavrel/testing.py &&
+        grep -qx "tavrel = tavrel.pinfactory:TavrelFactory" "$tmp/python3-tavrel/$py/tavrel-$version.dist-info/entry_points.txt"'
+    expect "python3-tavrel depends on python3 and libtavrel1 (>= $version)" \
+        '[ "$(dpkg-deb --field "$(deb_of python3-tavrel)" Depends)" = "python3:any, libtavrel1 (>= $version)" ]'
 fi
 
 expect "SONAME libtavrel.so.1" 'readelf -d "$tmp/libtavrel1/$lib/$real" | grep -q "SONAME.*\[libtavrel.so.1\]"'

@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
-# Steps for apt-install.sh, after the four host packages: a program built
-# with pkg-config runs with no further step, and reads the version file.
+# Steps for apt-install.sh, after the host packages: a program built with
+# pkg-config runs with no further step, and reads the version file; a
+# gpiozero program finds the tavrel pin factory by its name.
 want=$(cat VERSION.expected)
 cc app.c $(pkg-config --cflags --libs libtavrel) -o app
 echo "built with: cc app.c \$(pkg-config --cflags --libs libtavrel)"
@@ -29,3 +30,12 @@ int main(void)
 C
 cc simtest.c $(pkg-config --cflags --libs tavrel-sim) -o simtest
 ./simtest | grep -x "pin 18 function 2"
+cat >led.py <<'PY'
+from gpiozero import LED, Device
+led = LED(17)
+led.on()
+print(type(Device.pin_factory).__name__, led.value)
+PY
+out=$(GPIOZERO_PIN_FACTORY=tavrel tavrel-sim --board /run/tavrel-in/board -- /usr/bin/python3 led.py 2>&1)
+echo "$out"
+[ "$out" = "TavrelFactory 1" ]

@@ -1,0 +1,226 @@
+# SPDX-License-Identifier: MIT
+"""A gpiozero pin factory on libtavrel: GPIOZERO_PIN_FACTORY=tavrel.
+
+Pins are driven and read through the registers; each pin the program uses
+is also held through the kernel's GPIO character device, so that a second
+program asking for it gets gpiozero's GPIOPinInUse, and its edges (with the
+kernel's debounce for bounce) drive when_changed from a thread of the pin.
+PWM is done in software by a thread of the pin. Written to gpiozero's pin
+API as 1.6 and 2.0 have it.
+"""
+import errno
+import threading
+import time
+
+from gpiozero.exc import (GPIOPinInUse, PinFixedPull, PinInvalidBounce, PinInvalidFunction, PinInvalidPull,
+                          PinInvalidState, PinPWMFixedValue, PinSetInput)
+from gpiozero.pins.local import LocalPiFactory, LocalPiPin, get_pi_revision
+
+import tavrel
+
+_FUNCTIONS = {"input": 0, "output": 1, "alt0": 4, "alt1": 5, "alt2": 6, "alt3": 7, "alt4": 3, "alt5": 2}
+_FUNCTION_NAMES = {code: name for name, code in _FUNCTIONS.items()}
+_PULLS = {"floating": tavrel.PULL_OFF, "down": tavrel.PULL_DOWN, "up": tavrel.PULL_UP}
+_EDGES = {"both": tavrel.EDGE_BOTH, "rising": tavrel.EDGE_RISING, "falling": tavrel.EDGE_FALLING}
+
+
+class TavrelFactory(LocalPiFactory):
+    """Pins of the local Pi through libtavrel. Opens GPIO access; its
+    close (at gpiozero's exit) closes it, putting the pins' functions back."""
+
+    def __init__(self):
+        super().__init__()
+        tavrel.open(at_exit=True)
+        self.pin_class = TavrelPin
+
+    def close(self):
+        super().close()
+        tavrel.close()
+
+    def _get_revision(self):
+        return get_pi_revision()
+
+
+class TavrelPin(LocalPiPin):
+    """One pin of :class:`TavrelFactory`."""
+
+    def __init__(self, factory, spec):
+        super().__init__(factory, spec)
+        self._pull = "floating"
+        self._bounce = None
+        self._edges = "both"
+        self._events = None
+        self._watcher = None
+        self._stop = threading.Event()
+        self._pwm = None
+        self._claim()
+        self.function = "input"
+        self.pull = "up" if self._factory.pi_info.pulled_up(repr(self)) else "floating"
+
+    # The kernel's hold on the pin, re-made for new edges or debounce.
+    def _claim(self):
+        if self._events is not None:
+            self._events.close()
+            self._events = None
+        debounce = int(round((self._bounce or 0) * 1000000))
+        try:
+            self._events = tavrel.EdgeEvents(self._number, _EDGES[self._edges], debounce)
+        except OSError as e:
+            if e.errno == errno.EBUSY:
+                raise GPIOPinInUse("pin %r is held by another program" % self) from e
+            raise
+
+    def close(self):
+        self.frequency = None
+        self.when_changed = None
+        self.function = "input"
+        if self._events is not None:
+            self._events.close()
+            self._events = None
+
+    def _get_function(self):
+        return _FUNCTION_NAMES.get(tavrel.get_mode(self._number), "input")
+
+    def _set_function(self, value):
+        if value not in _FUNCTIONS:
+            raise PinInvalidFunction('invalid function "%s" for pin %r' % (value, self))
+        if value != "output":
+            self.frequency = None
+        code = _FUNCTIONS[value]
+        if code <= 1:
+            tavrel.config_io(self._number, code)
+        else:
+            tavrel.set_alt(self._number, int(value[3:]))
+
+    def _get_state(self):
+        if self._pwm:
+            return self._pwm.duty
+        return bool(tavrel.get_val(self._number))
+
+    def _set_state(self, value):
+        if self._pwm:
+            if not 0 <= value <= 1:
+                raise PinInvalidState('invalid state "%s" for pin %r' % (value, self))
+            self._pwm.duty = value
+        elif self.function != "output":
+            raise PinSetInput("cannot set state of pin %r" % self)
+        else:
+            tavrel.set_val(self._number, bool(value))
+
+    def _get_pull(self):
+        return self._pull
+
+    def _set_pull(self, value):
+        if self.function != "input":
+            raise PinFixedPull("cannot set pull on non-input pin %r" % self)
+        if value != "up" and self._factory.pi_info.pulled_up(repr(self)):
+            raise PinFixedPull("%r has a physical pull-up resistor" % self)
+        if value not in _PULLS:
+            raise PinInvalidPull('invalid pull "%s" for pin %r' % (value, self))
+        tavrel.set_pull(self._number, _PULLS[value])
+        self._pull = value
+
+    def _get_frequency(self):
+        return self._pwm.frequency if self._pwm else None
+
+    def _set_frequency(self, value):
+        if value is not None and value > 0:
+            if self._pwm:
+                self._pwm.frequency = value
+            elif self.function != "output":
+                raise PinPWMFixedValue("cannot start PWM on pin %r" % self)
+            else:
+                self._pwm = SoftwarePWM(self._number, value)
+        elif self._pwm:
+            self._pwm.stop()
+            self._pwm = None
+
+    def _get_bounce(self):
+        return self._bounce
+
+    def _set_bounce(self, value):
+        if value is not None and value < 0:
+            raise PinInvalidBounce("bounce must be 0 or greater")
+        self._bounce = value or None
+        self._reclaim()
+
+    def _get_edges(self):
+        return self._edges
+
+    def _set_edges(self, value):
+        if value not in _EDGES:
+            raise PinInvalidFunction('invalid edges "%s" for pin %r' % (value, self))
+        self._edges = value
+        self._reclaim()
+
+    def _reclaim(self):
+        watching = self._watcher is not None
+        if watching:
+            self._disable_event_detect()
+        self._claim()
+        if watching:
+            self._enable_event_detect()
+
+    def _enable_event_detect(self):
+        # Edges from before, the pin's own driving among them, are not news.
+        while self._events.read(timeout=0):
+            pass
+        self._stop.clear()
+        self._watcher = threading.Thread(target=self._watch, name="tavrel-%s" % self, daemon=True)
+        self._watcher.start()
+
+    def _disable_event_detect(self):
+        if self._watcher is not None:
+            self._stop.set()
+            if self._watcher is not threading.current_thread():
+                self._watcher.join()
+            self._watcher = None
+
+    def _watch(self):
+        events = self._events
+        while not self._stop.is_set():
+            for ev in events.read(timeout=0.05):
+                if self._stop.is_set():
+                    return
+                self._call_when_changed(ev.timestamp_ns / 1e9, ev.edge == tavrel.EDGE_RISING)
+
+
+class SoftwarePWM:
+    """A thread that drives a pin high for duty of each period, with
+    deadlines on the monotonic clock so that delays do not accumulate."""
+
+    def __init__(self, pin, frequency):
+        self.pin = pin
+        self.frequency = frequency
+        self.duty = 0.0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, name="tavrel-pwm-%d" % pin, daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        start = time.monotonic()
+        while not self._stop.is_set():
+            period = 1.0 / self.frequency
+            duty = self.duty
+            if duty > 0:
+                tavrel.set_val(self.pin, 1)
+            if 0 < duty < 1:
+                self._sleep_until(start + duty * period)
+                tavrel.set_val(self.pin, 0)
+            elif duty <= 0:
+                tavrel.set_val(self.pin, 0)
+            start += period
+            now = time.monotonic()
+            if start < now - period:  # fell a period behind: start again from now
+                start = now
+            self._sleep_until(start)
+
+    def _sleep_until(self, deadline):
+        left = deadline - time.monotonic()
+        if left > 0:
+            self._stop.wait(left)
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join()
+        tavrel.set_val(self.pin, 0)

@@ -1,0 +1,157 @@
+# SPDX-License-Identifier: MIT
+"""gpiozero programs on the tavrel pin factory, run unmodified under
+tavrel-sim and checked from the board: levels, functions and pulls as the
+register model holds them, timing from its waveform."""
+import os
+import textwrap
+import time
+
+import pytest
+
+from tavrel.testing import SimBoard
+
+PYTHON = "/usr/bin/python3"  # Debian's, with python3-gpiozero
+
+
+def program(tmp_path, body):
+    path = tmp_path / "app.py"
+    path.write_text("import sys, time\nfrom gpiozero import *\n" + textwrap.dedent(body))
+    return [PYTHON, str(path)]
+
+
+def env():
+    e = dict(os.environ)
+    e["GPIOZERO_PIN_FACTORY"] = "tavrel"
+    return e
+
+
+def lines_until(app, count):
+    return [app.stdout.readline().strip() for _ in range(count)]
+
+
+@pytest.fixture
+def board():
+    with SimBoard() as b:
+        yield b
+
+
+def test_the_factory_is_found_by_name_and_knows_the_simulated_pi_zero(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        LED(17)  # gpiozero makes its factory with the first device
+        print(Device.pin_factory.__class__.__name__, Device.pin_factory.pi_info.model)
+    """), env())
+    assert app.stdout.readline().split() == ["TavrelFactory", "Zero"]
+    assert app.wait() == 0
+
+
+def test_led_on_off_and_blink_as_the_board_sees_them(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        led = LED(17)
+        led.on(); time.sleep(0.05); led.off(); time.sleep(0.05)
+        led.blink(on_time=0.1, off_time=0.1, n=3, background=False)
+    """), env())
+    assert app.wait() == 0
+    history = board.history(17)
+    levels = [level for _, level in history]
+    assert levels == [0, 1, 0, 1, 0, 1, 0, 1, 0], history
+    times = [t for t, _ in history]
+    blinks = [times[i + 1] - times[i] for i in range(3, 8)]
+    # Only a lower bound: a loaded machine may sleep longer, never shorter.
+    assert all(d >= 0.099 for d in blinks), blinks
+    assert board.function(17) == "input", "the factory's close puts the pin back"
+
+
+def test_button_callbacks_from_live_presses_and_the_pull_up(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        b = Button(4)
+        b.when_pressed = lambda: print("pressed", flush=True)
+        b.when_released = lambda: print("released", flush=True)
+        print("ready", flush=True)
+        time.sleep(60)
+    """), env())
+    assert app.stdout.readline().strip() == "ready"
+    assert board.pins()[4][2] == "up"
+    board.drive(4, 0)
+    assert app.stdout.readline().strip() == "pressed"
+    board.release(4)
+    assert app.stdout.readline().strip() == "released"
+    app.stop()
+
+
+@pytest.mark.parametrize("bounce, presses", [(None, 3), (1.0, 1)])
+def test_a_bouncing_press_counts_once_with_bounce_time(board, tmp_path, bounce, presses):
+    app = board.start(program(tmp_path, """
+        b = Button(4, bounce_time=%r)
+        b.when_pressed = lambda: print("pressed", flush=True)
+        print("ready", flush=True)
+        time.sleep(60)
+    """ % (bounce,)), env())
+    assert app.stdout.readline().strip() == "ready"
+    for level in (0, 1, 0, 1, 0):
+        board.drive(4, level)
+    time.sleep(1.5 if bounce else 0.3)
+    board.drive(4, 1)
+    app.stop()
+    assert app.stdout.read().split().count("pressed") == presses
+
+
+def test_pull_up_false_pulls_down_and_wait_for_press_times_out(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        b = Button(4, pull_up=False)
+        start = time.monotonic()
+        pressed = b.wait_for_press(timeout=0.3)
+        print(pressed, time.monotonic() - start >= 0.3, flush=True)
+        time.sleep(60)
+    """), env())
+    assert app.stdout.readline().split() == ["False", "True"]
+    assert board.pins()[4][2] == "down"
+    app.stop()
+
+
+def test_pwmled_duty_cycle_on_the_board(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        led = PWMLED(18, frequency=50)
+        led.value = 0.25
+        time.sleep(1.0)
+    """), env())
+    assert app.wait() == 0
+    history = board.history(18)
+    times = [t for t, _ in history]
+    levels = [level for _, level in history]
+    # Whole periods in the middle of the run: high time over total.
+    rises = [times[i] for i in range(1, len(levels)) if levels[i] == 1 and levels[i - 1] == 0]
+    assert len(rises) >= 20, history
+    high = sum(times[i + 1] - times[i] for i in range(len(levels) - 1)
+               if levels[i] == 1 and rises[5] <= times[i] < rises[-5])
+    duty = high / (rises[-5] - rises[5])
+    assert 0.15 < duty < 0.35, duty
+
+
+def test_ledboard_drives_its_pins_together(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        leds = LEDBoard(5, 6, 13)
+        leds.value = (1, 0, 1)
+        print("set", flush=True)
+        time.sleep(60)
+    """), env())
+    assert app.stdout.readline().strip() == "set"
+    pins = board.pins()
+    assert [pins[p][:2] for p in (5, 6, 13)] == [("output", 1), ("output", 0), ("output", 1)]
+    app.stop()
+
+
+def test_a_second_program_asking_for_a_held_pin_gets_gpiozeros_error(board, tmp_path):
+    first = board.start(program(tmp_path, """
+        b = Button(4)
+        print("holding", flush=True)
+        time.sleep(60)
+    """), env())
+    assert first.stdout.readline().strip() == "holding"
+    second_path = tmp_path / "second.py"
+    second_path.write_text("from gpiozero import *\ntry:\n    Button(4)\nexcept GPIOPinInUse as e:\n"
+                           "    print('GPIOPinInUse', e)\n")
+    second = board.start([PYTHON, str(second_path)], env())
+    out = second.stdout.read()
+    assert second.wait() == 0
+    assert out.startswith("GPIOPinInUse pin GPIO4 is held by another program"), out
+    first.stop()

@@ -1,0 +1,94 @@
+# SPDX-License-Identifier: MIT
+"""The tavrel module's own API on the simulated board: access as a context
+manager, pins, errors as OSError with their errno, and the edge-event
+object with select and iteration."""
+import os
+import textwrap
+
+import pytest
+
+from tavrel.testing import SimBoard
+
+PYTHON = "/usr/bin/python3"
+
+
+def run(tmp_path, body, board=None):
+    path = tmp_path / "probe.py"
+    path.write_text("import errno, os, select, tavrel\n" + textwrap.dedent(body))
+    with (board or SimBoard()) as b:
+        app = b.start([PYTHON, str(path)])
+        out = app.stdout.read()
+        assert app.wait() == 0, out
+        return out.split("\n")[:-1], b
+
+
+def test_access_pins_and_masks(tmp_path):
+    out, _ = run(tmp_path, """
+        with tavrel.Access():
+            tavrel.config_io(17, tavrel.OUTPUT)
+            tavrel.set_val(17, True)
+            print(tavrel.get_mode(17), tavrel.get_val(17))
+            tavrel.set_alt(18, 5)
+            print(tavrel.get_mode(18))
+            tavrel.set_byte(4, 0)
+            tavrel.set_mask(1 << 17, 0)
+            print(tavrel.get_all() >> 17 & 1)
+        print(tavrel.get_mode(17))
+    """)
+    assert out == ["1 1", "2", "0", "-1"]
+
+
+def test_errors_carry_their_errno(tmp_path):
+    out, _ = run(tmp_path, """
+        tavrel.open()
+        try:
+            tavrel.get_pull(4)
+        except OSError as e:
+            print("get_pull", errno.errorcode[e.errno])
+        try:
+            tavrel.EdgeEvents([54])
+        except ValueError:
+            print("pin 54 ValueError")
+        held = tavrel.EdgeEvents(4)
+        try:
+            tavrel.EdgeEvents([3, 4])
+        except OSError as e:
+            print("second request", errno.errorcode[e.errno])
+        r, w = os.pipe()
+        try:
+            tavrel.read_with_timeout(r, 4, 20)
+        except TimeoutError:
+            print("read_with_timeout TimeoutError")
+        try:
+            tavrel.write_exact(-1, b"x")
+        except OSError as e:
+            print("write_exact", errno.errorcode[e.errno])
+    """)
+    assert out == ["get_pull ENOTSUP", "pin 54 ValueError", "second request EBUSY",
+                   "read_with_timeout TimeoutError", "write_exact EBADF"]
+
+
+def test_edge_events_wait_with_select_and_iterate(tmp_path):
+    board = SimBoard()
+    path = tmp_path / "edges.py"
+    path.write_text(textwrap.dedent("""
+        import select, sys, tavrel
+        with tavrel.EdgeEvents([5, 6], tavrel.EDGE_BOTH) as events:
+            print("empty", events.read(timeout=0), select.select([events], [], [], 0)[0] == [], flush=True)
+            ready = select.select([events], [], [], 10)[0]
+            print("select", ready == [events], flush=True)
+            for n, ev in enumerate(events):
+                print(ev.pin, ev.edge, ev.seqno, ev.pin_seqno, ev.timestamp_ns > 0, flush=True)
+                if n == 2:
+                    break
+        print("closed", events.closed)
+    """))
+    with board:
+        app = board.start([PYTHON, str(path)])
+        assert app.stdout.readline().split() == ["empty", "[]", "True"]
+        board.drive(5, 1)
+        board.drive(6, 1)
+        board.drive(5, 0)
+        assert app.stdout.read().split("\n")[:-1] == [
+            "select True", "5 1 1 1 True", "6 1 2 1 True", "5 2 3 2 True", "closed True"]
+        assert app.wait() == 0
