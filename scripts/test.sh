@@ -3,13 +3,13 @@
 # Installs what is missing and runs every test, stage by stage:
 #   sh scripts/test.sh             every stage, in order
 #   sh scripts/test.sh STAGE...    the stages named
-# Stages: checks host packages asan tsan fuzz armv6 aarch64 pizero sdk.
+# Stages: checks host python packages asan tsan fuzz armv6 aarch64 pizero sdk.
 # A stage builds what it needs; each prints its time.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
-all_stages="checks host packages asan tsan fuzz armv6 aarch64 pizero sdk"
+all_stages="checks host python packages asan tsan fuzz armv6 aarch64 pizero sdk"
 jobs=$(nproc)
 
 # Configures and builds DIR with the CMake options that follow.
@@ -44,7 +44,12 @@ stage_checks() {
 
 stage_host() {
     echo "the host build and its tests, on the simulated board"
-    build_and_test build-test "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build_and_test build-test "-LE python" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+stage_python() {
+    echo "the Python module and the gpiozero pin factory, with Debian's Python, gpiozero and pytest"
+    build_and_test build-test "-L python" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
 
 stage_packages() {

@@ -55,7 +55,15 @@ class TavrelPin(LocalPiPin):
         self._pwm = None
         self._claim()
         self.function = "input"
-        self.pull = "up" if self._factory.pi_info.pulled_up(repr(self)) else "floating"
+        self.pull = "up" if self._pulled_up() else "floating"
+
+    def _pulled_up(self):
+        """Whether the board has a physical pull-up on the pin (GPIO2 and 3):
+        gpiozero 2.0 says so in the pin's information, 1.6 in pi_info."""
+        info = getattr(self, "_info", None)
+        if info is not None and hasattr(info, "pull"):
+            return info.pull == "up"
+        return self._factory.pi_info.pulled_up(repr(self))
 
     # The kernel's hold on the pin, re-made for new edges or debounce.
     def _claim(self):
@@ -113,7 +121,7 @@ class TavrelPin(LocalPiPin):
     def _set_pull(self, value):
         if self.function != "input":
             raise PinFixedPull("cannot set pull on non-input pin %r" % self)
-        if value != "up" and self._factory.pi_info.pulled_up(repr(self)):
+        if value != "up" and self._pulled_up():
             raise PinFixedPull("%r has a physical pull-up resistor" % self)
         if value not in _PULLS:
             raise PinInvalidPull('invalid pull "%s" for pin %r' % (value, self))

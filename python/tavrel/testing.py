@@ -82,10 +82,12 @@ class SimBoard:
         return subprocess.run([self.sim, "--board", self.path] + args, check=True, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, universal_newlines=True).stdout
 
-    def start(self, argv, env=None):
+    def start(self, argv, env=None, options=()):
         """Starts argv on the board, its standard output on a pipe (text);
-        its pins' history goes to a waveform read by history()."""
-        popen = subprocess.Popen([self.sim, "--board", self.path, "--vcd", self.vcd, "--"] + list(argv),
+        its pins' history goes to a waveform read by history(). options are
+        more of tavrel-sim's (["--plain"]: no model, so no history)."""
+        record = [] if "--plain" in options else ["--vcd", self.vcd]
+        popen = subprocess.Popen([self.sim, "--board", self.path] + record + list(options) + ["--"] + list(argv),
                                  env=env, stdout=subprocess.PIPE, universal_newlines=True)
         program = Program(self, popen)
         self._programs.append(program)
