@@ -65,5 +65,5 @@ count "tavrel_gpio_set_pull tavrel_gpio_get_pull" " (BCM2711)"
 # An edge needs the board to see the pull change: a trapping run. Its poll
 # and read, in the C library and the kernel, are not counted.
 run "$tmp/bcm2835" trap
-count "tavrel_gpio_edge_read+_ZN6tavrel12_GLOBAL__N_111take_eventsEiP17tavrel_edge_eventi+_ZN6tavrel12monotonic_nsEv" \
+count "tavrel_gpio_edge_read+_ZN6tavrel12_GLOBAL__N_111take_eventsEiP17tavrel_edge_eventi+_ZN6tavrel12monotonic_nsEv+_ZN6tavrel12remaining_msEx" \
     " in the library, an event waiting (poll, read and clock_gettime apart)"

@@ -94,4 +94,11 @@ TAVREL_INTERNAL void listener_after_fork_in_child();
 // change of the wall clock cannot stretch or cut.
 TAVREL_INTERNAL int64_t monotonic_ns();
 
+// Milliseconds for poll, from now to the deadline, rounded up so that a
+// wait never ends before it; 0 once it has passed.
+TAVREL_INTERNAL int remaining_ms(int64_t deadline);
+
+// Sets errno to err and returns -1, as the descriptor routines fail.
+TAVREL_INTERNAL int fail(int err);
+
 }  // namespace tavrel

@@ -27,12 +27,6 @@ constexpr uint64_t kPinMask = (uint64_t{1} << kPins) - 1;
 // chip: the BCM2835's (Pi Zero, Pi 1 to 3) and the BCM2711's (Pi 4).
 constexpr const char* kLabels[] = {"pinctrl-bcm2835", "pinctrl-bcm2711"};
 
-int fail(int err)
-{
-    errno = err;
-    return -1;
-}
-
 // "gpiochip" and a number: the nodes of the character device.
 bool is_chip_node(const char* name)
 {
@@ -102,14 +96,6 @@ void fill_request(gpio_v2_line_request* req, uint64_t pins, int32_t edges, uint3
     }
     const char* name = program_invocation_short_name;
     snprintf(req->consumer, sizeof req->consumer, "%s", name && *name ? name : "libtavrel");
-}
-
-// Milliseconds for poll, from now to the deadline, rounded up so that a
-// wait never ends before it; 0 once it has passed.
-int remaining_ms(int64_t deadline)
-{
-    int64_t left = deadline - monotonic_ns();
-    return left > 0 ? static_cast<int>((left + 999999) / 1000000) : 0;
 }
 
 // Waits for the descriptor to be readable: 1 when it is, 0 at the

@@ -21,11 +21,11 @@ int64_t monotonic_ns()
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-}  // namespace tavrel
-
-namespace {
-
-using tavrel::monotonic_ns;
+int remaining_ms(int64_t deadline)
+{
+    int64_t left = deadline - monotonic_ns();
+    return left > 0 ? static_cast<int>((left + 999999) / 1000000) : 0;
+}
 
 int fail(int err)
 {
@@ -33,7 +33,9 @@ int fail(int err)
     return -1;
 }
 
-}  // namespace
+}  // namespace tavrel
+
+using namespace tavrel;
 
 extern "C" {
 
@@ -69,10 +71,8 @@ int tavrel_read_with_timeout(int fd, void* buf, size_t len, int timeout_ms)
     while (got < len) {
         // Once the limit is used up, one last poll that does not wait:
         // data already there is still read.
-        int64_t remaining = deadline - monotonic_ns();
-        int wait_ms = remaining > 0 ? static_cast<int>((remaining + 999999) / 1000000) : 0;
         pollfd pfd = {fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, wait_ms);
+        int ready = poll(&pfd, 1, remaining_ms(deadline));
         if (ready < 0) {
             if (errno == EINTR) continue;
             return -1;

@@ -44,8 +44,10 @@ class TavrelFactory(LocalPiFactory):
 class TavrelPin(LocalPiPin):
     """One pin of :class:`TavrelFactory`."""
 
-    def __init__(self, factory, spec):
-        super().__init__(factory, spec)
+    def __init__(self, factory, pin):
+        # A GPIO number from gpiozero 1.6, the pin's information from 2.0;
+        # either way the base class sets self._number.
+        super().__init__(factory, pin)
         self._pull = "floating"
         self._bounce = None
         self._edges = "both"

@@ -30,8 +30,7 @@ class Program:
     """A program running on the board; a subprocess.Popen's returncode,
     stdout and pid are there as well."""
 
-    def __init__(self, board, popen):
-        self._board = board
+    def __init__(self, popen):
         self.popen = popen
 
     @property
@@ -89,7 +88,7 @@ class SimBoard:
         record = [] if "--plain" in options else ["--vcd", self.vcd]
         popen = subprocess.Popen([self.sim, "--board", self.path] + record + list(options) + ["--"] + list(argv),
                                  env=env, stdout=subprocess.PIPE, universal_newlines=True)
-        program = Program(self, popen)
+        program = Program(popen)
         self._programs.append(program)
         return program
 
