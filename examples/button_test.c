@@ -49,9 +49,9 @@ int main(int argc, char** argv)
     CHECK("and turns on pin 4's pull-up", tavrel_simboard_wait_level(board, 4, 1, 5000) == 0);
     CHECK("the LED is dark while nobody presses", tavrel_simboard_wait_level(board, 17, 0, 2000) == 0);
     tavrel_simboard_drive(board, 4, 0); /* press: the button pulls pin 4 low */
-    CHECK("pressing lights it", tavrel_simboard_wait_level(board, 17, 1, 2000) == 0);
+    CHECK("pressing lights it", tavrel_simboard_wait_level(board, 17, 1, 10000) == 0);
     tavrel_simboard_release(board, 4);
-    CHECK("letting go darkens it", tavrel_simboard_wait_level(board, 17, 0, 2000) == 0);
+    CHECK("letting go darkens it", tavrel_simboard_wait_level(board, 17, 0, 10000) == 0);
     CHECK("no malformed access", tavrel_simboard_errors(board) == 0);
 
     kill(pid, SIGTERM);

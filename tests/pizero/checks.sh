@@ -96,10 +96,13 @@ check "the version file of the package" "$(cat /opt/tavrel/VERSION)" "$(cat /opt
 
 # Edge events through Debian's kernel, on the real pinctrl-bcm2835 chip.
 # QEMU raises no GPIO interrupt, so no edge ever comes: the waits time out.
+# The first wait's 10 s leave an emulated, loaded machine time to start it
+# and then the second.
 tavrel-gpio_mode -p 21 -o >/dev/null
-tavrel-gpio_wait -p 21 -t 4000 >/dev/null 2>&1 &
+tavrel-gpio_wait -p 21 -t 10000 >/dev/null 2>&1 &
 pid=$!
-for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do [ "$(fsel 21)" = 0 ] && break; sleep 0.2; done
+i=0
+while [ "$(fsel 21)" != 0 ] && [ $i -lt 40 ]; do sleep 0.2; i=$((i + 1)); done
 check "tavrel-gpio_wait's request makes pin 21 an input" 0 "$(fsel 21)"
 out=$(tavrel-gpio_wait -p 21 -t 10 2>&1)
 check "a second process gets EBUSY" \
