@@ -93,7 +93,7 @@ def test_a_bouncing_press_counts_once_with_bounce_time(board, tmp_path, bounce, 
     board.drive(4, 0)
     # Waits for the presses themselves, so a slow machine only makes it
     # slower; a debounced press cannot come before the period has passed.
-    assert [app.stdout.readline().strip() for _ in range(presses)] == ["pressed"] * presses
+    assert lines_until(app, presses) == ["pressed"] * presses
     if bounce:
         assert time.monotonic() - settled >= bounce
     time.sleep(0.3)
