@@ -84,11 +84,13 @@ bool parse(int argc, char** argv, Options* o, int* status)
     return true;
 }
 
-int64_t monotonic_ms()
+// Nanoseconds: a deadline kept in whole milliseconds could end a wait up
+// to a millisecond before its time.
+int64_t monotonic_ns()
 {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
 const char* open_hint(int err)
@@ -116,14 +118,14 @@ int main(int argc, char** argv)
         return 1;
     }
     // One deadline for all COUNT events, from the start.
-    const int64_t deadline = o.timeout_ms < 0 ? -1 : monotonic_ms() + o.timeout_ms;
+    const int64_t deadline = o.timeout_ms < 0 ? -1 : monotonic_ns() + o.timeout_ms * 1000000;
     tavrel_edge_event events[16];
     long long seen = 0;
     while (seen < o.count) {
         int32_t wait_ms = -1;
         if (deadline >= 0) {
-            int64_t left = deadline - monotonic_ms();
-            wait_ms = left > 0 ? static_cast<int32_t>(left) : 0;
+            int64_t left = deadline - monotonic_ns();
+            wait_ms = left > 0 ? static_cast<int32_t>((left + 999999) / 1000000) : 0;
         }
         int32_t want = o.count - seen < 16 ? static_cast<int32_t>(o.count - seen) : 16;
         int n = tavrel_gpio_edge_read(fd, events, want, wait_ms);

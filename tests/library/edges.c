@@ -283,6 +283,10 @@ static void the_wait_tool(void)
     static const char* const timeout[] = {"-p", "4", "-r", "-t", "0", NULL};
     check(run_tool(timeout, text, errors) == 3 && text[0] == '\0',
           "tavrel-gpio_wait: status 3 when the time runs out");
+    static const char* const timed[] = {"-p", "4", "-r", "-t", "120", NULL};
+    int64_t start = now_ms();
+    check(run_tool(timed, text, errors) == 3 && now_ms() - start >= 120,
+          "tavrel-gpio_wait: and not before TIMEOUT_MS");
 
     static const struct {
         const char* args[4];
