@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The tavrel module's own API on the simulated board: access as a context
-manager, pins, errors as OSError with their errno, and the edge-event
-object with select and iteration."""
+manager, pins, errors as OSError with their errno, the edge-event object
+with select and iteration, the version file, and the quit listener."""
 import os
 import textwrap
 
@@ -92,3 +92,36 @@ def test_edge_events_wait_with_select_and_iterate(tmp_path):
         assert app.stdout.read().split("\n")[:-1] == [
             "select True", "5 1 1 1 True", "6 1 2 1 True", "5 2 3 2 True", "closed True"]
         assert app.wait() == 0
+
+
+def test_version_file_and_quit_listener_through_ctypes(tmp_path):
+    (tmp_path / "VERSION").write_text("12.03C\n")
+    (tmp_path / "BAD").write_text("1.2\n")
+    path = tmp_path / "quit.py"
+    path.write_text(textwrap.dedent("""
+        import errno, os, sys, time, tavrel
+        print(tavrel.version_str(), tuple(tavrel.version()))
+        os.environ["TAVREL_SIM_VERSION"] = sys.argv[1]
+        try:
+            tavrel.version()
+        except OSError as e:
+            print("malformed", errno.errorcode[e.errno])
+        try:
+            tavrel.start_quit_listener()
+        except OSError as e:
+            print("listener while closed", errno.errorcode[e.errno])
+        tavrel.open()
+        tavrel.config_io(17, tavrel.OUTPUT)
+        tavrel.start_quit_listener()
+        print("listening", flush=True)
+        time.sleep(60)
+    """))
+    env = dict(os.environ, TAVREL_SIM_VERSION=str(tmp_path / "VERSION"))
+    with SimBoard() as board:
+        app = board.start([PYTHON, str(path), str(tmp_path / "BAD")], env)
+        assert [app.stdout.readline().strip() for _ in range(4)] == [
+            "12.03C (12, 3, 'C')", "malformed EINVAL", "listener while closed EBADF", "listening"]
+        assert board.function(17) == "output"
+        # The listener's exit runs the library's exit handler under Python.
+        assert app.stop() == 0
+        assert board.function(17) == "input"
