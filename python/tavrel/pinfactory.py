@@ -94,6 +94,8 @@ class TavrelPin(LocalPiPin):
     def _set_function(self, value):
         if value not in _FUNCTIONS:
             raise PinInvalidFunction('invalid function "%s" for pin %r' % (value, self))
+        if self._events is None:  # closed, and now given to a new device: gpiozero keeps its pins
+            self._claim()
         if value != "output":
             self.frequency = None
         code = _FUNCTIONS[value]

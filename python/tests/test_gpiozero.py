@@ -101,6 +101,27 @@ def test_a_bouncing_press_counts_once_with_bounce_time(board, tmp_path, bounce, 
     assert "pressed" not in app.stdout.read().split()
 
 
+def test_a_closed_pin_serves_again_and_edges_changed_while_watching_re_make_the_request(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        led = LED(4)
+        pin = led.pin
+        led.close()  # gpiozero keeps the pin, to hand it to the next device on 4
+        pin.function = "input"
+        pin.pull = "down"
+        def changed(ticks, state):  # gpiozero holds callbacks weakly
+            print("changed", state, flush=True)
+        pin.when_changed = changed
+        pin.edges = "falling"  # the watcher stops, the request is made again, the watcher starts
+        print("ready", flush=True)
+        time.sleep(60)
+    """), env())
+    assert app.stdout.readline().strip() == "ready"
+    for level in (1, 0, 1, 0):
+        board.drive(4, level)
+    assert lines_until(app, 2) == ["changed False", "changed False"]
+    app.stop()
+
+
 def test_pull_up_false_pulls_down_and_wait_for_press_times_out(board, tmp_path):
     app = board.start(program(tmp_path, """
         b = Button(4, pull_up=False)
