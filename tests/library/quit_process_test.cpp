@@ -2,7 +2,6 @@
 // The quit listener seen from outside: processes that quit on the pattern,
 // on SIGTERM and SIGINT, and how their exit, the close and a fork meet.
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,7 +86,7 @@ TEST_F(QuitProcess, signal_handler_leaves_the_exit_to_the_listener_thread)
     // Delivered to the main thread, which is in pause(): a handler that
     // called exit() would end the process there.
     auto child = start();
-    syscall(SYS_tgkill, child->pid(), child->pid(), SIGTERM);
+    child->signal_main_thread(SIGTERM);
     EXPECT_EQ(child->line(), "exit on another thread\n");
     int status = child->wait();
     EXPECT_TRUE(exited_with(status, 0)) << describe(status);
