@@ -76,8 +76,6 @@ void line_info(Board& board, unsigned offset, gpio_v2_line_info* info);
 void compose_info(Soc soc, unsigned offset, uint64_t flags, const char* label, uint32_t debounce_us,
                   gpio_v2_line_info* info);
 void line_info_to_v1(const gpio_v2_line_info& v2, gpioline_info* v1);
-// Journals a change of the line's information as it is now, for watchers.
-void note_change(Board& board, unsigned offset, uint32_t change);
 
 // ---- this process's open descriptors --------------------------------------
 // Opens the chip on `board`: a descriptor, or -1 with errno.
@@ -88,16 +86,25 @@ bool any_open();
 long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg);
 long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg);
 // A request descriptor's read; *handled false for any other descriptor.
-ssize_t request_read(int fd, void* buf, size_t count, bool* handled);
+ssize_t request_read(Board& board, int fd, void* buf, size_t count, bool* handled);
 // The chip's: changes of the lines it watches (watch.cpp).
 ssize_t watch_read(int fd, void* buf, size_t count, bool* handled);
 long watch_ioctl(Board& board, int fd, unsigned long cmd, void* arg);
 void watch_note(Board& board, const JournalEntry& entry);
 void watch_close(int fd);
-// Before the descriptor closes: a request this process made frees its
-// lines, as the kernel's release does.
-void closing(Board& board, TraceSink* sink, int fd);
-// At exit: every request this process made.
+// Some descriptor of this process watches line information.
+bool watching();
+// Before the descriptor closes: takes it out of the tables. The request it
+// was a copy of, for closed() once the descriptor is; 0 for none.
+uint32_t closing(int fd);
+// The same for every descriptor from `first` to `last`: the requests, at
+// most `max` of them, into `requests`; their number.
+unsigned closing_range(unsigned first, unsigned last, uint32_t* requests, unsigned max);
+// After: the request, when no copy of it is open any more in any
+// process, frees its lines as the kernel's release does.
+void closed(Board& board, TraceSink* sink, uint32_t request);
+// At exit: closes every request this process has open, as the kernel
+// closes an ending process's descriptors.
 void release_all(Board& board, TraceSink* sink);
 
 }  // namespace tavrel_sim::cdev

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/gpio.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "chardev/cdev.h"
@@ -53,18 +54,7 @@ void compose_info(Soc soc, unsigned offset, uint64_t flags, const char* label, u
 void line_info(Board& board, unsigned offset, gpio_v2_line_info* info)
 {
     LineDesc d = board.line(offset);
-    uint64_t flags = d.flags & ~uint64_t{GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT};
-    flags |= d.flags & GPIO_V2_LINE_FLAG_OUTPUT ? GPIO_V2_LINE_FLAG_OUTPUT : GPIO_V2_LINE_FLAG_INPUT;
-    if (d.pid && d.shown) flags |= GPIO_V2_LINE_FLAG_USED;
-    compose_info(board.soc(), offset, flags, d.label, d.debounce_us, info);
-}
-
-void note_change(Board& board, unsigned offset, uint32_t change)
-{
-    gpio_v2_line_info info;
-    line_info(board, offset, &info);
-    uint32_t debounce = info.num_attrs ? info.attrs[0].debounce_period_us : 0;
-    board.note_line(offset, change, static_cast<uint32_t>(info.flags), debounce);
+    compose_info(board.soc(), offset, info_flags(d), d.label, d.debounce_us, info);
 }
 
 void line_info_to_v1(const gpio_v2_line_info& v2, gpioline_info* v1)
@@ -120,15 +110,9 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
     char label[GPIO_MAX_NAME_SIZE];
     copy_name(label, consumer);
     uint32_t id = 0;
-    uint64_t reclaimed = 0;
     unsigned got = 0;
-    int err = board.claim_lines(offsets, n, label, static_cast<uint32_t>(getpid()), &id, &reclaimed, &got);
+    int err = board.claim_lines(offsets, n, label, static_cast<uint32_t>(getpid()), &id, &got, sink);
     Pinctrl pins(board, sink);
-    for (unsigned i = 0; i < kMaxLines; ++i)
-        if (reclaimed >> i & 1) {
-            pins.input(i);
-            note_change(board, i, GPIO_V2_LINE_CHANGED_RELEASED);
-        }
     for (unsigned i = 0; i < got; ++i) {
         uint64_t kept = desc_flags(board.line(offsets[i]).flags, setup[i].flags);
         if (!err) board.set_line(id, offsets[i], kept, debounce_us ? debounce_us[i] : 0);
@@ -140,33 +124,30 @@ long request_lines(Board& board, TraceSink* sink, const uint32_t* offsets, unsig
     }
     if (err) return -err;
     Request r;
-    r.fd = new_descriptor(true, false);
+    r.fd = board.request_socket(id, false);
     r.id = id;
-    r.owner = getpid();
     r.v1 = v1;
     r.n = n;
     r.buffer = buffer;
     memcpy(r.offsets, offsets, n * sizeof offsets[0]);
-    int slot = r.fd >= 0 ? add_request(r) : -1;
-    Events* e = slot >= 0 && events ? events_start(board, static_cast<unsigned>(slot), r.fd, r, events,
-                                                   debounce_us, buffer, v1)
-                                    : nullptr;
-    if (slot >= 0 && (!events || e)) {
-        set_events(static_cast<unsigned>(slot), e);
+    bool added = r.fd >= 0 && add_request(r);
+    bool detecting =
+        added && (!events || board.start_edges(id, offsets, n, events, debounce_us, buffer, v1) >= 0);
+    if (detecting) {
+        if (events) watcher_start(board);
         board.show_lines(id);
-        for (unsigned i = 0; i < n; ++i) note_change(board, offsets[i], GPIO_V2_LINE_CHANGED_REQUESTED);
+        for (unsigned i = 0; i < n; ++i) board.note_line(offsets[i], GPIO_V2_LINE_CHANGED_REQUESTED);
         return r.fd;
     }
-    err = r.fd < 0 ? errno : slot < 0 ? EMFILE : ENOMEM;
-    if (slot >= 0) {
+    err = r.fd < 0 ? errno : !added ? EMFILE : ENOMEM;
+    if (added) {
         Request gone;
         remove(r.fd, &gone);
     }
-    if (r.fd >= 0) close(r.fd);
-    if (slot < 0 && r.fd >= 0)
+    if (r.fd >= 0) syscall(SYS_close, r.fd);
+    if (r.fd >= 0 && !added)
         shim::say("tavrel-sim: more GPIO line requests open at once than the simulated board keeps\n");
-    for (unsigned i = 0; i < n; ++i) pins.input(offsets[i]);
-    board.release_lines(id);
+    board.free_request(id, sink);
     return -err;
 }
 

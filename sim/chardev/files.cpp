@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "chardev/cdev.h"
+#include "shim/shim.h"
 
 namespace tavrel_sim::cdev {
 
@@ -68,23 +69,39 @@ bool add_chip(int fd)
     return false;
 }
 
-int add_request(const Request& r)
+bool add_request(const Request& r)
 {
     Locked locked;
-    for (unsigned i = 0; i < kRequests; ++i)
-        if (requests[i].fd < 0) {
-            requests[i] = r;
-            requests[i].slot = i;
+    for (Request& slot : requests)
+        if (slot.fd < 0) {
+            slot = r;
             ++in_use;
-            return static_cast<int>(i);
+            return true;
         }
-    return -1;
+    return false;
 }
 
-void set_events(unsigned slot, Events* events)
+void add_copy(int fd, int copy)
 {
+    Request r;
+    if (copy < 0 || !find_request(fd, &r)) return;
+    Request gone;
+    remove(copy, &gone);
+    r.fd = copy;
+    if (!add_request(r))
+        shim::say(
+            "tavrel-sim: more GPIO line request descriptors open at once than the simulated board keeps; "
+            "descriptor %d keeps the lines held but answers nothing\n",
+            copy);
+}
+
+bool holds(uint32_t id)
+{
+    if (!in_use.load()) return false;
     Locked locked;
-    if (slot < kRequests) requests[slot].events = events;
+    for (const Request& slot : requests)
+        if (slot.fd >= 0 && slot.id == id) return true;
+    return false;
 }
 
 bool is_chip(int fd)
@@ -146,6 +163,29 @@ bool take_any_request(Request* r)
     Locked locked;
     for (Request& slot : requests)
         if (slot.fd >= 0) {
+            *r = slot;
+            slot = Request{};
+            --in_use;
+            return true;
+        }
+    return false;
+}
+
+bool take_in_range(unsigned first, unsigned last, Request* r)
+{
+    if (!in_use.load()) return false;
+    Locked locked;
+    for (int& c : chips)
+        if (c >= 0 && static_cast<unsigned>(c) >= first && static_cast<unsigned>(c) <= last) {
+            *r = Request{};
+            r->fd = c;
+            c = -1;
+            --in_use;
+            return true;
+        }
+    for (Request& slot : requests)
+        if (slot.fd >= 0 && static_cast<unsigned>(slot.fd) >= first &&
+            static_cast<unsigned>(slot.fd) <= last) {
             *r = slot;
             slot = Request{};
             --in_use;

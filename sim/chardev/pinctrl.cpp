@@ -82,7 +82,7 @@ void Pinctrl::function(unsigned pin, unsigned code)
 
 void Pinctrl::input(unsigned pin)
 {
-    function(pin, kFselInput);
+    board_.kernel_input(pin, sink_);
 }
 
 void Pinctrl::output(unsigned pin, bool high)

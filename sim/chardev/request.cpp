@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <linux/gpio.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "chardev/cdev.h"
@@ -26,7 +28,11 @@ uint64_t get_values(Board& board, TraceSink* sink, const Request& r, uint64_t ma
         for (unsigned i = 0; i < r.n; ++i) {
             if (!(mask >> i & 1) || r.offsets[i] != offset) continue;
             bool value = get_value(pins, offset, board.line(offset).flags);
-            if (r.events) events_debounced(r.events, i, &value);
+            uint64_t edges;
+            uint32_t period;
+            bool debounced;
+            if (board.edge_setup(offset, &edges, &period, &debounced) && period)
+                value = debounced != ((edges & GPIO_V2_LINE_FLAG_ACTIVE_LOW) != 0);
             if (value) bits |= 1ull << i;
         }
     return bits;
@@ -71,7 +77,7 @@ long reconfigure(Board& board, TraceSink* sink, const Request& r, const uint64_t
         board.set_line(r.id, r.offsets[i], desc_flags(board.line(r.offsets[i]).flags, flags[i]),
                        periods ? periods[i] : 0);
         apply_direction(pins, r.offsets[i], flags[i], values[i]);
-        note_change(board, r.offsets[i], GPIO_V2_LINE_CHANGED_CONFIG);
+        board.note_line(r.offsets[i], GPIO_V2_LINE_CHANGED_CONFIG);
     }
     return 0;
 }
@@ -101,12 +107,15 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
         if (err) return err;
         uint64_t flags[kMaxLines] = {}, edges[kMaxLines] = {};
         uint32_t periods[kMaxLines] = {};
-        bool values[kMaxLines] = {}, detect = false;
+        bool values[kMaxLines] = {}, detect = false, detecting = false;
         for (unsigned i = 0; i < r.n; ++i) {
             flags[i] = v2_line_flags(lc, i);
             values[i] = v2_output_value(lc, i);
-            edges[i] = r.events ? r.events->flags[i] : 0;
-            periods[i] = r.events ? r.events->debounce_us[i] : board.line(r.offsets[i]).debounce_us;
+            bool debounced;
+            if (board.edge_setup(r.offsets[i], &edges[i], &periods[i], &debounced))
+                detecting = true;
+            else
+                periods[i] = board.line(r.offsets[i]).debounce_us;
             // A line the configuration names no direction for stays as it is.
             if (flags[i] & (GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_OUTPUT)) {
                 edges[i] = flags[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING |
@@ -118,12 +127,11 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
                 (edges[i] & (GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING)) || periods[i];
         }
         reconfigure(board, sink, r, flags, values, periods);
-        if (r.events) {
-            events_reconfigure(board, r.events, edges, periods);
+        if (detecting) {
+            board.reconfigure_edges(r.offsets, r.n, edges, periods);
         } else if (detect) {
-            Events* e = events_start(board, r.slot, r.fd, r, edges, periods, r.buffer, false);
-            if (!e) return -ENOMEM;
-            set_events(r.slot, e);
+            if (board.start_edges(r.id, r.offsets, r.n, edges, periods, r.buffer, false) < 0) return -ENOMEM;
+            watcher_start(board);
         }
         return 0;
     }
@@ -134,7 +142,12 @@ long v2_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
 long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd, void* arg)
 {
     // A line event's descriptor reads its value, and nothing else.
-    if (r.events && cmd != GPIOHANDLE_GET_LINE_VALUES_IOCTL) return -EINVAL;
+    uint64_t edges;
+    uint32_t period;
+    bool debounced;
+    if (board.edge_setup(r.offsets[0], &edges, &period, &debounced) &&
+        cmd != GPIOHANDLE_GET_LINE_VALUES_IOCTL)
+        return -EINVAL;
     switch (cmd) {
     case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
         auto* data = static_cast<gpiohandle_data*>(arg);
@@ -169,17 +182,6 @@ long v1_ioctl(Board& board, TraceSink* sink, const Request& r, unsigned long cmd
     }
 }
 
-// The kernel's release: each line goes back to being an input.
-void release(Board& board, TraceSink* sink, const Request& r)
-{
-    if (r.owner != getpid()) return;  // a forked child's copy
-    Pinctrl pins(board, sink);
-    for (unsigned i = 0; i < r.n; ++i) pins.input(r.offsets[i]);
-    uint64_t freed = board.release_lines(r.id);
-    for (unsigned i = 0; i < r.n; ++i)
-        if (freed >> r.offsets[i] & 1) note_change(board, r.offsets[i], GPIO_V2_LINE_CHANGED_RELEASED);
-}
-
 }  // namespace
 
 long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg)
@@ -189,48 +191,59 @@ long request_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, voi
     return r.v1 ? v1_ioctl(board, sink, r, cmd, arg) : v2_ioctl(board, sink, r, cmd, arg);
 }
 
-ssize_t request_read(int fd, void* buf, size_t count, bool* handled)
+ssize_t request_read(Board& board, int fd, void* buf, size_t count, bool* handled)
 {
     Request r;
     *handled = find_request(fd, &r);
     if (!*handled) return 0;
-    // The kernel shares a request's queue with a forked child; here the
-    // events reach only the requesting process, and a child's read would
-    // take its wake-ups. Refused, and said, rather than answered wrongly.
-    if (r.events && r.owner != getpid()) {
-        shim::say(
-            "tavrel-sim: a forked child cannot read the edge events of its parent's line request on the "
-            "simulated board (the kernel would share them): make the request in the child\n");
-        return -EOPNOTSUPP;
-    }
-    if (r.events) return events_read(r.events, buf, count);
+    ssize_t got = events_read(board, r, buf, count);
+    if (got != -ENOENT) return got;
     // A line handle cannot be read; a request reads whole events.
     if (r.v1 || count < sizeof(gpio_v2_line_event)) return -EINVAL;
     // No line of it detects edges, so no event ever comes: the read waits
     // on the descriptor, for ever or until a signal, or fails with EAGAIN.
-    long err = wait_signalled(fd);
-    return err ? err : -EIO;
+    char b;
+    return recv(fd, &b, 1, 0) < 0 ? -errno : -EIO;
 }
 
-void closing(Board& board, TraceSink* sink, int fd)
+uint32_t closing(int fd)
 {
     Request r;
-    if (!remove(fd, &r)) return;
-    if (!r.id) {
-        watch_close(fd);
-        return;
+    if (!remove(fd, &r)) return 0;
+    if (!r.id) watch_close(fd);
+    return r.id;
+}
+
+void closed(Board& board, TraceSink* sink, uint32_t request)
+{
+    // The kernel releases at the last close of the file, whichever process
+    // made it: copies in this process or another (a forked child's, a
+    // dup's) keep it.
+    if (request && !holds(request)) board.reap(sink);
+}
+
+unsigned closing_range(unsigned first, unsigned last, uint32_t* requests, unsigned max)
+{
+    Request r;
+    unsigned n = 0;
+    while (take_in_range(first, last, &r)) {
+        if (!r.id)
+            watch_close(r.fd);
+        else if (n < max)
+            requests[n++] = r.id;
     }
-    if (r.events) events_stop(r.events);
-    release(board, sink, r);
+    return n;
 }
 
 void release_all(Board& board, TraceSink* sink)
 {
     Request r;
+    bool any = false;
     while (take_any_request(&r)) {
-        if (r.events) events_stop(r.events);
-        release(board, sink, r);
+        syscall(SYS_close, r.fd);
+        any = true;
     }
+    if (any) board.reap(sink);
 }
 
 }  // namespace tavrel_sim::cdev

@@ -130,8 +130,11 @@ void watch_note(Board& board, const JournalEntry& entry)
         if (w->count == kChanges) continue;
         gpio_v2_line_info_changed& c = w->ring[(w->head + w->count) % kChanges];
         memset(&c, 0, sizeof c);
-        // The information as it was when the change was journaled.
-        compose_info(board.soc(), entry.word, entry.b, board.line(entry.word).label, entry.c, &c.info);
+        // The information as it was when the change was journaled, its
+        // consumer with it.
+        char label[kLabelBytes];
+        if (!board.line_label(entry.seq, label)) memcpy(label, board.line(entry.word).label, sizeof label);
+        compose_info(board.soc(), entry.word, entry.b, label, entry.c, &c.info);
         c.timestamp_ns = entry.ns;
         c.event_type = entry.a;
         if (w->count++ == 0) signal_waiting(w->fd);
@@ -175,6 +178,15 @@ ssize_t watch_read(int fd, void* buf, size_t count, bool* handled)
         Held held(&w->lock);
         if (w->count) signal_waiting(fd);
     }
+}
+
+bool watching()
+{
+    for (auto& slot : pool) {
+        Watch* w = slot.load();
+        if (w && w->fd >= 0 && w->lines) return true;
+    }
+    return false;
 }
 
 void watch_close(int fd)

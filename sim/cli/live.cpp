@@ -144,8 +144,11 @@ int run_live(Board& board, const Options& o)
         rc = live_drive(board, o.rest_count, o.rest);
     else if (strcmp(o.live, "watch") == 0)
         rc = live_watch(board, o.board_path, o.rest_count, o.rest);
-    else
+    else {
+        // Lines whose every descriptor is closed are free, as on a Pi.
+        board.reap(nullptr);
         print_pins(board_snapshot(board), &board);
+    }
     if (fflush(stdout) != 0 || ferror(stdout)) {
         output_failed("the standard output");
         return 2;

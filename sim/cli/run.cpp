@@ -2,6 +2,7 @@
 // The run of a command on the board: started with the shim preloaded,
 // driven on schedule, and sent the signals tavrel-sim is sent.
 #include <errno.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "cli/cli.h"
@@ -30,6 +32,59 @@ void apply(Board& board, bool plain, const Scheduled& d)
 }
 
 Board* run_board = nullptr;  // for the SIGCHLD handler
+
+// The kernel's part when a process ends: its descriptors close, and a line
+// request whose last copy that was is released. No process of the run
+// says so when it is killed, so a thread looks, while lines are held,
+// often enough that a dead holder's lines are free well within a second.
+class Reaper {
+public:
+    explicit Reaper(Board& board) : board_(board)
+    {
+        if (pthread_create(&thread_, nullptr, loop, this) != 0) {
+            fprintf(stderr, "tavrel-sim: no thread to free the lines of processes that end: %s\n",
+                    strerror(errno));
+            started_ = false;
+        }
+    }
+    ~Reaper()
+    {
+        if (started_) {
+            stop_.store(true);
+            board_.wake_journal();
+            pthread_join(thread_, nullptr);
+        }
+        board_.reap(nullptr);
+    }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+private:
+    static void* loop(void* self)
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        auto* r = static_cast<Reaper*>(self);
+        BoardState state;
+        while (!r->stop_.load()) {
+            if (r->board_.holding()) {
+                r->board_.reap(nullptr);
+                usleep(kPeriodUs);
+            } else {
+                // A request is journaled: it ends this wait.
+                r->board_.wait_journal(r->board_.snapshot(&state), 1000000);
+            }
+        }
+        return nullptr;
+    }
+
+    static constexpr unsigned kPeriodUs = 20000;
+    Board& board_;
+    pthread_t thread_;
+    bool started_ = true;
+    std::atomic<bool> stop_{false};
+};
 
 // The command's end wakes the wait on the journal.
 void on_child(int)
@@ -187,7 +242,11 @@ bool run_command(Board& board, const Options& o, const Outputs& out, const std::
     command_pid = pid;
     if (int sig = pending_signal) kill(pid, sig);
     run_board = &board;
-    r->status = wait_for(pid, board, o.plain, later, r);
+    {
+        Reaper reaper(board);
+        r->status = wait_for(pid, board, o.plain, later, r);
+    }
+    if (r->recorder) drain(board, r);
     run_board = nullptr;
     return true;
 }

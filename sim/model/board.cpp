@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint32_t kMagicReady = 0x32564154;  // "TAV2"
 constexpr uint32_t kMagicInit = 1;
-constexpr uint32_t kLayoutVersion = 3;  // 3: the journal
+constexpr uint32_t kLayoutVersion = 4;  // 3: the journal; 4: edge detection
 
 // The model's own open: the shim interposes open() and would redirect.
 int raw_open(const char* path, int flags, mode_t mode)
@@ -152,6 +152,9 @@ bool Board::attach(const char* path, void* map)
             pthread_mutex_init(&state->lock, &attr);
             pthread_mutexattr_destroy(&attr);
             state->version = kLayoutVersion;
+            // A board made again in the same file names its requests apart.
+            reinterpret_cast<Edges*>(reinterpret_cast<char*>(state) + kPageBytes + kJournalBytes)->nonce =
+                monotonic_ns() ^ static_cast<uint64_t>(getpid()) << 40;
             static_cast<volatile uint32_t*>(map)[kTagWord] = kGpioTag;  // a new board is a BCM2835
             magic.store(kMagicReady);
         }

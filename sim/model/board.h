@@ -6,8 +6,11 @@
 
 #include <pthread.h>
 #include <stdint.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "model/board_file.h"
+#include "model/edges.h"
 #include "model/journal.h"
 #include "model/lines.h"
 #include "model/model.h"
@@ -15,8 +18,9 @@
 
 namespace tavrel_sim {
 
-// The register page, the model's page, then the journal.
-constexpr unsigned kBoardBytes = 2 * kPageBytes + kJournalBytes;
+// The register page, the model's page, the journal, then edge detection.
+constexpr unsigned kEdgesBytes = (sizeof(Edges) + kPageBytes - 1) / kPageBytes * kPageBytes;
+constexpr unsigned kBoardBytes = 2 * kPageBytes + kJournalBytes + kEdgesBytes;
 
 // The board's whole state at one moment: its register page and the model's.
 struct BoardState {
@@ -164,26 +168,58 @@ public:
     // `n` lines of `offsets` for a new request of process `pid` named
     // `label`, in order, as the kernel requests them: the first offset
     // past the chip fails with EINVAL and the first one held with EBUSY,
-    // and then none is claimed. A line whose holder is gone is taken
-    // back first, and set in *reclaimed (a bit per offset), for the
-    // caller to make an input as the kernel's release does. 0 or an errno.
-    // *got: how many lines the kernel requested before the one that
-    // failed, which it configured and then freed.
+    // and then none is claimed. Requests whose descriptors are all closed
+    // are freed first. 0 or an errno. *got: how many lines the kernel
+    // requested before the one that failed, which it configured and then
+    // freed.
     int claim_lines(const uint32_t* offsets, unsigned n, const char* label, uint32_t pid, uint32_t* request,
-                    uint64_t* reclaimed, unsigned* got);
-    // Frees the request's lines, keeping what the kernel keeps of them;
-    // the freed ones as a bit per offset.
-    uint64_t release_lines(uint32_t request);
+                    unsigned* got, TraceSink* sink);
+    // Frees the request's lines as the kernel's release does: each becomes
+    // an input (the kernel's accesses traced to `sink`), stops detecting
+    // edges and keeps what the kernel keeps, and its watchers see it
+    // released. The freed lines, a bit per offset.
+    uint64_t free_request(uint32_t request, TraceSink* sink);
+    // Frees every request whose descriptor no process has open any more.
+    void reap(TraceSink* sink);
+    // Some line is held.
+    bool holding();
+    // Makes the pin an input as the kernel's pinctrl does.
+    void kernel_input(unsigned pin, TraceSink* sink);
     // Shows the request's lines held, its making done.
     void show_lines(uint32_t request);
-    // Journals a change of a line's information, for its watchers, with
-    // the line's flags (GPIO_V2_LINE_FLAG_*, all in the low word) and
-    // debounce period then.
-    void note_line(unsigned offset, uint32_t change, uint32_t flags, uint32_t debounce_us);
+    // Journals a change of a line's information for its watchers: the
+    // line's flags and debounce period now, and its consumer beside it.
+    void note_line(unsigned offset, uint32_t change);
+    // The consumer journaled with kLine entry `seq`; false when the
+    // journal has gone past it since.
+    bool line_label(uint64_t seq, char* label);
     LineDesc line(unsigned offset);
     // The flags and debounce period of a line the request holds; with
     // request 0, the direction a free line keeps.
     void set_line(uint32_t request, unsigned offset, uint64_t flags, uint32_t debounce_us);
+
+    // Edge detection (edges.h). A request's descriptor: its socket, bound,
+    // or -1 with errno.
+    int request_socket(uint32_t request, bool nonblock);
+    // Starts detecting on the request's lines with these flags and
+    // periods, from their levels now; its queue holds `buffer` events. The
+    // queue's slot, or -1 when none is free.
+    int start_edges(uint32_t request, const uint32_t* offsets, unsigned n, const uint64_t* flags,
+                    const uint32_t* debounce_us, unsigned buffer, bool v1);
+    // New edge flags and periods; a line whose either changed starts again
+    // from its level now, as the kernel's does.
+    void reconfigure_edges(const uint32_t* offsets, unsigned n, const uint64_t* flags,
+                           const uint32_t* debounce_us);
+    // A detecting line's flags, period and debounced raw level; false for
+    // a line that detects nothing.
+    bool edge_setup(unsigned offset, uint64_t* flags, uint32_t* debounce_us, bool* debounced);
+    // Whole events of the request into `buf`, read through its descriptor
+    // `fd`: bytes (0 when none waits), -EINVAL for a buffer too small for
+    // one, -ENOENT for a request that detects nothing.
+    long read_events(uint32_t request, int fd, void* buf, size_t count);
+    // Ends the debounce waits that are over; the end of the earliest still
+    // running, or 0.
+    uint64_t next_deadline();
 
     // The address lies in this board's mapping of the file.
     bool maps(uintptr_t addr) const
@@ -198,6 +234,19 @@ private:
     Pins pins();  // the model's view of this board
     void clear_locked(Soc soc);
     Journal* journal();
+    Edges* edges();
+    // What a step at `ns` did to the detecting lines.
+    void detect(uint64_t ns);
+    void settle_locked(uint64_t upto);
+    void edge(unsigned offset, bool level, uint64_t ns);
+    void push_event(EdgeLine& l, unsigned offset, bool rising, uint64_t ns);
+    socklen_t socket_name(uint32_t request, sockaddr_un* addr);
+    void signal_request(uint32_t request);
+    bool request_open(uint32_t request);
+    void kernel_input_locked(unsigned pin, TraceSink* sink);
+    uint64_t free_request_locked(uint32_t request, TraceSink* sink);
+    void reap_locked(TraceSink* sink);
+    void note_line_locked(unsigned offset, uint32_t change);
     // Lock held. Entries of one step share `ns`, so readers see them as one moment.
     void log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t a, uint32_t b, uint32_t c,
              uint64_t ns);

@@ -199,6 +199,11 @@ void Board::clear_locked(Soc soc)
     memset(state_->pull, 0, sizeof state_->pull);
     for (ModelState::RunCounts& r : state_->runs) r.errors = r.trace_lost = 0;  // runs go on
     memset(state_->lines, 0, sizeof state_->lines);                             // as at boot
+    Edges* x = edges();
+    x->detecting = 0;
+    memset(x->lines, 0, sizeof x->lines);
+    for (EdgeQueue& q : x->queues) q.request = 0;
+    ++x->nonce;  // the forgotten requests' sockets name no request of this board
     log(JournalEntry::kClear, 0, 0, static_cast<uint32_t>(soc), 0, 0, monotonic_ns());
 }
 

@@ -51,6 +51,7 @@ void Board::log(JournalEntry::Kind kind, unsigned word, unsigned bank, uint32_t 
     atomic_ref(j->head).store(seq + 1, std::memory_order_release);
     atomic_ref(j->wake).store(static_cast<uint32_t>(seq + 1), std::memory_order_release);
     if (atomic_ref(j->waiters).load()) futex(&j->wake, FUTEX_WAKE, INT_MAX, nullptr);
+    if (kind != JournalEntry::kLine) detect(ns);
 }
 
 uint64_t Board::snapshot(BoardState* s)

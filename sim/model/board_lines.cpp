@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "model/blocked.h"
 #include "model/board.h"
 
@@ -35,20 +37,13 @@ void free_line(LineDesc& d)
 }  // namespace
 
 int Board::claim_lines(const uint32_t* offsets, unsigned n, const char* label, uint32_t pid,
-                       uint32_t* request, uint64_t* reclaimed, unsigned* got)
+                       uint32_t* request, unsigned* got, TraceSink* sink)
 {
     SignalsBlocked blocked;
     int saved = errno;
     lock();
-    *reclaimed = 0;
+    reap_locked(sink);
     unsigned count = pin_count(soc());
-    for (unsigned i = 0; i < count; ++i) {
-        LineDesc& d = state_->lines[i];
-        if (gone(d.pid)) {
-            free_line(d);
-            *reclaimed |= 1ull << i;
-        }
-    }
     int err = 0;
     uint64_t taken = 0;
     for (*got = 0; *got < n; ++*got) {
@@ -73,19 +68,91 @@ int Board::claim_lines(const uint32_t* offsets, unsigned n, const char* label, u
     return err;
 }
 
-uint64_t Board::release_lines(uint32_t request)
+// The kernel's pinctrl makes a freed line an input: one read of its
+// function word, and a write where it was something else.
+void Board::kernel_input_locked(unsigned pin, TraceSink* sink)
+{
+    unsigned word = GPFSEL0 + pin / 10, shift = pin % 10 * 3;
+    uint32_t value = read_register(pins(), word);
+    append(sink, TraceRecord::kRead, word, value, TraceRecord::kKernel);
+    if (!(value >> shift & 7)) return;
+    value &= ~(7u << shift);
+    write_register(pins(), word, value);
+    log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
+    append(sink, TraceRecord::kWrite, word, value, TraceRecord::kKernel);
+}
+
+void Board::kernel_input(unsigned pin, TraceSink* sink)
 {
     SignalsBlocked blocked;
     lock();
+    kernel_input_locked(pin, sink);
+    unlock();
+}
+
+uint64_t Board::free_request_locked(uint32_t request, TraceSink* sink)
+{
     uint64_t freed = 0;
+    for (unsigned i = 0; i < kLineDescs; ++i)
+        if (request && state_->lines[i].request == request) freed |= 1ull << i;
+    if (!freed) return 0;
+    Edges* x = edges();
     for (unsigned i = 0; i < kLineDescs; ++i) {
-        LineDesc& d = state_->lines[i];
-        if (!request || d.request != request) continue;
-        free_line(d);
-        freed |= 1ull << i;
+        if (!(freed >> i & 1)) continue;
+        if (i < pin_count(soc())) kernel_input_locked(i, sink);
+        x->lines[i] = EdgeLine{};
+        x->detecting &= ~(1ull << i);
     }
+    for (EdgeQueue& q : x->queues)
+        if (q.request == request) q.request = 0;
+    for (unsigned i = 0; i < kLineDescs; ++i)
+        if (freed >> i & 1) free_line(state_->lines[i]);
+    for (unsigned i = 0; i < kLineDescs; ++i)
+        if (freed >> i & 1) note_line_locked(i, GPIO_V2_LINE_CHANGED_RELEASED);
+    return freed;
+}
+
+uint64_t Board::free_request(uint32_t request, TraceSink* sink)
+{
+    SignalsBlocked blocked;
+    lock();
+    uint64_t freed = free_request_locked(request, sink);
     unlock();
     return freed;
+}
+
+// A request whose descriptor no process has open any more, however its
+// last holder ended, is freed as the kernel frees it at the last close. One
+// still being made has no descriptor yet: it goes only with its process.
+void Board::reap_locked(TraceSink* sink)
+{
+    uint64_t checked = 0;
+    for (unsigned i = 0; i < kLineDescs; ++i) {
+        const LineDesc& d = state_->lines[i];
+        if (!d.pid || (checked >> i & 1)) continue;
+        uint32_t request = d.request;
+        for (unsigned j = i; j < kLineDescs; ++j)
+            if (state_->lines[j].request == request) checked |= 1ull << j;
+        if (d.shown ? !request_open(request) : gone(d.pid)) free_request_locked(request, sink);
+    }
+}
+
+void Board::reap(TraceSink* sink)
+{
+    SignalsBlocked blocked;
+    lock();
+    reap_locked(sink);
+    unlock();
+}
+
+bool Board::holding()
+{
+    SignalsBlocked blocked;
+    lock();
+    bool any = false;
+    for (const LineDesc& d : state_->lines) any |= d.pid != 0;
+    unlock();
+    return any;
 }
 
 void Board::show_lines(uint32_t request)
@@ -97,12 +164,32 @@ void Board::show_lines(uint32_t request)
     unlock();
 }
 
-void Board::note_line(unsigned offset, uint32_t change, uint32_t flags, uint32_t debounce_us)
+// The line's information as it is now, with its consumer kept beside the
+// entry: a watcher that reads late still reports who held the line then.
+void Board::note_line_locked(unsigned offset, uint32_t change)
+{
+    const LineDesc& d = state_->lines[offset % kLineDescs];
+    uint64_t flags = info_flags(d);
+    uint64_t seq = atomic_ref(journal()->head).load();
+    memcpy(edges()->labels[seq % kJournalEntries], d.label, kLabelBytes);
+    log(JournalEntry::kLine, offset, 0, change, static_cast<uint32_t>(flags),
+        flags & GPIO_V2_LINE_FLAG_USED ? d.debounce_us : 0, monotonic_ns());
+}
+
+void Board::note_line(unsigned offset, uint32_t change)
 {
     SignalsBlocked blocked;
     lock();
-    log(JournalEntry::kLine, offset, 0, change, flags, debounce_us, monotonic_ns());
+    note_line_locked(offset, change);
     unlock();
+}
+
+bool Board::line_label(uint64_t seq, char* label)
+{
+    memcpy(label, edges()->labels[seq % kJournalEntries], kLabelBytes);
+    label[kLabelBytes - 1] = '\0';
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return atomic_ref(journal()->head).load() < seq + kJournalEntries;
 }
 
 LineDesc Board::line(unsigned offset)
@@ -111,7 +198,6 @@ LineDesc Board::line(unsigned offset)
     lock();
     LineDesc d = offset < kLineDescs ? state_->lines[offset] : LineDesc{};
     unlock();
-    if (gone(d.pid)) free_line(d);
     return d;
 }
 

@@ -4,6 +4,7 @@
 // per line, as every process on a Pi sees the one kernel's.
 #pragma once
 
+#include <linux/gpio.h>
 #include <stdint.h>
 
 namespace tavrel_sim {
@@ -23,5 +24,14 @@ struct LineDesc {
 static_assert(sizeof(LineDesc) == 56, "line descriptors are fixed-size");
 
 constexpr unsigned kLineDescs = 64;
+
+// The flags the line's information shows: its direction, and USED while a
+// wholly made request holds it.
+inline uint64_t info_flags(const LineDesc& d)
+{
+    constexpr uint64_t kIn = GPIO_V2_LINE_FLAG_INPUT, kOut = GPIO_V2_LINE_FLAG_OUTPUT;
+    uint64_t flags = (d.flags & ~(kIn | kOut)) | (d.flags & kOut ? kOut : kIn);
+    return d.pid && d.shown ? flags | GPIO_V2_LINE_FLAG_USED : flags;
+}
 
 }  // namespace tavrel_sim

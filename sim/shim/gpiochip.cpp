@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "chardev/cdev.h"
+#include "chardev/files.h"
 #include "shim/shim.h"
 
 namespace tavrel_sim::shim {
@@ -35,10 +36,24 @@ int result(long r)
 
 // Asks the tables first: this runs from the shim's start too, before the
 // model is made.
-void device_closing(int fd)
+uint32_t device_closing(int fd)
 {
-    if ((cdev::is_chip(fd) || cdev::is_request(fd)) && model.is_open())
-        cdev::closing(model, trace_sink(), fd);
+    return cdev::any_open() ? cdev::closing(fd) : 0;
+}
+
+void device_closed(uint32_t request)
+{
+    if (request && model.is_open()) cdev::closed(model, trace_sink(), request);
+}
+
+void device_closing_range(unsigned first, unsigned last, uint32_t* requests, unsigned* n)
+{
+    *n = cdev::any_open() ? cdev::closing_range(first, last, requests, kMaxCopies) : 0;
+}
+
+void device_copied(int fd, int copy)
+{
+    if (copy >= 0 && cdev::any_open()) cdev::add_copy(fd, copy);
 }
 
 // Every request this process made is released at exit, as the kernel's
@@ -79,7 +94,7 @@ SHIM_API ssize_t read(int fd, void* buf, size_t count)
 {
     static Read real = next<Read>("read");
     bool handled;
-    ssize_t r = cdev::request_read(fd, buf, count, &handled);
+    ssize_t r = cdev::request_read(model, fd, buf, count, &handled);
     if (!handled) r = cdev::watch_read(fd, buf, count, &handled);
     if (!handled) return real(fd, buf, count);
     if (r >= 0) return r;

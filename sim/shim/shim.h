@@ -66,9 +66,18 @@ int open_chip_device(int flags);
 // The chip's sysfs files, synthesized: a descriptor, -1 with errno, or -2
 // for a path that is not one of them.
 int open_sysfs(const char* path, int flags);
-// Before a descriptor is closed, or replaced by dup2: a line request this
-// process made frees its lines.
-void device_closing(int fd);
+// Before a descriptor is closed, or replaced by dup2: takes it out of the
+// device's tables, returning the line request it was a copy of (0 for
+// none), for device_closed after the close: the request frees its lines
+// when that was its last copy in any process.
+uint32_t device_closing(int fd);
+void device_closed(uint32_t request);
+// The same for descriptors `first` to `last`: up to kMaxCopies requests.
+constexpr unsigned kMaxCopies = 64;
+void device_closing_range(unsigned first, unsigned last, uint32_t* requests, unsigned* n);
+// A descriptor was copied (dup, fcntl's F_DUPFD): the copy is the same
+// request, as the kernel's is the same file.
+void device_copied(int fd, int copy);
 
 // The descriptor is of the board the device was last opened as.
 bool is_board(int fd);

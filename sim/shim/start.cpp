@@ -119,6 +119,10 @@ void resolve_entries()
     real_sigaction()(SIGSEGV, nullptr, &sa);
     resolve_waits();
     close(-1);
+    (void)!dup(-1);
+    fcntl(-1, F_GETFD);
+    fcntl64(-1, F_GETFD);
+
     dup2(-1, -1);
     dup3(-1, -1, 0);
     (void)real_mmap();

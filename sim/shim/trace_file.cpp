@@ -2,6 +2,8 @@
 // The trace file, and its descriptor kept from the program.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -116,8 +118,23 @@ private:
 
 TraceFile trace;
 
-// close_range over [first, last], around the trace's descriptor.
+int close_range_around(unsigned first, unsigned last, int flags);
+
+// close_range over [first, last], around the trace's descriptor; the
+// device's descriptors it closes are closed as close closes them.
 int close_around(unsigned first, unsigned last, int flags)
+{
+    uint32_t requests[kMaxCopies];
+    unsigned n = 0;
+    if (!(flags & CLOSE_RANGE_CLOEXEC)) device_closing_range(first, last, requests, &n);
+    int rc = close_range_around(first, last, flags);
+    int err = errno;
+    for (unsigned i = 0; i < n; ++i) device_closed(requests[i]);
+    errno = err;
+    return rc;
+}
+
+int close_range_around(unsigned first, unsigned last, int flags)
 {
     int t = trace_fd();
     if (t < 0 || static_cast<unsigned>(t) < first || static_cast<unsigned>(t) > last)
@@ -168,9 +185,41 @@ SHIM_API int close(int fd)
     using Close = int (*)(int);
     static Close real = next<Close>("close");
     if (is_trace_fd(fd)) return 0;
-    device_closing(fd);
-    return real(fd);
+    uint32_t request = device_closing(fd);
+    int rc = real(fd);
+    int err = errno;
+    device_closed(request);
+    errno = err;
+    return rc;
 }
+
+SHIM_API int dup(int fd)
+{
+    using Dup = int (*)(int);
+    static Dup real = next<Dup>("dup");
+    int copy = real(fd);
+    device_copied(fd, copy);
+    return copy;
+}
+
+// fcntl's copies of a descriptor are the device's too; every other command
+// passes through untouched.
+#define TAVREL_SIM_FCNTL(name)                                                                   \
+    SHIM_API int name(int fd, int cmd, ...)                                                      \
+    {                                                                                            \
+        using Fcntl = int (*)(int, int, ...);                                                    \
+        static Fcntl real = next<Fcntl>(#name);                                                  \
+        va_list ap;                                                                              \
+        va_start(ap, cmd);                                                                       \
+        void* arg = va_arg(ap, void*);                                                           \
+        va_end(ap);                                                                              \
+        int rc = real ? real(fd, cmd, arg) : static_cast<int>(syscall(SYS_fcntl, fd, cmd, arg)); \
+        if (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) device_copied(fd, rc);                     \
+        return rc;                                                                               \
+    }
+
+TAVREL_SIM_FCNTL(fcntl)
+TAVREL_SIM_FCNTL(fcntl64)
 
 SHIM_API int dup2(int old_fd, int new_fd)
 {
@@ -180,8 +229,14 @@ SHIM_API int dup2(int old_fd, int new_fd)
         errno = EBUSY;
         return -1;
     }
-    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) device_closing(new_fd);
-    return real(old_fd, new_fd);
+    uint32_t request = 0;
+    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) request = device_closing(new_fd);
+    int rc = real(old_fd, new_fd);
+    int err = errno;
+    device_closed(request);
+    if (old_fd != new_fd) device_copied(old_fd, rc);
+    errno = err;
+    return rc;
 }
 
 SHIM_API int dup3(int old_fd, int new_fd, int flags)
@@ -192,8 +247,14 @@ SHIM_API int dup3(int old_fd, int new_fd, int flags)
         errno = EBUSY;
         return -1;
     }
-    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) device_closing(new_fd);
-    return real(old_fd, new_fd, flags);
+    uint32_t request = 0;
+    if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) request = device_closing(new_fd);
+    int rc = real(old_fd, new_fd, flags);
+    int err = errno;
+    device_closed(request);
+    if (old_fd != new_fd) device_copied(old_fd, rc);
+    errno = err;
+    return rc;
 }
 
 SHIM_API int close_range(unsigned first, unsigned last, int flags)
