@@ -230,6 +230,9 @@ int open_chip(Board& board, int flags)
 
 long chip_ioctl(Board& board, TraceSink* sink, int fd, unsigned long cmd, void* arg)
 {
+    // What the lines show is exact at once: a holder that has just ended
+    // holds nothing, as its last close freed the kernel's lines.
+    if (cmd == GPIO_V2_GET_LINEINFO_IOCTL || cmd == GPIO_GET_LINEINFO_IOCTL) board.reap(sink);
     switch (cmd) {
     case GPIO_GET_CHIPINFO_IOCTL: {
         auto* info = static_cast<gpiochip_info*>(arg);

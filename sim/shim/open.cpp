@@ -68,6 +68,28 @@ int attach_board(char (&path)[4096])
     return 1;
 }
 
+// The descriptors this process opened as the device: only a mapping
+// through one of them is the block. The board file opened any other way
+// (the C test API's own open of it) maps as the file it is.
+constexpr int kDeviceFds = 16;
+std::atomic<int> device_fds[kDeviceFds];
+std::atomic<bool> device_fds_ready{false};
+
+void remember_device_fd(int fd)
+{
+    if (!device_fds_ready.exchange(true))
+        for (auto& d : device_fds) d.store(-1);
+    for (auto& d : device_fds) {
+        int free_slot = -1;
+        if (d.compare_exchange_strong(free_slot, fd)) return;
+    }
+    // Past the table, a descriptor maps as the file; say so once.
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        say("tavrel-sim: more descriptors of %s open at once than the simulated board tells apart\n",
+            kDevicePath);
+}
+
 // Opens the device as the board. The model's view comes first, so that at
 // no moment does the shim hold a descriptor beside the program's; then the
 // trace, so that a trace that cannot be kept fails the open rather than
@@ -91,6 +113,7 @@ int open_board(OpenAt real_openat, int flags)
         errno = EACCES;
         return -1;
     }
+    remember_device_fd(fd);
     return fd;
 }
 
@@ -168,9 +191,21 @@ int open_chip_device(int flags)
 
 bool is_board(int fd)
 {
+    if (fd < 0 || model_board.file.ino == 0 || !device_fds_ready.load()) return false;
+    bool device = false;
+    for (auto& d : device_fds) device |= d.load() == fd;
     FileId id;
-    return fd >= 0 && model_board.file.ino != 0 && identify(fd, &id) && id.dev == model_board.file.dev &&
-           id.ino == model_board.file.ino;
+    return device && identify(fd, &id) && id.dev == model_board.file.dev && id.ino == model_board.file.ino;
+}
+
+void device_fds_closed(unsigned first, unsigned last)
+{
+    if (!device_fds_ready.load()) return;
+    for (auto& d : device_fds) {
+        int fd = d.load();
+        if (fd >= 0 && static_cast<unsigned>(fd) >= first && static_cast<unsigned>(fd) <= last)
+            d.compare_exchange_strong(fd, -1);
+    }
 }
 
 const char* board_path()

@@ -79,8 +79,11 @@ void device_closing_range(unsigned first, unsigned last, uint32_t* requests, uns
 // request, as the kernel's is the same file.
 void device_copied(int fd, int copy);
 
-// The descriptor is of the board the device was last opened as.
+// The descriptor was opened as the device, and is of the board the device
+// was last opened as.
 bool is_board(int fd);
+// Descriptors `first` to `last` are closed, or replaced.
+void device_fds_closed(unsigned first, unsigned last);
 // That board's path, for messages.
 const char* board_path();
 // The address lies in a block this process mapped plain.

@@ -126,7 +126,10 @@ int close_around(unsigned first, unsigned last, int flags)
 {
     uint32_t requests[kMaxCopies];
     unsigned n = 0;
-    if (!(flags & CLOSE_RANGE_CLOEXEC)) device_closing_range(first, last, requests, &n);
+    if (!(flags & CLOSE_RANGE_CLOEXEC)) {
+        device_closing_range(first, last, requests, &n);
+        device_fds_closed(first, last);
+    }
     int rc = close_range_around(first, last, flags);
     int err = errno;
     for (unsigned i = 0; i < n; ++i) device_closed(requests[i]);
@@ -186,6 +189,7 @@ SHIM_API int close(int fd)
     static Close real = next<Close>("close");
     if (is_trace_fd(fd)) return 0;
     uint32_t request = device_closing(fd);
+    if (fd >= 0) device_fds_closed(static_cast<unsigned>(fd), static_cast<unsigned>(fd));
     int rc = real(fd);
     int err = errno;
     device_closed(request);
@@ -231,6 +235,8 @@ SHIM_API int dup2(int old_fd, int new_fd)
     }
     uint32_t request = 0;
     if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) request = device_closing(new_fd);
+    if (old_fd != new_fd && new_fd >= 0)
+        device_fds_closed(static_cast<unsigned>(new_fd), static_cast<unsigned>(new_fd));
     int rc = real(old_fd, new_fd);
     int err = errno;
     device_closed(request);
@@ -249,6 +255,8 @@ SHIM_API int dup3(int old_fd, int new_fd, int flags)
     }
     uint32_t request = 0;
     if (old_fd != new_fd && fcntl(old_fd, F_GETFD) >= 0) request = device_closing(new_fd);
+    if (old_fd != new_fd && new_fd >= 0)
+        device_fds_closed(static_cast<unsigned>(new_fd), static_cast<unsigned>(new_fd));
     int rc = real(old_fd, new_fd, flags);
     int err = errno;
     device_closed(request);

@@ -3,10 +3,13 @@
  * through the C test API: order and sequence numbers across lines, the
  * edges asked for and no others, active-low, both clocks, the buffer
  * dropping its oldest, poll and epoll readiness, a non-blocking read, a
- * blocked read woken by a drive from another thread, debouncing, and a v1
- * line event.
+ * blocked read woken by a drive from another thread, debouncing, a v1
+ * line event and its full queue, no edge lost however loaded the machine,
+ * line watchers that read late, and a request's lifetime: held while any
+ * copy of its descriptor is open, released when its holder dies.
  * Run under tavrel-sim --board FILE with FILE in TAVREL_SIM_BOARD; prints
  * "ok"/"FAIL" lines and exits 1 on a failure. */
+#define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/gpio.h>
@@ -18,6 +21,8 @@
 #include <string.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -244,12 +249,193 @@ static void v1_line_event(void)
     close(r.fd);
 }
 
+static void drive_edges(unsigned pin, int edges)
+{
+    for (int i = 0; i < edges; ++i) tavrel_simboard_drive(board, pin, i % 2 == 0);
+}
+
+static void v1_full_queue_keeps_the_oldest(void)
+{
+    tavrel_simboard_drive(board, 11, 0);
+    struct gpioevent_request r;
+    memset(&r, 0, sizeof r);
+    r.lineoffset = 11;
+    r.handleflags = GPIOHANDLE_REQUEST_INPUT;
+    r.eventflags = GPIOEVENT_REQUEST_BOTH_EDGES;
+    check(ioctl(chip, GPIO_GET_LINEEVENT_IOCTL, &r) == 0, "a v1 line event to fill");
+    drive_edges(11, 16);
+    uint64_t between = now_ns(CLOCK_MONOTONIC);
+    drive_edges(11, 16);
+    struct gpioevent_data d[20];
+    ssize_t got = read(r.fd, d, sizeof d);
+    int oldest = got == 16 * (ssize_t)sizeof d[0];
+    for (int i = 0; oldest && i < 16; ++i)
+        oldest = d[i].timestamp < between &&
+                 d[i].id == (i % 2 == 0 ? GPIOEVENT_EVENT_RISING_EDGE : GPIOEVENT_EVENT_FALLING_EDGE);
+    check(oldest && !readable(r.fd), "a full v1 queue keeps its 16 oldest events and drops the new ones");
+    close(r.fd);
+    tavrel_simboard_drive(board, 11, 0);
+}
+
+/* 20,000 edges from another process, two CPU-bound processes beside it:
+ * every edge is counted, and only a full queue drops events. */
+static void no_edge_lost_under_load(void)
+{
+    enum { kEdges = 20000 };
+    unsigned pin = 4;
+    tavrel_simboard_drive(board, pin, 0);
+    int fd = request(&pin, 1,
+                     GPIO_V2_LINE_FLAG_INPUT | GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING,
+                     1024);
+    pid_t busy[2];
+    for (int i = 0; i < 2; ++i)
+        if ((busy[i] = fork()) == 0)
+            for (;;) {
+            }
+    pid_t driver = fork();
+    if (driver == 0) {
+        drive_edges(pin, kEdges);
+        _exit(0);
+    }
+    struct gpio_v2_line_event ev[64];
+    uint32_t last = 0;
+    int ordered = 1;
+    uint64_t deadline = now_ns(CLOCK_MONOTONIC) + 120ull * 1000000000u;
+    while (last < kEdges && now_ns(CLOCK_MONOTONIC) < deadline) {
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 1000) != 1) continue;
+        int n = take(fd, ev, 64);
+        for (int i = 0; i < n; ++i) {
+            ordered &= ev[i].line_seqno > last && ev[i].seqno == ev[i].line_seqno;
+            last = ev[i].line_seqno;
+        }
+    }
+    int status;
+    waitpid(driver, &status, 0);
+    for (int i = 0; i < 2; ++i) {
+        kill(busy[i], SIGKILL);
+        waitpid(busy[i], NULL, 0);
+    }
+    check(last == kEdges && ordered,
+          "20,000 edges under load: the last event's line_seqno is 20,000, in order");
+    close(fd);
+    tavrel_simboard_drive(board, pin, 0);
+}
+
+static int watch(unsigned offset)
+{
+    struct gpio_v2_line_info info;
+    memset(&info, 0, sizeof info);
+    info.offset = offset;
+    return ioctl(chip, GPIO_V2_GET_LINEINFO_WATCH_IOCTL, &info);
+}
+
+/* The next change of line information, within 5 s; 0 when none came. */
+static int next_change(struct gpio_v2_line_info_changed* c)
+{
+    struct pollfd p = {chip, POLLIN, 0};
+    return poll(&p, 1, 5000) == 1 && read(chip, c, sizeof *c) == sizeof *c;
+}
+
+static void late_watcher_sees_each_consumer(void)
+{
+    check(watch(9) == 0, "line 9 watched");
+    for (int i = 0; i < 8; ++i) {
+        struct gpio_v2_line_request r;
+        memset(&r, 0, sizeof r);
+        r.offsets[0] = 9;
+        r.num_lines = 1;
+        r.config.flags = GPIO_V2_LINE_FLAG_INPUT;
+        snprintf(r.consumer, sizeof r.consumer, "c%d", i);
+        if (ioctl(chip, GPIO_V2_GET_LINE_IOCTL, &r) == 0) close(r.fd);
+    }
+    int each = 1;
+    for (int i = 0; i < 8; ++i) {
+        struct gpio_v2_line_info_changed req, rel;
+        char want[8];
+        snprintf(want, sizeof want, "c%d", i);
+        each &= next_change(&req) && req.event_type == GPIO_V2_LINE_CHANGED_REQUESTED &&
+                strcmp(req.info.consumer, want) == 0 && next_change(&rel) &&
+                rel.event_type == GPIO_V2_LINE_CHANGED_RELEASED;
+    }
+    check(each, "a watcher that reads late sees each request's own consumer");
+    ioctl(chip, GPIO_GET_LINEINFO_UNWATCH_IOCTL, &(uint32_t){9});
+}
+
+static int used(unsigned offset)
+{
+    struct gpio_v2_line_info info;
+    memset(&info, 0, sizeof info);
+    info.offset = offset;
+    return ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 && (info.flags & GPIO_V2_LINE_FLAG_USED);
+}
+
+static void held_while_a_copy_is_open(void)
+{
+    unsigned pin = 7;
+    int fd = request(&pin, 1, GPIO_V2_LINE_FLAG_OUTPUT, 0);
+    int copies[3] = {dup(fd), fcntl(fd, F_DUPFD_CLOEXEC, 40), dup2(fd, 50)};
+    close(fd);
+    int held = used(pin);
+    struct gpio_v2_line_values v = {1, 1};
+    int answers =
+        ioctl(copies[1], GPIO_V2_LINE_SET_VALUES_IOCTL, &v) == 0 && tavrel_simboard_level(board, pin) == 1;
+    close(copies[0]);
+    close(copies[1]);
+    held &= used(pin);
+    pid_t child = fork();
+    if (child == 0) {
+        sleep(1);
+        _exit(0);
+    }
+    close(copies[2]);
+    held &= used(pin);
+    waitpid(child, NULL, 0);
+    check(held && answers,
+          "a request stays held while a dup, an F_DUPFD copy or a forked child's copy is open");
+    check(!used(pin) && tavrel_simboard_function(board, pin) == 0, "and is released with its last copy");
+    fd = request(&pin, 1, GPIO_V2_LINE_FLAG_OUTPUT, 0);
+    close_range((unsigned)fd, (unsigned)fd, 0);
+    check(!used(pin), "close_range releases what it closes");
+}
+
+static void a_dead_holders_lines_are_released(void)
+{
+    check(watch(8) == 0, "line 8 watched");
+    const char* how[] = {"SIGKILL", "_exit", "abort"};
+    for (int k = 0; k < 3; ++k) {
+        pid_t child = fork();
+        if (child == 0) {
+            unsigned pin = 8;
+            int fd = request(&pin, 1, GPIO_V2_LINE_FLAG_OUTPUT, 0);
+            struct gpio_v2_line_values v = {1, 1};
+            ioctl(fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &v);
+            if (k == 0) raise(SIGKILL);
+            if (k == 1) _exit(0);
+            signal(SIGABRT, SIG_DFL);
+            abort();
+        }
+        waitpid(child, NULL, 0);
+        struct gpio_v2_line_info_changed c;
+        int released = 0;
+        while (!released && next_change(&c)) released = c.event_type == GPIO_V2_LINE_CHANGED_RELEASED;
+        char what[96];
+        snprintf(what, sizeof what, "a holder ended by %s: its line is released and an input", how[k]);
+        check(released && tavrel_simboard_function(board, 8) == 0 && !used(8), what);
+    }
+}
+
 int main(void)
 {
     char why[256];
     const char* path = getenv("TAVREL_SIM_BOARD");
-    board = path ? tavrel_simboard_open(path, why, sizeof why) : NULL;
+    /* The device mapped and the chip open first: the test API works after
+     * them, as a test of a program's own would use it. */
+    int mem = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
+    void* block = mem < 0 ? MAP_FAILED : mmap(NULL, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, mem, 0);
     chip = open("/dev/gpiochip0", O_RDWR | O_CLOEXEC);
+    board = path ? tavrel_simboard_open(path, why, sizeof why) : NULL;
+    check(block != MAP_FAILED && board != NULL, "the test API opens the board after the device is mapped");
     if (!board || chip < 0) {
         fprintf(stderr, "events: no board or no chip (run under tavrel-sim --board FILE)\n");
         return 1;
@@ -261,5 +447,10 @@ int main(void)
     blocked_read_and_epoll();
     debounce_gives_one_event();
     v1_line_event();
+    v1_full_queue_keeps_the_oldest();
+    no_edge_lost_under_load();
+    late_watcher_sees_each_consumer();
+    held_while_a_copy_is_open();
+    a_dead_holders_lines_are_released();
     return failures ? 1 : 0;
 }
