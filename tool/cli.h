@@ -10,13 +10,37 @@
 
 namespace tavrel_cli {
 
-// The number as written, without atoi's wrap-around: "4294967314" is not
-// pin 18. Values past either end saturate beyond [0, last]. Text that is
-// not a number is 0, as atoi has it.
-inline long long pin_as_written(const char* text, int last, char** end = nullptr)
+// The decimal number at the start of `text`, as written: false for no
+// digits, or for a number outside [min, max] however large, never
+// wrapped or saturated into a value the caller accepts. *end: where the
+// digits stop. Every tool of ours but the pin-mode tool, which keeps
+// atoi, reads its numbers here.
+inline bool leading_number(const char* text, long long min, long long max, long long* value, const char** end)
+{
+    char* stop;
+    errno = 0;
+    long long v = strtoll(text, &stop, 10);
+    *end = stop;
+    if (stop == text || errno == ERANGE || v < min || v > max) return false;
+    *value = v;
+    return true;
+}
+
+// The whole text as such a number.
+inline bool number_as_written(const char* text, long long min, long long max, long long* value)
+{
+    const char* end;
+    return leading_number(text, min, max, value, &end) && *end == '\0';
+}
+
+// The pin-mode tool's reading, for its range message alone: the number
+// as written, without atoi's wrap-around ("4294967314" is not pin 18);
+// values past either end saturate beyond [0, last]. Text that is not a
+// number is 0, as atoi has it.
+inline long long pin_as_written(const char* text, int last)
 {
     errno = 0;
-    long long value = strtoll(text, end, 10);
+    long long value = strtoll(text, nullptr, 10);
     if (errno == ERANGE) value = value < 0 ? -1 : last + 1LL;
     return value;
 }

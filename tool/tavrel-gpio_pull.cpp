@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // tavrel-gpio_pull: sets one pin's pull up, down or off.
+#include <limits.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -42,9 +43,8 @@ int main(int argc, char** argv)
         fputs(kUsage, stderr);
         return 1;
     }
-    char* end;
-    long long pin = tavrel_cli::pin_as_written(pin_text, kLastBcm2711Pin, &end);
-    if (end == pin_text || *end != '\0') {
+    long long pin;
+    if (!tavrel_cli::number_as_written(pin_text, LLONG_MIN, LLONG_MAX, &pin)) {
         fprintf(stderr, "tavrel-gpio_pull: bad pin '%s': expected a number from 0 to %d\n", pin_text,
                 kLastPin);
         return 1;

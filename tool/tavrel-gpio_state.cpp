@@ -39,16 +39,12 @@ const char* level_name(uint64_t levels, int pin)
 // PIN or FIRST-LAST, within 0 to 53; marks them in `wanted`.
 bool parse_pins(const char* text, bool* wanted)
 {
-    char* end;
-    long long first = tavrel_cli::pin_as_written(text, kPins - 1, &end);
-    long long last = first;
-    if (end == text) return false;
-    if (*end == '-') {
-        const char* second = end + 1;
-        last = tavrel_cli::pin_as_written(second, kPins - 1, &end);
-        if (end == second) return false;
-    }
-    if (*end != '\0' || first < 0 || last >= kPins || first > last) return false;
+    const char* end;
+    long long first, last;
+    if (!tavrel_cli::leading_number(text, 0, kPins - 1, &first, &end)) return false;
+    last = first;
+    if (*end == '-' && !tavrel_cli::leading_number(end + 1, 0, kPins - 1, &last, &end)) return false;
+    if (*end != '\0' || first > last) return false;
     for (long long pin = first; pin <= last; ++pin) wanted[pin] = true;
     return true;
 }

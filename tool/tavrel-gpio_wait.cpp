@@ -28,13 +28,9 @@ struct Options {
     long long timeout_ms = -1;  // none
 };
 
-// A whole decimal number from 0 to max, as written.
 bool parse_number(const char* text, long long max, long long* value)
 {
-    char* end;
-    *value = tavrel_cli::pin_as_written(text, 0, &end);
-    if (end == text || *end != '\0' || *value < 0 || *value > max) return false;
-    return true;
+    return tavrel_cli::number_as_written(text, 0, max, value);
 }
 
 bool bad(const char* what, const char* text, const char* expected)

@@ -18,6 +18,7 @@ environment variable TAVREL_LIBRARY.
 import collections
 import ctypes
 import errno
+import operator
 import os
 import threading
 
@@ -124,49 +125,63 @@ class Access:
         return False
 
 
+def _fits(value, bits, signed, what):
+    """value as the C call takes it: a ValueError, before anything is done,
+    for a number ctypes would wrap into another."""
+    value = operator.index(value)
+    low, high = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if signed else (0, (1 << bits) - 1)
+    if not low <= value <= high:
+        raise ValueError("%s %r is outside %d to %d" % (what, value, low, high))
+    return value
+
+
+def _i32(value, what):
+    return _fits(value, 32, True, what)
+
+
 # ---- Pins -----------------------------------------------------------------
 # While access is closed, or for a pin outside 0 to 59, the C library's
 # setters do nothing and its getters return 0: so do these.
 
 def config_io(pin, mode):
     """Makes the pin an input (INPUT) or an output (OUTPUT)."""
-    _library().tavrel_gpio_config_io(pin, mode)
+    _library().tavrel_gpio_config_io(_i32(pin, "pin"), _i32(mode, "mode"))
 
 
 def set_alt(pin, alt):
     """Selects alternate function 0 to 5 for the pin."""
-    _library().tavrel_gpio_set_alt(pin, alt)
+    _library().tavrel_gpio_set_alt(_i32(pin, "pin"), _i32(alt, "alt"))
 
 
 def set_val(pin, value):
     """Drives an output pin high (true) or low (false)."""
-    _library().tavrel_gpio_set_val(pin, 1 if value else 0)
+    _library().tavrel_gpio_set_val(_i32(pin, "pin"), 1 if value else 0)
 
 
 def get_val(pin):
     """The pin's level, 0 or 1."""
-    return _library().tavrel_gpio_get_val(pin)
+    return _library().tavrel_gpio_get_val(_i32(pin, "pin"))
 
 
 def set_byte(first_pin, byte):
     """Drives pins first_pin to first_pin + 7 with the bits of byte."""
-    _library().tavrel_gpio_set_byte(first_pin, byte)
+    _library().tavrel_gpio_set_byte(_i32(first_pin, "pin"), _i32(byte, "byte"))
 
 
 def get_byte(first_pin):
     """The levels of pins first_pin to first_pin + 7 as a byte."""
-    return _library().tavrel_gpio_get_byte(first_pin)
+    return _library().tavrel_gpio_get_byte(_i32(first_pin, "pin"))
 
 
 def get_mode(pin):
     """The pin's function-select code: 0 input, 1 output, alt0 4, alt1 5,
     alt2 6, alt3 7, alt4 3, alt5 2; -1 while access is closed."""
-    return _library().tavrel_gpio_get_mode(pin)
+    return _library().tavrel_gpio_get_mode(_i32(pin, "pin"))
 
 
 def set_pull(pin, pull):
     """Sets the pin's pull: PULL_OFF, PULL_DOWN or PULL_UP."""
-    _library().tavrel_gpio_set_pull(pin, pull)
+    _library().tavrel_gpio_set_pull(_i32(pin, "pin"), _i32(pull, "pull"))
 
 
 def get_pull(pin):
@@ -174,7 +189,7 @@ def get_pull(pin):
     raises OSError (ENOTSUP on the BCM2835) otherwise."""
     lib = _library()
     ctypes.set_errno(0)
-    pull = lib.tavrel_gpio_get_pull(pin)
+    pull = lib.tavrel_gpio_get_pull(_i32(pin, "pin"))
     if pull < 0:
         _raise_errno(errno.EINVAL)
     return pull
@@ -183,7 +198,7 @@ def get_pull(pin):
 def set_mask(pins, levels):
     """Drives the pins whose bits are set in pins (bit n: pin n) to the
     matching bits of levels, in one write a bank."""
-    _library().tavrel_gpio_set_mask(pins, levels)
+    _library().tavrel_gpio_set_mask(_fits(pins, 64, False, "pins"), _fits(levels, 64, False, "levels"))
 
 
 def get_all():
@@ -242,6 +257,7 @@ def write_exact(fd, data):
 def read_with_timeout(fd, size, timeout_ms):
     """Reads exactly size bytes within timeout_ms milliseconds. Raises
     TimeoutError on time-out or end of file, OSError on failure."""
+    fd, timeout_ms = _i32(fd, "fd"), _i32(timeout_ms, "timeout_ms")
     buf = ctypes.create_string_buffer(size)
     ctypes.set_errno(0)
     n = _library().tavrel_read_with_timeout(fd, buf, size, timeout_ms)
@@ -275,6 +291,8 @@ class EdgeEvents:
             if not 0 <= pin <= 53:
                 raise ValueError("pin %r is not 0 to 53" % (pin,))
             mask |= 1 << pin
+        edges = _i32(edges, "edges")
+        debounce_us = _fits(debounce_us, 32, False, "debounce_us")
         self._lib = _library()
         ctypes.set_errno(0)
         self._fd = self._lib.tavrel_gpio_edge_open(mask, edges, debounce_us)
@@ -300,7 +318,9 @@ class EdgeEvents:
         fd = self.fileno()
         ms = -1 if timeout is None else max(0, int(timeout * 1000 + 0.999999))
         ms = min(ms, 2**31 - 1)
-        max_events = max(1, min(max_events, self._BATCH))
+        if operator.index(max_events) < 1:
+            raise ValueError("max_events %r is not 1 or more" % (max_events,))
+        max_events = min(max_events, self._BATCH)
         ctypes.set_errno(0)
         n = self._lib.tavrel_gpio_edge_read(fd, self._buf, max_events, ms)
         if n < 0:

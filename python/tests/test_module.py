@@ -49,6 +49,21 @@ def test_errors_carry_their_errno(tmp_path):
             tavrel.EdgeEvents([54])
         except ValueError:
             print("pin 54 ValueError")
+        # Numbers ctypes would wrap are refused before anything is asked.
+        for call in (lambda: tavrel.EdgeEvents(4, debounce_us=-1),
+                     lambda: tavrel.EdgeEvents(4, debounce_us=1 << 32),
+                     lambda: tavrel.set_val(1 << 32, 1), lambda: tavrel.config_io(4, 1 << 31),
+                     lambda: tavrel.set_mask(-1, 0), lambda: tavrel.read_with_timeout(0, 1, 1 << 31)):
+            try:
+                call()
+                print("accepted")
+            except ValueError:
+                pass
+        with tavrel.EdgeEvents(53) as top:
+            try:
+                top.read(timeout=0, max_events=0)
+            except ValueError:
+                print("pin 53 taken, max_events 0 ValueError")
         held = tavrel.EdgeEvents(4)
         try:
             tavrel.EdgeEvents([3, 4])
@@ -64,7 +79,8 @@ def test_errors_carry_their_errno(tmp_path):
         except OSError as e:
             print("write_exact", errno.errorcode[e.errno])
     """)
-    assert out == ["get_pull ENOTSUP", "pin 54 ValueError", "second request EBUSY",
+    assert out == ["get_pull ENOTSUP", "pin 54 ValueError", "pin 53 taken, max_events 0 ValueError",
+                   "second request EBUSY",
                    "read_with_timeout TimeoutError", "write_exact EBADF"]
 
 

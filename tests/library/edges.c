@@ -296,6 +296,10 @@ static void the_wait_tool(void)
                {{"-p", "4", "-n", "0"}, "tavrel-gpio_wait: bad count '0'"},
                {{"-p", "4", "-t", "-1"}, "tavrel-gpio_wait: bad timeout '-1'"},
                {{"-p", "4", "-d", "1e3"}, "tavrel-gpio_wait: bad debounce '1e3'"},
+               {{"-p", "99999999999999999999", NULL}, "tavrel-gpio_wait: bad pin '99999999999999999999'"},
+               {{"-p", "4", "-t", "99999999999999999999"}, "tavrel-gpio_wait: bad timeout"},
+               {{"-p", "4", "-n", "99999999999999999999"}, "tavrel-gpio_wait: bad count"},
+               {{"-p", "4", "-d", "99999999999999999999"}, "tavrel-gpio_wait: bad debounce"},
                {{"-p", "4", "extra", NULL}, "Usage:"}};
     int all = 1;
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i) {

@@ -54,6 +54,10 @@ TEST_F(PullTool, bad_arguments_fail_and_change_nothing)
         EXPECT_TRUE(o.exited_with(1)) << testing::PrintToString(args);
         EXPECT_EQ(o.err, "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n");
     }
+    // Too large to read is no pin at all, never one that wrapped or saturated.
+    Outcome huge = pull({"-p", "99999999999999999999", "-u"});
+    EXPECT_TRUE(huge.exited_with(1));
+    EXPECT_EQ(huge.err, "tavrel-gpio_pull: bad pin '99999999999999999999': expected a number from 0 to 53\n");
     for (const char* pin : {"54", "-1", "4294967300"}) {
         Outcome o = pull({"-p", pin, "-u"});
         EXPECT_TRUE(o.exited_with(1)) << pin;
