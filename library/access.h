@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "registers.h"
@@ -42,6 +43,21 @@ enum class Chip : uint8_t {
     kForeign,  // a GPIO block of another design, never to be driven
 };
 extern TAVREL_INTERNAL std::atomic<Chip> chip;
+
+// What tells the chips of the family apart, each described once here.
+struct ChipModel {
+    Chip chip;
+    const char* compatible;  // its GPIO node's, in the device tree
+    const char* label;       // the kernel's GPIO chip's, pinctrl's driver name
+    uint32_t pins;           // GPIOs bonded out: with a level, a pull and a line
+};
+// The family's chips; kUnknown and kForeign have none.
+TAVREL_INTERNAL const ChipModel* chip_model(Chip chip);
+// The chip whose kernel GPIO chip has that label (at most n bytes, as
+// gpiochip_info holds it); null for a chip of another family.
+TAVREL_INTERNAL const ChipModel* chip_labelled(const char* label, size_t n);
+// The most pins any chip of the family has.
+constexpr uint32_t kMostPins = 58;
 
 // What the device tree says the GPIO block is; no register is touched.
 TAVREL_INTERNAL Chip chip_from_device_tree();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Which chip of the BCM2835 family the GPIO block belongs to. Pulls are
-// the only operation that differs: the Pi 4's BCM2711 has its own pull
-// controls, and leaves the BCM2835's unconnected.
+// Which chip of the BCM2835 family the GPIO block belongs to. Pulls and
+// the pin count are what differ: the Pi 4's BCM2711 has its own pull
+// controls, leaves the BCM2835's unconnected, and bonds out four more pins.
 //
 // The device tree is trusted first. It is the kernel's own description of
 // the hardware, readable without root and without touching the block, and
@@ -13,15 +13,23 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "access.h"
+#include "tavrel.h"
 
 namespace tavrel {
 
 std::atomic<Chip> chip{Chip::kUnknown};
 
 namespace {
+
+constexpr ChipModel kChips[] = {
+    {Chip::kBcm2711, "brcm,bcm2711-gpio", "pinctrl-bcm2711", 58},
+    {Chip::kBcm2835, "brcm,bcm2835-gpio", "pinctrl-bcm2835", 54},
+};
+static_assert(kChips[0].pins == kMostPins && kChips[1].pins < kMostPins, "kMostPins is the largest count");
 
 constexpr const char kTree[] = "/proc/device-tree";
 // Where the Raspberry Pi's trees, and Debian's, have the GPIO node when no
@@ -79,9 +87,24 @@ Chip chip_from_device_tree()
     ssize_t n = read_small(path, compatible, sizeof compatible);
     errno = saved;
     if (n <= 0) return Chip::kUnknown;
-    if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2711-gpio")) return Chip::kBcm2711;
-    if (lists(compatible, static_cast<size_t>(n), "brcm,bcm2835-gpio")) return Chip::kBcm2835;
+    // The BCM2711 first, should a node also list the BCM2835 it extends.
+    for (const ChipModel& model : kChips)
+        if (lists(compatible, static_cast<size_t>(n), model.compatible)) return model.chip;
     return Chip::kForeign;
+}
+
+const ChipModel* chip_model(Chip which)
+{
+    for (const ChipModel& model : kChips)
+        if (model.chip == which) return &model;
+    return nullptr;
+}
+
+const ChipModel* chip_labelled(const char* label, size_t n)
+{
+    for (const ChipModel& model : kChips)
+        if (strncmp(label, model.label, n) == 0) return &model;
+    return nullptr;
 }
 
 Chip probe_chip(Block block)
@@ -91,4 +114,45 @@ Chip probe_chip(Block block)
     return found;
 }
 
+namespace {
+
+// The chip, while access is closed and no tree tells: the block mapped for
+// the one read that tells, and not remembered, as an open would be asked
+// anew. Unknown, with errno, when it cannot be mapped.
+Chip probe_device()
+{
+    int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) return Chip::kUnknown;
+    void* map = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    int err = errno;
+    close(fd);
+    if (map == MAP_FAILED) {
+        errno = err;
+        return Chip::kUnknown;
+    }
+    barrier();
+    uint32_t tag = reg_read(static_cast<Block>(map), kTagWord);
+    munmap(map, kBlockBytes);
+    return tag == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
+}
+
+}  // namespace
 }  // namespace tavrel
+
+using namespace tavrel;
+
+extern "C" int32_t tavrel_gpio_pin_count(void)
+{
+    Chip known;
+    if (Block block = open_block()) {
+        barrier();
+        known = pull_chip(block);  // the tree's answer at open, else the block's
+    } else {
+        known = chip_from_device_tree();
+        if (known == Chip::kUnknown) known = probe_device();
+        if (known == Chip::kUnknown) return -1;
+    }
+    const ChipModel* model = chip_model(known);
+    if (!model) return fail(ENODEV);
+    return static_cast<int32_t>(model->pins);
+}

@@ -20,12 +20,7 @@
 namespace tavrel {
 namespace {
 
-constexpr int32_t kPins = 54;
-constexpr uint64_t kPinMask = (uint64_t{1} << kPins) - 1;
-
-// The labels the kernel's pinctrl drivers give the BCM2835 family's GPIO
-// chip: the BCM2835's (Pi Zero, Pi 1 to 3) and the BCM2711's (Pi 4).
-constexpr const char* kLabels[] = {"pinctrl-bcm2835", "pinctrl-bcm2711"};
+constexpr uint64_t kFamilyMask = (uint64_t{1} << kMostPins) - 1;
 
 // "gpiochip" and a number: the nodes of the character device.
 bool is_chip_node(const char* name)
@@ -36,8 +31,9 @@ bool is_chip_node(const char* name)
     return true;
 }
 
-// Opens the chip of that node when it is ours; -1 with errno otherwise.
-int open_if_ours(const char* name)
+// Opens the chip of that node when it is ours, found by the label the
+// kernel's pinctrl driver gives it; -1 with errno otherwise.
+int open_if_ours(const char* name, const ChipModel** model)
 {
     char path[sizeof "/dev/" + sizeof(dirent64::d_name)];
     snprintf(path, sizeof path, "/dev/%s", name);
@@ -45,9 +41,9 @@ int open_if_ours(const char* name)
     if (fd < 0) return -1;
     gpiochip_info info;
     memset(&info, 0, sizeof info);
-    if (ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) == 0)
-        for (const char* label : kLabels)
-            if (strncmp(info.label, label, sizeof info.label) == 0) return fd;
+    if (ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) == 0 &&
+        (*model = chip_labelled(info.label, sizeof info.label)))
+        return fd;
     close(fd);
     return fail(ENOENT);
 }
@@ -55,7 +51,7 @@ int open_if_ours(const char* name)
 // The BCM2835 family's chip, found by its label: the nodes' numbers
 // changed between kernels. ENOENT when no node is ours, or the first error
 // that kept one from being asked (EACCES, say, without the gpio group).
-int open_chip()
+int open_chip(const ChipModel** model)
 {
     int dir = open("/dev", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return -1;
@@ -67,7 +63,7 @@ int open_chip()
             const auto* d = reinterpret_cast<const dirent64*>(buf + off);
             off += d->d_reclen;
             if (!is_chip_node(d->d_name)) continue;
-            int fd = open_if_ours(d->d_name);
+            int fd = open_if_ours(d->d_name, model);
             if (fd >= 0) {
                 close(dir);
                 return fd;
@@ -83,8 +79,8 @@ int open_chip()
 void fill_request(gpio_v2_line_request* req, uint64_t pins, int32_t edges, uint32_t debounce_us)
 {
     memset(req, 0, sizeof *req);
-    for (int32_t pin = 0; pin < kPins; ++pin)
-        if (pins >> pin & 1) req->offsets[req->num_lines++] = static_cast<uint32_t>(pin);
+    for (uint32_t pin = 0; pin < kMostPins; ++pin)
+        if (pins >> pin & 1) req->offsets[req->num_lines++] = pin;
     req->config.flags = GPIO_V2_LINE_FLAG_INPUT;
     if (edges & TAVREL_EDGE_RISING) req->config.flags |= GPIO_V2_LINE_FLAG_EDGE_RISING;
     if (edges & TAVREL_EDGE_FALLING) req->config.flags |= GPIO_V2_LINE_FLAG_EDGE_FALLING;
@@ -154,10 +150,15 @@ extern "C" {
 
 int tavrel_gpio_edge_open(uint64_t pins, int32_t edges, uint32_t debounce_us)
 {
-    if (!pins || (pins & ~kPinMask) || edges < TAVREL_EDGE_RISING || edges > TAVREL_EDGE_BOTH)
+    if (!pins || (pins & ~kFamilyMask) || edges < TAVREL_EDGE_RISING || edges > TAVREL_EDGE_BOTH)
         return fail(EINVAL);
-    int chip_fd = open_chip();
+    const ChipModel* model = nullptr;
+    int chip_fd = open_chip(&model);
     if (chip_fd < 0) return -1;
+    if (pins >> model->pins) {
+        close(chip_fd);
+        return fail(EINVAL);
+    }
     gpio_v2_line_request req;
     fill_request(&req, pins, edges, debounce_us);
     int rc = ioctl(chip_fd, GPIO_V2_GET_LINE_IOCTL, &req);

@@ -117,9 +117,10 @@ int32_t tavrel_gpio_get_byte(int32_t first_pin)
 
 namespace {
 
-constexpr uint32_t kBondedPins = 54;  // pins with a pull and a level bit
-constexpr uint32_t kBank1Pins = (1u << (kBondedPins - 32)) - 1;
-constexpr uint32_t kBcm2711Pins = 58;
+// set_mask and get_all cover pins 0 to 53 on every chip of the family, as
+// they promise: the BCM2835's pins.
+constexpr uint32_t kMaskPins = 54;
+constexpr uint32_t kBank1Pins = (1u << (kMaskPins - 32)) - 1;
 
 // The BCM2711's pull codes, by TAVREL_PULL_*: 0 none, 1 up, 2 down.
 constexpr uint32_t kBcm2711Code[3] = {0, 2, 1};
@@ -159,27 +160,36 @@ int32_t tavrel_gpio_get_mode(int32_t pin)
 
 void tavrel_gpio_set_pull(int32_t pin, int32_t pull)
 {
-    if (static_cast<uint32_t>(pin) >= kBcm2711Pins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
+    if (static_cast<uint32_t>(pin) >= kMostPins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
     Block block = open_block();
     if (!block) return;
     barrier();
-    if (pull_chip(block) == Chip::kBcm2711)
+    Chip known = pull_chip(block);
+    const ChipModel* model = chip_model(known);
+    if (!model || static_cast<uint32_t>(pin) >= model->pins) return;
+    if (known == Chip::kBcm2711)
         set_pull_bcm2711(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
-    else if (static_cast<uint32_t>(pin) < kBondedPins)
+    else
         set_pull_bcm2835(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
 }
 
 int32_t tavrel_gpio_get_pull(int32_t pin)
 {
     Block block = open_block();
-    if (!block || static_cast<uint32_t>(pin) >= kBcm2711Pins) {
+    if (!block || static_cast<uint32_t>(pin) >= kMostPins) {
         errno = EINVAL;
         return -1;
     }
     barrier();
-    if (pull_chip(block) != Chip::kBcm2711) {
+    Chip known = pull_chip(block);
+    const ChipModel* model = chip_model(known);
+    if (!model || static_cast<uint32_t>(pin) >= model->pins) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (known != Chip::kBcm2711) {
         // The BCM2835's pulls are latched through a clock, with no read-back.
-        errno = static_cast<uint32_t>(pin) < kBondedPins ? ENOTSUP : EINVAL;
+        errno = ENOTSUP;
         return -1;
     }
     uint32_t code = (reg_read(block, GPIO_PUP_PDN_CNTRL_REG0 + pin / 16) >> (2 * (pin % 16))) & 3;

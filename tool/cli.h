@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the command-line tools share: reading pin numbers as written and
-// making sure a report reached its reader.
+// What the command-line tools share: reading pin numbers as written,
+// the chip's pin count, and making sure a report reached its reader.
 #pragma once
 
 #include <errno.h>
@@ -8,7 +8,37 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "tavrel.h"
+
 namespace tavrel_cli {
+
+// What to do when the GPIO block cannot be reached, by the error.
+inline const char* access_hint(int err)
+{
+    switch (err) {
+    case ENOENT: return " (on a machine that is not a Raspberry Pi, run the program under tavrel-sim)";
+    case EACCES:
+    case EPERM: return " (members of the gpio group may use /dev/gpiomem)";
+    case ENODEV: return " (the GPIO block is not of the BCM2835 family)";
+    default: return "";
+    }
+}
+
+// The chip's pin count, asked of the library once; 0 after saying why it
+// cannot be told.
+inline int chip_pins(const char* tool)
+{
+    static int32_t count = -2;
+    if (count == -2) {
+        count = tavrel_gpio_pin_count();
+        if (count < 0) {
+            int err = errno;
+            fprintf(stderr, "%s: cannot tell the board's GPIO chip: /dev/gpiomem: %s%s\n", tool,
+                    strerror(err), access_hint(err));
+        }
+    }
+    return count > 0 ? count : 0;
+}
 
 // The decimal number at the start of `text`, as written: false for no
 // digits, or for a number outside [min, max] however large, never

@@ -9,17 +9,8 @@
 
 namespace {
 
+constexpr const char kTool[] = "tavrel-gpio_pull";
 constexpr const char kUsage[] = "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n";
-
-// The pins with a pull: those the chip bonds out, 0 to 53 on the BCM2835
-// and 0 to 57 on the Pi 4's BCM2711.
-constexpr int kLastPin = 53, kLastBcm2711Pin = 57;
-
-// The chip's last pin: only the BCM2711 has a pull to read at pin 57.
-int last_pin()
-{
-    return tavrel_gpio_get_pull(kLastBcm2711Pin) >= 0 ? kLastBcm2711Pin : kLastPin;
-}
 
 }  // namespace
 
@@ -44,9 +35,12 @@ int main(int argc, char** argv)
         return 1;
     }
     long long pin;
-    if (!tavrel_cli::number_as_written(pin_text, LLONG_MIN, LLONG_MAX, &pin)) {
-        fprintf(stderr, "tavrel-gpio_pull: bad pin '%s': expected a number from 0 to %d\n", pin_text,
-                kLastPin);
+    bool number = tavrel_cli::number_as_written(pin_text, LLONG_MIN, LLONG_MAX, &pin);
+    // Every pin the chip bonds out has a pull.
+    int count = tavrel_cli::chip_pins(kTool);
+    if (!count) return 1;
+    if (!number) {
+        fprintf(stderr, "%s: bad pin '%s': expected a number from 0 to %d\n", kTool, pin_text, count - 1);
         return 1;
     }
     // The pull outlives this program, and is not put back.
@@ -54,14 +48,12 @@ int main(int argc, char** argv)
         fputs("Failed to initialise GPIO access.\n", stderr);
         return 1;
     }
-    // The range is the chip's: known once access is open.
-    int last = last_pin();
-    if (pin < 0 || pin > last) {
-        fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, last);
+    if (pin < 0 || pin >= count) {
+        fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, count - 1);
         return 1;
     }
     tavrel_gpio_set_pull(static_cast<int32_t>(pin), pull);
     static const char* const names[] = {"no pull", "pull-down", "pull-up"};
     printf("Set pin %lld %s\n", pin, names[pull]);
-    return tavrel_cli::report_written("tavrel-gpio_pull");
+    return tavrel_cli::report_written(kTool);
 }

@@ -14,7 +14,8 @@ namespace {
 constexpr const char kUsage[] =
     "Usage:\n\ttavrel-gpio_state [-p PIN | -p FIRST-LAST]...\nor\n\ttavrel-gpio_state -H\n";
 
-constexpr int kPins = 54;
+constexpr const char kTool[] = "tavrel-gpio_state";
+constexpr int kPinSlots = 64;  // more than any chip of the family has
 
 const char* function_name(int32_t code)
 {
@@ -31,19 +32,22 @@ const char* pull_name(int pin)
     return pull >= 0 && pull <= 2 ? names[pull] : "unknown";
 }
 
+// Pins 0 to 53 from the one read of both banks; the BCM2711's pins 54 to
+// 57 (bits 22 to 25 of its second bank) from their own.
 const char* level_name(uint64_t levels, int pin)
 {
-    return (levels >> pin) & 1 ? "hi" : "lo";
+    bool high = pin < 54 ? (levels >> pin) & 1 : tavrel_gpio_get_val(pin) != 0;
+    return high ? "hi" : "lo";
 }
 
-// PIN or FIRST-LAST, within 0 to 53; marks them in `wanted`.
-bool parse_pins(const char* text, bool* wanted)
+// PIN or FIRST-LAST, within the chip's pins; marks them in `wanted`.
+bool parse_pins(const char* text, int count, bool* wanted)
 {
     const char* end;
     long long first, last;
-    if (!tavrel_cli::leading_number(text, 0, kPins - 1, &first, &end)) return false;
+    if (!tavrel_cli::leading_number(text, 0, count - 1, &first, &end)) return false;
     last = first;
-    if (*end == '-' && !tavrel_cli::leading_number(end + 1, 0, kPins - 1, &last, &end)) return false;
+    if (*end == '-' && !tavrel_cli::leading_number(end + 1, 0, count - 1, &last, &end)) return false;
     if (*end != '\0' || first > last) return false;
     for (long long pin = first; pin <= last; ++pin) wanted[pin] = true;
     return true;
@@ -89,17 +93,17 @@ void draw_header(uint64_t levels)
 
 int main(int argc, char** argv)
 {
-    bool wanted[kPins] = {}, some = false, header = false;
+    bool wanted[kPinSlots] = {}, some = false, header = false;
+    int count = 0;
 
     int opt;
     while ((opt = getopt(argc, argv, "hHp:")) != -1) {
         switch (opt) {
         case 'p':
-            if (!parse_pins(optarg, wanted)) {
-                fprintf(stderr,
-                        "tavrel-gpio_state: bad pin '%s': expected a pin or a range from 0 to %d, as in 4 or "
-                        "2-5\n",
-                        optarg, kPins - 1);
+            if (!count && !(count = tavrel_cli::chip_pins(kTool))) return 1;
+            if (!parse_pins(optarg, count, wanted)) {
+                fprintf(stderr, "%s: bad pin '%s': expected a pin or a range from 0 to %d, as in 4 or 2-5\n",
+                        kTool, optarg, count - 1);
                 return 1;
             }
             some = true;
@@ -113,6 +117,7 @@ int main(int argc, char** argv)
         fputs(kUsage, stderr);
         return 1;
     }
+    if (!count && !(count = tavrel_cli::chip_pins(kTool))) return 1;
     if (!some) memset(wanted, 1, sizeof wanted);
     // No exit handler: this program changes nothing to put back.
     if (tavrel_gpio_init_noatexit() != 0) {
@@ -123,10 +128,10 @@ int main(int argc, char** argv)
     if (header) {
         draw_header(levels);
     } else {
-        for (int pin = 0; pin < kPins; ++pin)
+        for (int pin = 0; pin < count && pin < kPinSlots; ++pin)
             if (wanted[pin])
                 printf("GPIO %d: %s %s pull %s\n", pin, function_name(tavrel_gpio_get_mode(pin)),
                        level_name(levels, pin), pull_name(pin));
     }
-    return tavrel_cli::report_written("tavrel-gpio_state");
+    return tavrel_cli::report_written(kTool);
 }

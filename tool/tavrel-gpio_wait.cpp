@@ -17,7 +17,6 @@ constexpr const char kTool[] = "tavrel-gpio_wait";
 constexpr const char kUsage[] =
     "Usage:\n\ttavrel-gpio_wait -p PIN [-p PIN]... [-r | -f | -b] [-d DEBOUNCE_US] [-n COUNT] "
     "[-t TIMEOUT_MS]\n";
-constexpr int kLastPin = 53;
 constexpr int kTimedOut = 3;
 
 struct Options {
@@ -46,10 +45,17 @@ bool parse(int argc, char** argv, Options* o, int* status)
     *status = 1;
     while ((opt = getopt(argc, argv, "hp:rfbd:n:t:")) != -1) {
         switch (opt) {
-        case 'p':
-            if (!parse_number(optarg, kLastPin, &value)) return bad("pin", optarg, "a number from 0 to 53");
+        case 'p': {
+            int count = tavrel_cli::chip_pins(kTool);
+            if (!count) return false;
+            if (!parse_number(optarg, count - 1, &value)) {
+                char expected[40];
+                snprintf(expected, sizeof expected, "a number from 0 to %d", count - 1);
+                return bad("pin", optarg, expected);
+            }
             o->pins |= uint64_t{1} << value;
             break;
+        }
         case 'r': o->edges = TAVREL_EDGE_RISING; break;
         case 'f': o->edges = TAVREL_EDGE_FALLING; break;
         case 'b': o->edges = TAVREL_EDGE_BOTH; break;

@@ -27,6 +27,7 @@ __all__ = [
     "Access", "open", "close", "config_io", "set_alt", "set_val", "get_val", "set_byte", "get_byte",
     "get_mode", "set_pull", "get_pull", "set_mask", "get_all", "start_quit_listener", "should_quit",
     "Version", "version", "version_str", "write_exact", "read_with_timeout", "EdgeEvent", "EdgeEvents",
+    "pin_count",
 ]
 
 INPUT, OUTPUT = 0, 1
@@ -71,7 +72,10 @@ _SIGNATURES = {
     "tavrel_gpio_edge_open": (_INT, [_U64, _I32, _U32]),
     "tavrel_gpio_edge_read": (_INT, [_INT, ctypes.POINTER(_Event), _I32, _I32]),
     "tavrel_gpio_edge_close": (_INT, [_INT]),
+    "tavrel_gpio_pin_count": (_I32, []),
 }
+
+_DEVICE = "/dev/gpiomem"
 
 
 def _library():
@@ -87,9 +91,9 @@ def _library():
         return _lib
 
 
-def _raise_errno(default=errno.EIO):
+def _raise_errno(default=errno.EIO, filename=None):
     err = ctypes.get_errno() or default
-    raise OSError(err, os.strerror(err))
+    raise OSError(err, os.strerror(err), filename)
 
 
 # ---- Access ---------------------------------------------------------------
@@ -101,7 +105,18 @@ def open(at_exit=True):
     lib = _library()
     ctypes.set_errno(0)
     if (lib.tavrel_gpio_init() if at_exit else lib.tavrel_gpio_init_noatexit()) != 0:
-        _raise_errno(errno.ENODEV)
+        _raise_errno(errno.ENODEV, _DEVICE)
+
+
+def pin_count():
+    """How many GPIOs the board's chip has: 54 on the BCM2835, 58 on the
+    Pi 4's BCM2711. Access need not be open. Raises OSError (ENODEV for a
+    GPIO block of another design, or the error of /dev/gpiomem)."""
+    ctypes.set_errno(0)
+    count = _library().tavrel_gpio_pin_count()
+    if count < 0:
+        _raise_errno(errno.ENODEV, _DEVICE)
+    return count
 
 
 def close():
@@ -286,10 +301,10 @@ class EdgeEvents:
     _BATCH = 16
 
     def __init__(self, pins, edges=EDGE_BOTH, debounce_us=0):
-        mask = 0
+        mask, count = 0, pin_count()
         for pin in ([pins] if isinstance(pins, int) else pins):
-            if not 0 <= pin <= 53:
-                raise ValueError("pin %r is not 0 to 53" % (pin,))
+            if not 0 <= operator.index(pin) < count:
+                raise ValueError("pin %r is not 0 to %d" % (pin, count - 1))
             mask |= 1 << pin
         edges = _i32(edges, "edges")
         debounce_us = _fits(debounce_us, 32, False, "debounce_us")

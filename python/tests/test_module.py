@@ -2,6 +2,7 @@
 """The tavrel module's own API on the simulated board: access as a context
 manager, pins, errors as OSError with their errno, the edge-event object
 with select and iteration, the version file, and the quit listener."""
+import errno
 import os
 import textwrap
 
@@ -40,6 +41,7 @@ def test_access_pins_and_masks(tmp_path):
 
 def test_errors_carry_their_errno(tmp_path):
     out, _ = run(tmp_path, """
+        print("pins", tavrel.pin_count())
         tavrel.open()
         try:
             tavrel.get_pull(4)
@@ -79,9 +81,33 @@ def test_errors_carry_their_errno(tmp_path):
         except OSError as e:
             print("write_exact", errno.errorcode[e.errno])
     """)
-    assert out == ["get_pull ENOTSUP", "pin 54 ValueError", "pin 53 taken, max_events 0 ValueError",
+    assert out == ["pins 54", "get_pull ENOTSUP", "pin 54 ValueError", "pin 53 taken, max_events 0 ValueError",
                    "second request EBUSY",
                    "read_with_timeout TimeoutError", "write_exact EBADF"]
+
+
+def test_the_pi_4s_pins_54_to_57_are_watched_and_its_count_told(tmp_path):
+    out, _ = run(tmp_path, """
+        print(tavrel.pin_count())
+        with tavrel.EdgeEvents([57]):
+            print("57 watched")
+        try:
+            tavrel.EdgeEvents(58)
+        except ValueError as e:
+            print(e)
+    """, SimBoard(soc="bcm2711"))
+    assert out == ["58", "57 watched", "pin 58 is not 0 to 57"]
+
+
+@pytest.mark.skipif(os.path.exists("/dev/gpiomem"), reason="this machine has a GPIO block")
+def test_an_access_error_names_the_device():
+    import tavrel
+    with pytest.raises(OSError) as caught:
+        tavrel.open()
+    assert caught.value.filename == "/dev/gpiomem" and caught.value.errno == errno.ENOENT
+    with pytest.raises(OSError) as caught:
+        tavrel.pin_count()
+    assert caught.value.filename == "/dev/gpiomem"
 
 
 def test_edge_events_wait_with_select_and_iterate(tmp_path):

@@ -46,7 +46,7 @@ bool several(uint64_t flags)
 
 const char* chip_label(Soc soc)
 {
-    return soc == Soc::kBcm2711 ? "pinctrl-bcm2711" : "pinctrl-bcm2835";
+    return soc_model(soc).label;
 }
 
 const char* line_name(Soc soc, unsigned offset)

@@ -35,7 +35,8 @@ const std::vector<Property>& properties()
         {"__symbols__/gpio", "/soc/gpio@7e200000\0"s, "/soc/gpio@7e200000\0"s},
         {"soc/name", "soc\0"s, "soc\0"s},
         {"soc/gpio@7e200000/name", "gpio\0"s, "gpio\0"s},
-        {"soc/gpio@7e200000/compatible", "brcm,bcm2835-gpio\0"s, "brcm,bcm2711-gpio\0"s},
+        {"soc/gpio@7e200000/compatible", soc_model(Soc::kBcm2835).gpio_compatible + "\0"s,
+         soc_model(Soc::kBcm2711).gpio_compatible + "\0"s},
         // The board's revision code, big-endian, as the firmware sets it:
         // a Pi Zero 1.3 (900093), a Pi 4 B 4 GB 1.1 (c03111).
         {"system/linux,revision", "\x00\x90\x00\x93"s, "\x00\xc0\x31\x11"s},

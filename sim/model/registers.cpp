@@ -31,15 +31,14 @@ const char* register_name(unsigned word, Soc soc)
 
 const char* soc_name(Soc soc)
 {
-    return soc == Soc::kBcm2711 ? "bcm2711" : "bcm2835";
+    return soc_model(soc).name;
 }
 
 bool soc_named(const char* name, Soc* soc)
 {
-    static const Soc kAll[] = {Soc::kBcm2835, Soc::kBcm2711};
-    for (Soc s : kAll)
-        if (strcmp(name, soc_name(s)) == 0) {
-            *soc = s;
+    for (uint32_t i = 0; i < sizeof kSocs / sizeof kSocs[0]; ++i)
+        if (strcmp(name, kSocs[i].name) == 0) {
+            *soc = static_cast<Soc>(i);
             return true;
         }
     return false;

@@ -21,9 +21,26 @@ constexpr unsigned kBanks = 2;  // GPSET, GPCLR, GPLEV and GPPUDCLK come in two 
 // stores: a board made before the choice existed holds 0, a BCM2835.
 enum class Soc : uint32_t { kBcm2835 = 0, kBcm2711 = 1 };
 
+// What tells the chips apart, each described once, in Soc order. The
+// library keeps its own description; the tests keep a third, their oracle.
+struct SocModel {
+    const char* name;             // as --soc takes it
+    const char* label;            // the kernel's GPIO chip's, pinctrl's driver name
+    const char* gpio_compatible;  // the GPIO node's, in the device tree
+    unsigned pins;                // GPIOs bonded out: with a level, a pull and a line
+};
+constexpr SocModel kSocs[] = {
+    {"bcm2835", "pinctrl-bcm2835", "brcm,bcm2835-gpio", kPins},
+    {"bcm2711", "pinctrl-bcm2711", "brcm,bcm2711-gpio", kMaxPins},
+};
+
+constexpr const SocModel& soc_model(Soc soc)
+{
+    return kSocs[soc == Soc::kBcm2711 ? 1 : 0];
+}
 constexpr unsigned pin_count(Soc soc)
 {
-    return soc == Soc::kBcm2711 ? kMaxPins : kPins;
+    return soc_model(soc).pins;
 }
 const char* soc_name(Soc soc);  // "bcm2835", "bcm2711"
 // The chip named ("bcm2835", "bcm2711"); false for another name.

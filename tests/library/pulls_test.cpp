@@ -128,6 +128,10 @@ TEST_F(Chips, the_chip_is_told_by_the_device_tree_else_once_by_the_block)
         board.set_soc(c.soc);
         board.reset();
         board.clear_trace();
+        const int32_t pins = c.soc == Soc::kBcm2711 ? 58 : 54;
+        EXPECT_EQ(tavrel_gpio_pin_count(), pins) << "told while access is closed";
+        EXPECT_EQ(board.trace(), c.compatible ? Accesses{} : Accesses{R(kTag, c.first[0].value)});
+        board.clear_trace();
         ASSERT_EQ(tavrel_gpio_init_noatexit(), 0);
         EXPECT_EQ(board.trace(), (Accesses{R(0, 0), R(1, 0), R(2, 0), R(GPLEV0, 0)})) << "open is unchanged";
         board.clear_trace();
@@ -137,6 +141,8 @@ TEST_F(Chips, the_chip_is_told_by_the_device_tree_else_once_by_the_block)
         tavrel_gpio_set_pull(4, TAVREL_PULL_UP);
         EXPECT_EQ(board.trace().size(), c.soc == Soc::kBcm2711 ? 2u : 4u) << "no second probe";
         EXPECT_EQ(board.pull(4), tavrel_sim::kPullUp);
+        EXPECT_EQ(tavrel_gpio_pin_count(), pins);
+        EXPECT_EQ(board.trace().size(), c.soc == Soc::kBcm2711 ? 2u : 4u) << "the count reads nothing more";
         tavrel_gpio_deinit();
     }
 }
@@ -170,6 +176,9 @@ TEST_F(Chips, a_gpio_block_of_another_design_is_never_opened)
     testing::internal::CaptureStdout();
     EXPECT_EQ(tavrel_gpio_init_noatexit(), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "gpio open failed\n");
+    errno = 0;
+    EXPECT_EQ(tavrel_gpio_pin_count(), -1);
+    EXPECT_EQ(errno, ENODEV);
     tavrel_gpio_set_pull(4, TAVREL_PULL_UP);
     tavrel_gpio_config_io(4, 1);
     EXPECT_EQ(board.trace(), Accesses{}) << "not a single access";

@@ -95,6 +95,11 @@ TEST_F(Sim, a_bcm2711_board_shows_its_58_pins_its_pulls_and_the_pi_4s_device_tre
              "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' "
              "</proc/device-tree/soc/gpio@7e200000/compatible"});
     EXPECT_EQ(o.out, "Raspberry Pi 4 Model B brcm,bcm2711-gpio ") << "the board keeps its chip";
+    o = sim({"--", TAVREL_WAIT_TOOL_PATH, "-p", "57", "-t", "0"});
+    EXPECT_TRUE(o.exited_with(3)) << "pin 57 watched, no edge: " << o.err;
+    o = sim({"--", TAVREL_WAIT_TOOL_PATH, "-p", "58", "-t", "0"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("bad pin '58': expected a number from 0 to 57"), std::string::npos) << o.err;
     o = sim({"--", "od", "-An", "-tx1", "/proc/device-tree/system/linux,revision"});
     EXPECT_EQ(o.out, " 00 c0 31 11\n") << "a Pi 4 B's revision code, as gpiozero reads it";
     o = sim({"--soc", "bcm2835", "--", "sh", "-c",

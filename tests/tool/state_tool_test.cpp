@@ -53,6 +53,19 @@ TEST_F(StateTool, shows_the_pull_where_the_chip_can_read_it_back)
     Outcome o = state({"-p", "3-5"});
     ASSERT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_EQ(o.out, "GPIO 3: input lo pull off\nGPIO 4: input hi pull up\nGPIO 5: input lo pull down\n");
+    // Its pins 54 to 57 are listed too, their levels from bank 1's bits 22 to 25.
+    board.write(tavrel_sim::GPIO_PUP_PDN_CNTRL_REG3, 1u << 14);  // 55 up
+    board.drive(57, true);
+    o = state({"-p", "56-57"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out, "GPIO 56: input lo pull off\nGPIO 57: input hi pull off\n");
+    o = state({});
+    std::vector<std::string> l = lines(o.out);
+    ASSERT_EQ(l.size(), 58u) << o.out;
+    EXPECT_EQ(l[55].substr(l[55].size() - 8), " pull up") << l[55];
+    o = state({"-p", "58"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("bad pin '58': expected a pin or a range from 0 to 57"), std::string::npos) << o.err;
 }
 
 TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
