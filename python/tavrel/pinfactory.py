@@ -177,8 +177,11 @@ class TavrelPin(LocalPiPin):
         # Edges from before, the pin's own driving among them, are not news.
         while self._events.read(timeout=0):
             pass
-        self._stop.clear()
-        self._watcher = threading.Thread(target=self._watch, name="tavrel-%s" % self, daemon=True)
+        # A stop of its own: a watcher turned off inside its own callback
+        # ends when the callback returns, even if it was turned on again.
+        self._stop = threading.Event()
+        self._watcher = threading.Thread(target=self._watch, args=(self._stop,), name="tavrel-%s" % self,
+                                         daemon=True)
         self._watcher.start()
 
     def _disable_event_detect(self):
@@ -188,11 +191,11 @@ class TavrelPin(LocalPiPin):
                 self._watcher.join()
             self._watcher = None
 
-    def _watch(self):
+    def _watch(self, stop):
         events = self._events
-        while not self._stop.is_set():
+        while not stop.is_set():
             for ev in events.read(timeout=0.05):
-                if self._stop.is_set():
+                if stop.is_set():
                     return
                 self._call_when_changed(ev.timestamp_ns / 1e9, ev.edge == tavrel.EDGE_RISING)
 

@@ -122,6 +122,36 @@ def test_a_closed_pin_serves_again_and_edges_changed_while_watching_re_make_the_
     app.stop()
 
 
+def test_watching_turned_off_and_on_inside_its_callback_leaves_one_watcher(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        import threading
+        button = Button(5, pull_up=False)  # kept: a closed button closes its pin
+        pin = button.pin
+        calls = []
+        def changed(ticks, state):
+            calls.append(state)
+            if len(calls) == 1:
+                pin.when_changed = None
+                pin.when_changed = changed
+            print("changed", state, flush=True)
+        pin.when_changed = changed
+        print("ready", flush=True)
+        while len(calls) < 3:
+            time.sleep(0.01)
+        time.sleep(0.2)  # an old watcher's read would time out within 0.05 s
+        print(len([t for t in threading.enumerate() if t.name.startswith("tavrel-")]), flush=True)
+        pin.when_changed = None
+        print("closed", flush=True)
+    """), env())
+    assert app.stdout.readline().strip() == "ready"
+    # The next edge once the callback is done: re-enabling discards edges from before.
+    for level, state in ((1, "True"), (0, "False"), (1, "True")):
+        board.drive(5, level)
+        assert lines_until(app, 1) == ["changed " + state]
+    assert lines_until(app, 2) == ["1", "closed"]
+    assert app.wait() == 0
+
+
 def test_pull_up_false_pulls_down_and_wait_for_press_times_out(board, tmp_path):
     app = board.start(program(tmp_path, """
         b = Button(4, pull_up=False)
