@@ -52,6 +52,26 @@ expect "Thumb code found in the linked library" "FAIL .*hidden.so: Thumb code at
 expect "a word inside a function, reached as code" "FAIL .*hidden.so: the word 0xf57ff05f at 0x[0-9a-f]* in rawword is reached as code and is dmb sy"
 expect "ARMv7 code in .rodata, a warning" "warn .*hidden.so: .* in .rodata: 0xf57ff05f, dmb sy"
 
+# Where the way on is open, a word is code: a function that begins with it
+# (though it follows another's literal), or after a conditional return.
+# Only what a load reads, and the word after an eight-byte literal, is
+# data.
+cat >"$tmp/fall.c" <<'C'
+__asm__(".text\n.arm\n.type withlit, %function\nwithlit:\nldr r0, 1f\nbx lr\n1: .word 0x12345678\n"
+        ".global startsraw\n.type startsraw, %function\nstartsraw:\n.word 0xf57ff05f\nbx lr\n"
+        ".global condret\n.type condret, %function\ncondret:\npush {r4, lr}\ncmp r0, #0\npopne {r4, pc}\n"
+        ".word 0xf57ff05f\npop {r4, pc}\n"
+        ".global pool\n.type pool, %function\npool:\nldr r0, 2f\nldrd r2, r3, 3f\nbx lr\n"
+        "2: .word 0xf57ff05f\n3: .word 0\n.word 0xf57ff05f\n");
+C
+"$@" -c "$tmp/fall.c" -o "$tmp/fall.o" || { echo "FAIL the fall-through object does not build"; exit 1; }
+"$checker" "$tmp/fall.o" >"$tmp/out" 2>&1
+expect "a function that begins with a word after another's literal runs it" \
+    "FAIL .*fall.o: the word 0xf57ff05f at 0x[0-9a-f]* in startsraw is reached as code"
+expect "a conditional return falls through to the word" \
+    "FAIL .*fall.o: the word 0xf57ff05f at 0x[0-9a-f]* in condret is reached as code"
+expect "a literal pool, its eight-byte entry too, only warns" "warn .*fall.o: 2 data words .*in pool"
+
 # A library whose long long to double conversion is left to libgcc, which
 # the board's libraries do not export; and the object alone, which the
 # final link will complete, is fine.
