@@ -203,6 +203,23 @@ TEST_F(QuitProcess, signal_that_arrives_while_close_stops_the_listener_is_not_lo
     expect_pins_put_back();
 }
 
+TEST_F(QuitProcess, a_signal_during_the_exits_close_leaves_the_exit_status_alone)
+{
+    Outcome o = run(TAVREL_QUIT_APP, {"exit-during-signal"});
+    EXPECT_TRUE(o.exited_with(3)) << describe(o.status) << "\n" << o.out;
+    expect_pins_put_back();
+}
+
+TEST_F(QuitProcess, a_child_forked_as_the_parent_records_a_quit_does_not_quit)
+{
+    Child parent(TAVREL_QUIT_APP, {"fork-during-signal"});
+    std::string out;  // to the end: the child's line may come after the parent ended
+    for (std::string l; !(l = parent.line()).empty();) out += l;
+    int status = parent.wait();
+    EXPECT_TRUE(exited_with(status, 0)) << "the parent quits: " << describe(status);
+    EXPECT_NE(out.find("child went on\n"), std::string::npos) << out;
+}
+
 TEST_F(QuitProcess, deinit_of_the_applications_own_exit_handler_returns_during_a_quit)
 {
     auto child = std::make_unique<Child>(TAVREL_QUIT_APP, std::vector<std::string>{"deinit-in-atexit"});

@@ -7,6 +7,11 @@
 //   quit_app close-during-signal   open, start the listener, then close
 //                                  with SIGTERM arriving as the listener
 //                                  is joined
+//   quit_app exit-during-signal    as close-during-signal, in the close of
+//                                  exit(3)
+//   quit_app fork-during-signal    as close-during-signal, forking right
+//                                  after the signal; the child prints
+//                                  "child went on" after its close
 //   quit_app deinit-in-atexit      as listen, with an exit handler of its
 //                                  own, registered first, that closes
 //                                  access and then prints "close finished"
@@ -79,6 +84,7 @@ void wait_until_other_threads_sleep()
 }
 
 bool signal_in_join = false;
+bool fork_in_join = false;
 bool signal_before_reset = false;
 
 void* drive_pins(void* arg)
@@ -114,7 +120,11 @@ extern "C" int pthread_tryjoin_np(pthread_t thread, void** result)
     using Join = int (*)(pthread_t, void**);
     static Join real = reinterpret_cast<Join>(dlsym(RTLD_NEXT, "pthread_tryjoin_np"));
     int rc = real(thread, result);
-    if (rc == 0 && signal_in_join) raise(SIGTERM);
+    if (rc == 0 && signal_in_join) {
+        raise(SIGTERM);
+        // The parent has recorded the quit and not yet acted on it.
+        if (fork_in_join) fork();
+    }
     return rc;
 }
 
@@ -290,6 +300,30 @@ int run_close_during_signal(int, char**)
     return 3;  // the signal was lost
 }
 
+// exit(3), with SIGTERM arriving as the exit's close joins the listener:
+// the process is already ending, with the status it chose.
+int run_exit_during_signal(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    signal_in_join = true;
+    exit(3);
+}
+
+// A close with SIGTERM arriving as the listener is joined, and a fork right
+// after: the quit is the parent's, and the child's close returns.
+int run_fork_during_signal(int, char**)
+{
+    if (int rc = start_listening()) return rc;
+    pid_t parent = getpid();
+    signal_in_join = fork_in_join = true;
+    tavrel_gpio_deinit();
+    if (getpid() != parent) {
+        (void)!write(STDOUT_FILENO, "child went on\n", 14);
+        _exit(5);
+    }
+    return 3;  // the parent's quit was lost
+}
+
 struct Mode {
     const char* name;
     int (*run)(int argc, char** argv);
@@ -307,6 +341,8 @@ const Mode kModes[] = {
     {"exit-race", run_exit_race},
     {"signal-before-reset", run_signal_before_reset},
     {"close-during-signal", run_close_during_signal},
+    {"exit-during-signal", run_exit_during_signal},
+    {"fork-during-signal", run_fork_during_signal},
 };
 
 }  // namespace
