@@ -252,7 +252,8 @@ private:
              uint64_t ns);
     void append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint32_t value, uint8_t flags = 0,
                 uint32_t width = 4);
-    bool try_lock();            // within kLockSeconds
+    bool try_lock();  // within kLockSeconds
+    bool lock_within(unsigned ms);
     uint32_t stopped_holder();  // the lock's holder if it is stopped, else 0
     void lock();                // or the process ends, naming the broken board
     void unlock();
