@@ -1,6 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# A mutation pass over library/ and tool/: each mutant below is applied in
+# A mutation pass over the library, the tools, the Python module and the
+# simulated board: each mutant below is applied in
 # turn to a scratch copy of the tree, built, and the host test suite run
 # (ctest, which includes the barrier check). A mutant is killed when a
 # test fails. Prints one line per mutant, then the score.
@@ -32,10 +33,10 @@ library/pins.cpp@    if (static_cast<uint32_t>(pin) >= kPinCount) return;\n    u
 library/pins.cpp@for (uint32_t i = 0; i < 8; ++i) {@for (uint32_t i = 0; i < 7; ++i) {@set_byte drives 7 pins
 library/pins.cpp@return (levels >> (pin & 31)) & 1;@return (levels >> (pin & 31)) & 3;@get_val returns two bits
 library/pins.cpp@int32_t levels = static_cast<int32_t>(reg_read(@uint32_t levels = static_cast<uint32_t>(reg_read(@get_byte shifts in zeros beyond pin 31
-library/pins.cpp@static_cast<uint32_t>(pin) >= kBondedPins@static_cast<uint32_t>(pin) > kBondedPins@set_pull accepts pin 54
+library/pins.cpp@    if (!model || static_cast<uint32_t>(pin) >= model->pins) return;@    if (!model || static_cast<uint32_t>(pin) > model->pins) return;@set_pull accepts pin 54
 library/registers.h@for (unsigned i = 600; i != 0; --i)@for (unsigned i = 1; i != 0; --i)@no pull settling wait
 library/pins.cpp@    if (pins1 & ~levels1) reg_write(block, GPCLR0 + 1, pins1 & ~levels1);@@set_mask never clears bank 1
-library/pins.cpp@(1u << (kBondedPins - 32)) - 1@(1u << (kBondedPins - 31)) - 1@set_mask reaches pin 54
+library/pins.cpp@(1u << (kMaskPins - 32)) - 1@(1u << (kMaskPins - 31)) - 1@set_mask reaches pin 54
 library/libtavrel.cpp@    stop_quit_listener();\n    // Taken out@    // Taken out@close leaves the listener running
 library/libtavrel.cpp@    for (unsigned w = 0; w < kFselWordsSaved; ++w) {@    for (unsigned w = kFselWordsSaved; w-- > 0;) {@close writes words in descending order
 library/libtavrel.cpp@    if (Block block = open_block()) take_snapshot(block);@@a forked child keeps the parent's snapshot
@@ -49,6 +50,33 @@ library/version.cpp@O_RDONLY | O_CLOEXEC | O_NONBLOCK@O_RDONLY | O_CLOEXEC@versi
 tool/tavrel-gpio_mode.cpp@            output = 0;\n            have_dir = true;@            if (!have_dir) output = 0;\n            have_dir = true;@-o then -i keeps the first
 tool/tavrel-gpio_mode.cpp@if (pin_value < 0 || pin_value > kLastPin) {@if (pin_value < 0 || pin_value > kLastPin + 1) {@the tool accepts pin 54
 tool/tavrel-gpio_mode.cpp@    return tavrel_cli::report_written("tavrel-gpio_mode");@    (void)tavrel_cli::report_written("tavrel-gpio_mode");\n    return 0;@the tool ignores a failed report
+library/libtavrel.cpp@    mark_process_exiting();@@the exit handler does not mark the process exiting
+library/quit_listener.cpp@    quit_signal.store(0);@@a forked child keeps the quit its parent recorded
+library/edges.cpp@int32_t want = max - got < 16 ? max - got : 16;@int32_t want = 16;@edge_read stores up to 16 events whatever max
+library/edges.cpp@    if (pins >> model->pins) {\n        close(chip_fd);\n        return fail(EINVAL);\n    }@    pins &= (uint64_t{1} << model->pins) - 1;@edge_open drops pins the chip lacks
+library/edges.cpp@if (edges & TAVREL_EDGE_RISING) req@if (edges & TAVREL_EDGE_FALLING) req@edge_open asks for falling edges for rising
+library/chip.cpp@    return static_cast<int32_t>(model->pins);@    return 54;@the pin count is the BCM2835's on every chip
+tool/tavrel-gpio_state.cpp@bool high = pin < 54 ?@bool high = true ?@state reads pins 54 to 57 from the 54-pin snapshot
+tool/tavrel-gpio_wait.cpp@case 'r': o->edges = TAVREL_EDGE_RISING;@case 'r': o->edges = TAVREL_EDGE_FALLING;@-r waits for falling edges
+tool/tavrel-gpio_wait.cpp@return seen == o.count ? 0 : kTimedOut;@return seen > 0 ? 0 : kTimedOut;@one event of COUNT is success
+tool/tavrel-gpio_wait.cpp@%llu.%09llu@%llu.%llu@nanoseconds printed without their leading zeros
+tool/tavrel-gpio_wait.cpp@(left + 999999) / 1000000@left / 1000000@the wait rounded down to whole milliseconds
+tool/tavrel-gpio_wait.cpp@if (!parse_number(optarg, count - 1, &value))@if (!parse_number(optarg, count, &value))@-p accepts the pin past the chip's last
+python/tavrel/__init__.py@int(timeout * 1000 + 0.999999)@int(timeout * 1000)@read's timeout rounded down
+python/tavrel/__init__.py@if operator.index(max_events) < 1:@if operator.index(max_events) < 0:@max_events 0 reaches the library
+python/tavrel/__init__.py@0 <= operator.index(pin) < count@0 <= operator.index(pin) < count - 1@EdgeEvents refuses the chip's last pin
+python/tavrel/pinfactory.py@"alt4": 3, "alt5": 2@"alt4": 2, "alt5": 3@the factory swaps alt4 and alt5
+python/tavrel/pinfactory.py@        self._stop = threading.Event()\n        self._watcher = threading.Thread@        self._stop.clear()\n        self._watcher = threading.Thread@watchers share one stop event
+sim/chardev/request.cpp@                periods[i] = 0;\n                v2_debounce(lc, i, &periods[i]);@                v2_debounce(lc, i, &periods[i]);@SET_CONFIG without debounce keeps the period
+sim/model/board_edges.cpp@        if (l.level == l.debounced) continue;\n@@a pulse within the debounce period gives an event
+sim/model/board_edges.cpp@        if (q.v1) return;@@a full v1 queue drops its oldest
+sim/model/board.cpp@        if (!stopped_holder()) {@        if (true) {@time a holder is stopped counts against it
+sim/decode/x86_64.cpp@    if (width == 1 && !rex && reg >= 4 && reg < 8) return@    if (width == 1 && (rex || !rex) && reg >= 4 && reg < 8) return@REX byte registers read as AH to BH
+sim/decode/x86_64.cpp@        insn->mem_width = 1;\n        f->imm_bytes = 1;@        insn->mem_width = 4;\n        f->imm_bytes = 1;@MOV r/m8, imm8 stores 4 bytes
+sim/decode/arm_decode.cpp@((in >> 4) & 0xF0) | (in & 15)@(in & 15)@LDRH/STRH immediate loses its high nibble
+sim/decode/arm_decode.cpp@: r[kPc] + 8;@: r[kPc] + 4;@the PC reads 4 ahead in ARM state
+sim/decode/aarch64_decode.cpp@    case 1:\n        a->addr = b;@    case 1:\n        a->addr = b + off;@post-index addresses the moved base
+sim/decode/aarch64_decode.cpp@sign_bits(in >> 15, 7)) * a->width;@sign_bits(in >> 15, 7));@LDP/STP offsets not scaled
 LIST
 }
 

@@ -135,7 +135,9 @@ int main(int argc, char** argv)
             fprintf(stderr, "%s: cannot read the events: %s\n", kTool, strerror(errno));
             return 1;
         }
-        if (n == 0) break;
+        // The wait is rounded up to whole milliseconds; should it still
+        // end early, the rest is waited for.
+        if (n == 0 && (deadline < 0 || monotonic_ns() >= deadline)) break;
         for (int i = 0; i < n; ++i) {
             const tavrel_edge_event& e = events[i];
             printf("%d %s %llu.%09llu\n", e.pin, e.edge == TAVREL_EDGE_RISING ? "rising" : "falling",

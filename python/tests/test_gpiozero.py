@@ -39,8 +39,15 @@ def test_the_factory_is_found_by_name_and_knows_the_simulated_pi_zero(board, tmp
     app = board.start(program(tmp_path, """
         LED(17)  # gpiozero makes its factory with the first device
         print(Device.pin_factory.__class__.__name__, Device.pin_factory.pi_info.model)
+        import tavrel
+        pin = Device.pin_factory.pin(12)
+        for function in ("alt4", "alt5", "alt0"):
+            pin.function = function
+            print(pin.function, tavrel.get_mode(12))
     """), env())
     assert app.stdout.readline().split() == ["TavrelFactory", "Zero"]
+    # The alternate functions' own codes: alt4 is 3 and alt5 is 2.
+    assert [app.stdout.readline().split() for _ in range(3)] == [["alt4", "3"], ["alt5", "2"], ["alt0", "4"]]
     assert app.wait() == 0
 
 

@@ -248,6 +248,12 @@ static void edges_requested(void)
         printf("reconfigure falling edge, debounced: %s\n",
                err_name(call(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &c)));
         info(19);
+        /* A configuration without the attribute ends the debounce. */
+        c.num_attrs = 0;
+        memset(c.attrs, 0, sizeof c.attrs);
+        printf("reconfigure falling edge, no debounce: %s\n",
+               err_name(call(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &c)));
+        info(19);
         close(fd);
     }
     info(19);

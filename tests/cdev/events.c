@@ -227,6 +227,15 @@ static void debounce_gives_one_event(void)
     v.bits = 0;
     check(ioctl(r.fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &v) == 0 && v.bits == 1,
           "then the value is the new level");
+    /* A pulse shorter than the period, back at the level it left, is no
+     * edge at all: nothing comes when the period after it is over. */
+    uint64_t start = now_ns(CLOCK_MONOTONIC);
+    tavrel_simboard_drive(board, 12, 0);
+    tavrel_simboard_drive(board, 12, 1);
+    int short_pulse = now_ns(CLOCK_MONOTONIC) < start + (uint64_t)period_us * 1000;
+    struct pollfd p = {r.fd, POLLIN, 0};
+    check(!short_pulse || poll(&p, 1, (int)(period_us / 1000) + 300) == 0,
+          "a pulse shorter than the period gives no event");
     close(r.fd);
 }
 

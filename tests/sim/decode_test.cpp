@@ -66,6 +66,23 @@ TEST(ArmDecoder, arm_state_loads_and_stores_with_their_addressing)
     ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1c120d0, &a));  // ldrd r2, r3, [r1]
     EXPECT_EQ(a.width, 8u);
     EXPECT_EQ(a.rt2, 3);
+
+    // The halfword forms split their immediate: bits 11:8 are its high nibble.
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1d101b2, &a));  // ldrh r0, [r1, #0x12]
+    EXPECT_EQ(a.addr, 0x1012u);
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1c323b4, &a));  // strh r2, [r3, #0x34]
+    EXPECT_FALSE(a.load);
+    EXPECT_EQ(a.width, 2u);
+    EXPECT_EQ(a.addr, 0x3034u);
+    // The PC reads as the instruction's address plus 8 in ARM state.
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe59f0004, &a));  // ldr r0, [pc, #4]
+    EXPECT_EQ(a.addr, 0xF000u + 8 + 4);
+    a = {};
+    ASSERT_TRUE(a32::decode_a32(regs.r, 0xe1df01b0, &a));  // ldrh r0, [pc, #0x10]
+    EXPECT_EQ(a.addr, 0xF000u + 8 + 0x10);
 }
 
 TEST(ArmDecoder, a_condition_that_fails_skips_the_access)
@@ -161,9 +178,35 @@ TEST(Aarch64Decoder, loads_and_stores_with_their_addressing)
     EXPECT_EQ(a.addr, 0x3000u - 8);
     EXPECT_TRUE(a.writeback);
     a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xf8408420, &a));  // ldr x0, [x1], #8
+    EXPECT_EQ(a.addr, 0x1000u) << "post-indexed: the base as it was";
+    EXPECT_TRUE(a.writeback);
+    EXPECT_EQ(a.next_base, 0x1008u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xb81fc462, &a));  // str w2, [x3], #-4
+    EXPECT_EQ(a.addr, 0x3000u);
+    EXPECT_EQ(a.next_base, 0x3000u - 4);
+    a = {};
     ASSERT_TRUE(a64::decode(regs, 0x29400440, &a));  // ldp w0, w1, [x2]
     EXPECT_TRUE(a.pair);
     EXPECT_EQ(a64::extent(a), 8u);
+    // A pair's offset counts elements: imm7 scaled by 4 or 8.
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0x29410440, &a));  // ldp w0, w1, [x2, #8]
+    EXPECT_EQ(a.addr, 0x2008u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xa9410440, &a));  // ldp x0, x1, [x2, #16]
+    EXPECT_EQ(a.addr, 0x2010u);
+    EXPECT_EQ(a64::extent(a), 16u);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xa9be10a3, &a));  // stp x3, x4, [x5, #-32]!
+    EXPECT_FALSE(a.load);
+    EXPECT_EQ(a.addr, 0x5000u - 32);
+    EXPECT_EQ(a.next_base, 0x5000u - 32);
+    a = {};
+    ASSERT_TRUE(a64::decode(regs, 0xa8c10440, &a));  // ldp x0, x1, [x2], #16
+    EXPECT_EQ(a.addr, 0x2000u);
+    EXPECT_EQ(a.next_base, 0x2010u);
     a = {};
     ASSERT_TRUE(a64::decode(regs, 0x39800020, &a));  // ldrsb x0, [x1]
     EXPECT_TRUE(a.sign);
