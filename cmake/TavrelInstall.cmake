@@ -59,7 +59,8 @@ endif()
 # the release's library, tools and version file as the packages install them.
 if(TAVREL_ARMV6_RUNTIME)
   set(pz lib/tavrel-pizero)
-  install(PROGRAMS pizero/tavrel-pizero.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrel-pizero COMPONENT pizero)
+  tavrel_versioned_script(${PROJECT_SOURCE_DIR}/pizero/tavrel-pizero.sh ${PROJECT_BINARY_DIR}/pizero/tavrel-pizero)
+  install(PROGRAMS ${PROJECT_BINARY_DIR}/pizero/tavrel-pizero DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pizero)
   install(DIRECTORY ${PROJECT_BINARY_DIR}/pizero/glibc-root/ DESTINATION ${pz}/root USE_SOURCE_PERMISSIONS
     COMPONENT pizero)
   install(TARGETS tavrel-gpiomem LIBRARY DESTINATION ${pz} COMPONENT pizero)

@@ -22,3 +22,12 @@ unset(minor)
 # take no date from the clock.
 set(TAVREL_RELEASE_DATE "Wed, 09 Dec 2026 00:00:00 +0000")
 set(TAVREL_MAINTAINER "libtavrel maintainers <maintainers@libtavrel.invalid>")
+
+# A script as installed: its "@PROJECT_VERSION@" made the version, all
+# else as it is. The copy in the tree reads the version from this project.
+function(tavrel_versioned_script source output)
+  file(READ ${source} text)
+  string(REPLACE "@PROJECT_VERSION@" "${PROJECT_VERSION}" text "${text}")
+  file(WRITE ${output} "${text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()

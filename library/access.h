@@ -56,6 +56,11 @@ TAVREL_INTERNAL const ChipModel* chip_model(Chip chip);
 // The chip whose kernel GPIO chip has that label (at most n bytes, as
 // gpiochip_info holds it); null for a chip of another family.
 TAVREL_INTERNAL const ChipModel* chip_labelled(const char* label, size_t n);
+// Opens the kernel's GPIO chip of the family (read and write, close-on-
+// exec), found by its label among /dev/gpiochip*, and tells which it is.
+// -1 with errno: ENOENT when no node is ours, or the first error that kept
+// one from being asked (EACCES, say, without the gpio group).
+TAVREL_INTERNAL int open_gpio_chip(const ChipModel** model);
 // The most pins any chip of the family has.
 constexpr uint32_t kMostPins = 58;
 

@@ -2,9 +2,7 @@
 // Edge events, through the kernel's GPIO character device: the kernel sees
 // the edges in its interrupt handler, stamps and debounces them, and
 // queues them on a descriptor that poll reports readable. No register of
-// the block is touched here, and nothing is allocated: the listing of /dev
-// is read with getdents64 into the stack, not through opendir.
-#include <dirent.h>
+// the block is touched here, and nothing is allocated.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/gpio.h>
@@ -21,58 +19,6 @@ namespace tavrel {
 namespace {
 
 constexpr uint64_t kFamilyMask = (uint64_t{1} << kMostPins) - 1;
-
-// "gpiochip" and a number: the nodes of the character device.
-bool is_chip_node(const char* name)
-{
-    if (strncmp(name, "gpiochip", 8) != 0 || !name[8]) return false;
-    for (const char* p = name + 8; *p; ++p)
-        if (*p < '0' || *p > '9') return false;
-    return true;
-}
-
-// Opens the chip of that node when it is ours, found by the label the
-// kernel's pinctrl driver gives it; -1 with errno otherwise.
-int open_if_ours(const char* name, const ChipModel** model)
-{
-    char path[sizeof "/dev/" + sizeof(dirent64::d_name)];
-    snprintf(path, sizeof path, "/dev/%s", name);
-    int fd = open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0) return -1;
-    gpiochip_info info;
-    memset(&info, 0, sizeof info);
-    if (ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) == 0 &&
-        (*model = chip_labelled(info.label, sizeof info.label)))
-        return fd;
-    close(fd);
-    return fail(ENOENT);
-}
-
-// The BCM2835 family's chip, found by its label: the nodes' numbers
-// changed between kernels. ENOENT when no node is ours, or the first error
-// that kept one from being asked (EACCES, say, without the gpio group).
-int open_chip(const ChipModel** model)
-{
-    int dir = open("/dev", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return -1;
-    int err = ENOENT;
-    alignas(dirent64) char buf[2048];
-    ssize_t n;
-    while ((n = getdents64(dir, buf, sizeof buf)) > 0)
-        for (ssize_t off = 0; off < n;) {
-            const auto* d = reinterpret_cast<const dirent64*>(buf + off);
-            off += d->d_reclen;
-            if (!is_chip_node(d->d_name)) continue;
-            int fd = open_if_ours(d->d_name, model);
-            if (fd >= 0) {
-                close(dir);
-                return fd;
-            }
-            if (errno != ENOENT && err == ENOENT) err = errno;
-        }
-    close(dir);
-    return fail(err);
-}
 
 // Every line an input detecting the edges asked for, debounced when a
 // period is given; consumer is the program's name, as ps shows it.
@@ -153,7 +99,7 @@ int tavrel_gpio_edge_open(uint64_t pins, int32_t edges, uint32_t debounce_us)
     if (!pins || (pins & ~kFamilyMask) || edges < TAVREL_EDGE_RISING || edges > TAVREL_EDGE_BOTH)
         return fail(EINVAL);
     const ChipModel* model = nullptr;
-    int chip_fd = open_chip(&model);
+    int chip_fd = open_gpio_chip(&model);
     if (chip_fd < 0) return -1;
     if (pins >> model->pins) {
         close(chip_fd);

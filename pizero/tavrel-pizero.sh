@@ -11,7 +11,8 @@
 #       an interactive shell there (Ctrl-A X ends QEMU)
 #   tavrel-pizero [--with FILE]... script FILE
 #       runs the shell script FILE there and exits with its status
-#   --with FILE puts FILE in the guest's /run as well (repeatable)
+#   --with FILE puts FILE in the guest's /run as well (repeatable);
+#   --help prints this, --version the version
 #
 # The guest's C library is glibc, the one Raspberry Pi OS has, built for
 # the ARM1176 from Debian's source (pizero/build-glibc.sh). Installed, it
@@ -50,10 +51,23 @@ for sig in INT TERM HUP; do
     trap "cleanup; trap - $sig EXIT; kill -$sig \$\$" $sig
 done
 
+usage() { sed -n '7,15p' "$0" | sed 's/^# \{0,1\}//'; }
+version="@PROJECT_VERSION@"
+case $version in @*) version=$(sed -n 's/^project(tavrel VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt" 2>/dev/null) ;; esac
+# What the tree's own copy needs: an ARMv6 release build.
+armv6_hint="build one first, from the source tree: cmake -S . -B build-armv6
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake -DCMAKE_BUILD_TYPE=Release &&
+    cmake --build build-armv6 -j\"\$(nproc)\" && sh scripts/armv6-release.sh build-armv6"
+
 mkdir "$tmp/with"
 while :; do
     case ${1:-} in
-    --build) build=$(cd "$2" && pwd) && installed="" && shift 2 ;;
+    -h | --help) usage && exit 0 ;;
+    --version) echo "tavrel-pizero $version" && exit 0 ;;
+    --build)
+        [ $# -ge 2 ] && [ -d "$2" ] || { echo "tavrel-pizero: --build ${2:-}: no such directory; $armv6_hint" >&2; exit 1; }
+        build=$(cd "$2" && pwd) && installed="" && shift 2
+        ;;
     --with)
         [ -f "$2" ] || { echo "tavrel-pizero: --with $2: no such file" >&2; exit 2; }
         cp "$2" "$tmp/with/" && shift 2
@@ -67,10 +81,23 @@ case $mode in
 run | script) [ $# -ge 1 ] || { echo "usage: $(basename "$0") [--build DIR] $mode FILE [ARGS...]" >&2; exit 2; } ;;
 shell) ;;
 *)
-    sed -n '3,14p' "$0" | sed 's/^# \{0,1\}//' >&2
+    usage >&2
     exit 2
     ;;
 esac
+
+# Checked before anything is installed or fetched: without the release
+# there is nothing to boot.
+if [ -z "$installed" ]; then
+    [ -f "$build/CMakeCache.txt" ] || { echo "tavrel-pizero: no ARMv6 build in $build; $armv6_hint" >&2; exit 1; }
+    build_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    for pkg in libtavrel1 tavrel-tools; do
+        [ -f "$build/${pkg}_${build_version}_armhf.deb" ] || {
+            echo "tavrel-pizero: $build has no ${pkg}_${build_version}_armhf.deb; $armv6_hint" >&2
+            exit 1
+        }
+    done
+fi
 
 if [ -z "$installed" ] && [ -f "$here/scripts/deps.sh" ]; then
     . "$here/scripts/deps.sh"
@@ -141,14 +168,8 @@ if [ -n "$installed" ]; then
     cp -R "$installed/root/." "$root/"
     cp "$installed/libtavrel-gpiomem.so" "$root/lib/"
 else
-    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     for pkg in libtavrel1 tavrel-tools; do
-        deb=$build/${pkg}_${version}_armhf.deb
-        [ -f "$deb" ] || {
-            echo "tavrel-pizero: no $deb: build the ARMv6 release first (sh scripts/armv6-release.sh $build)" >&2
-            exit 1
-        }
-        dpkg-deb -x "$deb" "$root"
+        dpkg-deb -x "$build/${pkg}_${build_version}_armhf.deb" "$root"
     done
     glibc=$(sh "$here/pizero/build-glibc.sh") || { echo "tavrel-pizero: building glibc for the ARM1176 failed" >&2; exit 1; }
     cp -R "$glibc/." "$root/"

@@ -4,24 +4,67 @@
 #pragma once
 
 #include <errno.h>
+#include <fcntl.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "tavrel.h"
 
 namespace tavrel_cli {
 
+// --help and --version, which every tool of ours but the pin-mode tool
+// takes; getopt_long returns 'h' and 'V' for them.
+constexpr option kStandardOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The version the tool was built with, which its package installs.
+inline int print_version(const char* tool);
+
+// The machine's device tree names a Raspberry Pi.
+inline bool on_a_pi()
+{
+    char model[16] = "";
+    if (FILE* f = fopen("/proc/device-tree/model", "re")) {
+        size_t n = fread(model, 1, sizeof model - 1, f);
+        model[n] = '\0';
+        fclose(f);
+    }
+    return strncmp(model, "Raspberry Pi", 12) == 0;
+}
+
 // What to do when the GPIO block cannot be reached, by the error.
 inline const char* access_hint(int err)
 {
     switch (err) {
-    case ENOENT: return " (on a machine that is not a Raspberry Pi, run the program under tavrel-sim)";
+    case ENOENT:
+        return on_a_pi()
+                   ? " (the kernel offers no /dev/gpiomem: Raspberry Pi OS's kernel has its gpiomem driver)"
+                   : " (on a machine that is not a Raspberry Pi, run the program under tavrel-sim)";
     case EACCES:
-    case EPERM: return " (members of the gpio group may use /dev/gpiomem)";
+    case EPERM:
+        return " (members of the gpio group may use /dev/gpiomem: sudo adduser $USER gpio, then log in "
+               "again)";
     case ENODEV: return " (the GPIO block is not of the BCM2835 family)";
     default: return "";
     }
+}
+
+// Says why GPIO access could not be opened, as the device's own open
+// answers; the tool's status, 1.
+inline int no_access(const char* tool)
+{
+    int fd = open("/dev/gpiomem", O_RDWR | O_SYNC | O_CLOEXEC);
+    int err = fd < 0 ? errno : EIO;
+    if (fd >= 0) close(fd);
+    fprintf(stderr, "%s: cannot open GPIO access: /dev/gpiomem: %s%s\n", tool, strerror(err),
+            access_hint(err));
+    return 1;
 }
 
 // The chip's pin count, asked of the library once; 0 after saying why it
@@ -84,6 +127,47 @@ inline int report_written(const char* tool)
         return 1;
     }
     return 0;
+}
+
+inline int print_version(const char* tool)
+{
+    printf("%s %d.%d.%d\n", tool, TAVREL_VERSION_MAJOR, TAVREL_VERSION_MINOR, TAVREL_VERSION_PATCH);
+    return report_written(tool);
+}
+
+// A pin named rather than numbered: by its line's name on the chip, as
+// gpiofind finds it ("GPIO17", "SPI_CE0_N"), or else as "GPIO" and its
+// number (the Pi's GPIO4 is a line named "GPIO_GCLK"). False, with errno,
+// for no such name or when the chip cannot be asked.
+inline bool pin_by_name(const char* text, long long* pin)
+{
+    int32_t found = tavrel_gpio_pin_by_name(text);
+    if (found >= 0) {
+        *pin = found;
+        return true;
+    }
+    int err = errno;
+    const char* digits = text + 4;
+    if (strncmp(text, "GPIO", 4) == 0 && *digits >= '0' && *digits <= '9') {
+        char* end;
+        errno = 0;
+        long long number = strtoll(digits, &end, 10);
+        if (*end == '\0' && errno == 0) {
+            *pin = number;
+            return true;
+        }
+    }
+    errno = err;
+    return false;
+}
+
+// A pin as a tool is given it: a number from 0 to last, or a name as
+// above. False for anything else; *named tells which was tried.
+inline bool pin_argument(const char* text, long long last, long long* pin, bool* named)
+{
+    *named = text[0] != '\0' && !(text[0] >= '0' && text[0] <= '9') && text[0] != '-' && text[0] != '+';
+    if (!*named) return number_as_written(text, 0, last, pin);
+    return pin_by_name(text, pin) && *pin >= 0 && *pin <= last;
 }
 
 }  // namespace tavrel_cli

@@ -20,13 +20,14 @@ int main(int argc, char** argv)
     int pull = -1;
 
     int opt;
-    while ((opt = getopt(argc, argv, "hp:udn")) != -1) {
+    while ((opt = getopt_long(argc, argv, "hp:udn", tavrel_cli::kStandardOptions, nullptr)) != -1) {
         switch (opt) {
         case 'p': pin_text = optarg; break;
         case 'u': pull = TAVREL_PULL_UP; break;
         case 'd': pull = TAVREL_PULL_DOWN; break;
         case 'n': pull = TAVREL_PULL_OFF; break;
-        case 'h': fputs(kUsage, stdout); return 0;
+        case 'h': fputs(kUsage, stdout); return tavrel_cli::report_written(kTool);
+        case 'V': return tavrel_cli::print_version(kTool);
         default: fputs(kUsage, stderr); return 1;
         }
     }
@@ -35,19 +36,19 @@ int main(int argc, char** argv)
         return 1;
     }
     long long pin;
-    bool number = tavrel_cli::number_as_written(pin_text, LLONG_MIN, LLONG_MAX, &pin);
+    bool named;
+    bool number = tavrel_cli::pin_argument(pin_text, LLONG_MAX, &pin, &named) ||
+                  (!named && tavrel_cli::number_as_written(pin_text, LLONG_MIN, LLONG_MAX, &pin));
     // Every pin the chip bonds out has a pull.
     int count = tavrel_cli::chip_pins(kTool);
     if (!count) return 1;
     if (!number) {
-        fprintf(stderr, "%s: bad pin '%s': expected a number from 0 to %d\n", kTool, pin_text, count - 1);
+        fprintf(stderr, "%s: bad pin '%s': expected a number from 0 to %d, or a line's name as GPIO17\n",
+                kTool, pin_text, count - 1);
         return 1;
     }
     // The pull outlives this program, and is not put back.
-    if (tavrel_gpio_init_noatexit() != 0) {
-        fputs("Failed to initialise GPIO access.\n", stderr);
-        return 1;
-    }
+    if (tavrel_gpio_init_noatexit() != 0) return tavrel_cli::no_access(kTool);
     if (pin < 0 || pin >= count) {
         fprintf(stderr, "Pin %s is out of range (0 to %d).\n", pin_text, count - 1);
         return 1;

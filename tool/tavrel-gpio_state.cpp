@@ -45,7 +45,13 @@ bool parse_pins(const char* text, int count, bool* wanted)
 {
     const char* end;
     long long first, last;
-    if (!tavrel_cli::leading_number(text, 0, count - 1, &first, &end)) return false;
+    bool named;
+    // A name stands for one pin, no range.
+    if (tavrel_cli::pin_argument(text, count - 1, &first, &named)) {
+        wanted[first] = true;
+        return true;
+    }
+    if (named || !tavrel_cli::leading_number(text, 0, count - 1, &first, &end)) return false;
     last = first;
     if (*end == '-' && !tavrel_cli::leading_number(end + 1, 0, count - 1, &last, &end)) return false;
     if (*end != '\0' || first > last) return false;
@@ -97,19 +103,21 @@ int main(int argc, char** argv)
     int count = 0;
 
     int opt;
-    while ((opt = getopt(argc, argv, "hHp:")) != -1) {
+    while ((opt = getopt_long(argc, argv, "hHp:", tavrel_cli::kStandardOptions, nullptr)) != -1) {
         switch (opt) {
         case 'p':
             if (!count && !(count = tavrel_cli::chip_pins(kTool))) return 1;
             if (!parse_pins(optarg, count, wanted)) {
-                fprintf(stderr, "%s: bad pin '%s': expected a pin or a range from 0 to %d, as in 4 or 2-5\n",
+                fprintf(stderr,
+                        "%s: bad pin '%s': expected a pin or a range from 0 to %d, as in 4, 2-5 or GPIO17\n",
                         kTool, optarg, count - 1);
                 return 1;
             }
             some = true;
             break;
         case 'H': header = true; break;
-        case 'h': fputs(kUsage, stdout); return 0;
+        case 'h': fputs(kUsage, stdout); return tavrel_cli::report_written(kTool);
+        case 'V': return tavrel_cli::print_version(kTool);
         default: fputs(kUsage, stderr); return 1;
         }
     }
@@ -120,10 +128,7 @@ int main(int argc, char** argv)
     if (!count && !(count = tavrel_cli::chip_pins(kTool))) return 1;
     if (!some) memset(wanted, 1, sizeof wanted);
     // No exit handler: this program changes nothing to put back.
-    if (tavrel_gpio_init_noatexit() != 0) {
-        fputs("Failed to initialise GPIO access.\n", stderr);
-        return 1;
-    }
+    if (tavrel_gpio_init_noatexit() != 0) return tavrel_cli::no_access(kTool);
     uint64_t levels = tavrel_gpio_get_all();
     if (header) {
         draw_header(levels);

@@ -43,14 +43,19 @@ bool parse(int argc, char** argv, Options* o, int* status)
     int opt;
     long long value;
     *status = 1;
-    while ((opt = getopt(argc, argv, "hp:rfbd:n:t:")) != -1) {
+    while ((opt = getopt_long(argc, argv, "hp:rfbd:n:t:", tavrel_cli::kStandardOptions, nullptr)) != -1) {
         switch (opt) {
         case 'p': {
             int count = tavrel_cli::chip_pins(kTool);
             if (!count) return false;
-            if (!parse_number(optarg, count - 1, &value)) {
-                char expected[40];
-                snprintf(expected, sizeof expected, "a number from 0 to %d", count - 1);
+            bool named;
+            if (!tavrel_cli::pin_argument(optarg, count - 1, &value, &named)) {
+                char expected[80];
+                snprintf(expected, sizeof expected, "a number from 0 to %d, or a line's name as GPIO17",
+                         count - 1);
+                if (named && errno != ENOENT)
+                    snprintf(expected, sizeof expected, "a line's name, but the chip cannot be asked: %s",
+                             strerror(errno));
                 return bad("pin", optarg, expected);
             }
             o->pins |= uint64_t{1} << value;
@@ -74,8 +79,9 @@ bool parse(int argc, char** argv, Options* o, int* status)
             break;
         case 'h':
             fputs(kUsage, stdout);
-            *status = 0;
+            *status = tavrel_cli::report_written(kTool);
             return false;
+        case 'V': *status = tavrel_cli::print_version(kTool); return false;
         default: fputs(kUsage, stderr); return false;
         }
     }

@@ -10,6 +10,8 @@ on a fresh simulated board, which the test drives and watches from outside.
             assert board.wait_for(17, function="output")
             board.drive(4, 0)                  # press
             assert board.wait_for(17, level=1)
+            # For a program that watches the pin's edges through the GPIO
+            # character device, first: assert board.wait_held(4)
             app.stop()
             assert app.returncode == 0
 
@@ -127,6 +129,26 @@ class SimBoard:
             if time.monotonic() >= deadline:
                 return False
             time.sleep(0.005)
+
+    def wait_held(self, pin, timeout=10.0):
+        """Waits until a request of the GPIO character device (libgpiod, the
+        pin factory's, EdgeEvents) holds the pin's line, in any program on
+        the board: what to wait for before driving a pin another program
+        watches for edges. False when timeout seconds passed first."""
+        return self._wait(pin, "held", timeout)
+
+    def wait_free(self, pin, timeout=10.0):
+        """Waits until no request holds the pin's line; False when timeout
+        seconds passed first."""
+        return self._wait(pin, "free", timeout)
+
+    def _wait(self, pin, state, timeout):
+        ms = max(0, int(timeout * 1000 + 0.999999))
+        done = subprocess.run([self.sim, "--board", self.path, "wait", str(pin), state, "--timeout", str(ms)],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        if done.returncode not in (0, 3):
+            raise ValueError(done.stderr.strip())
+        return done.returncode == 0
 
     def history(self, pin):
         """The pin's levels over the last program's run, once it ended:

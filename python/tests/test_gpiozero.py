@@ -151,12 +151,14 @@ def test_watching_turned_off_and_on_inside_its_callback_leaves_one_watcher(board
         print("closed", flush=True)
     """), env())
     assert app.stdout.readline().strip() == "ready"
+    assert board.wait_held(5)
     # The next edge once the callback is done: re-enabling discards edges from before.
     for level, state in ((1, "True"), (0, "False"), (1, "True")):
         board.drive(5, level)
         assert lines_until(app, 1) == ["changed " + state]
     assert lines_until(app, 2) == ["1", "closed"]
     assert app.wait() == 0
+    assert board.wait_free(5, timeout=5) and not board.wait_held(5, timeout=0.01)
 
 
 def test_pull_up_false_pulls_down_and_wait_for_press_times_out(board, tmp_path):

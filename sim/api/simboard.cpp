@@ -163,4 +163,16 @@ int tavrel_simboard_wait_function(tavrel_simboard* board, int32_t pin, int32_t f
     });
 }
 
+int tavrel_simboard_wait_held(tavrel_simboard* board, int32_t pin, int32_t timeout_ms)
+{
+    if (bad_pin(board, pin)) return -1;
+    return wait_until(timeout_ms, [&] { return board->board.held(static_cast<unsigned>(pin)); });
+}
+
+int tavrel_simboard_wait_free(tavrel_simboard* board, int32_t pin, int32_t timeout_ms)
+{
+    if (bad_pin(board, pin)) return -1;
+    return wait_until(timeout_ms, [&] { return !board->board.held(static_cast<unsigned>(pin)); });
+}
+
 }  // extern "C"

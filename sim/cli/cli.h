@@ -26,6 +26,8 @@ struct Scheduled {
 
 // MS:PINS=LEVEL, PINS being a comma list of pins and ranges.
 bool parse_drive(const char* text, Scheduled* d);
+// The decimal number at `s`, at most `max`; *end: where its digits stop.
+bool parse_number(const char* s, const char** end, long max, long* out);
 // The entry's pins are all on a board of that chip; false after a message.
 bool pins_on_board(const Scheduled& d, Soc soc);
 // The entry's pins, a bit per pin in banks 0 and 1.
@@ -40,7 +42,7 @@ struct Options {
     std::string device_tree;
     bool reset = false, trace = false, changes = false, pins = false, plain = false;
     std::vector<Scheduled> drives;
-    const char* live = nullptr;  // "drive", "pins" or "watch": acts on the board now
+    const char* live = nullptr;  // "drive", "pins", "watch" or "wait": acts on the board now
     char** rest = nullptr;       // the command, or the live command's arguments
     int rest_count = 0;
 };

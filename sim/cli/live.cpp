@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The live commands: drive, pins and watch, on a board that a program may
-// be running on.
+// The live commands: drive, pins, watch and wait, on a board that a program
+// may be running on.
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include "cli/cli.h"
 
@@ -135,6 +138,46 @@ int live_watch(Board& board, const std::string& path, int argc, char** argv)
     return 0;
 }
 
+// tavrel-sim wait PIN held|free|0|1 [--timeout MS]: 0 once the pin is so,
+// 3 when the time ran out, 1 for a bad argument.
+int live_wait(Board& board, int argc, char** argv)
+{
+    static const char kUsage[] = "tavrel-sim: wait needs PIN held|free|0|1 [--timeout MS]\n";
+    const char* end;
+    long pin, ms = -1;
+    if ((argc != 2 && argc != 4) || (argc == 4 && (strcmp(argv[2], "--timeout") != 0 ||
+                                                   !parse_number(argv[3], &end, INT32_MAX, &ms) || *end))) {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    if (!parse_number(argv[0], &end, INT32_MAX, &pin) || *end) {
+        fprintf(stderr, "tavrel-sim: bad pin '%s': expected a number\n", argv[0]);
+        return 1;
+    }
+    if (pin >= static_cast<long>(pin_count(board.soc()))) {
+        fprintf(stderr, "tavrel-sim: pin %ld is not on a %s board (pins 0 to %u)\n", pin,
+                soc_name(board.soc()), pin_count(board.soc()) - 1);
+        return 1;
+    }
+    const std::string state = argv[1];
+    if (state != "held" && state != "free" && state != "0" && state != "1") {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    auto reached = [&] {
+        unsigned p = static_cast<unsigned>(pin);
+        if (state == "held" || state == "free") return board.held(p) == (state == "held");
+        return board.level(p) == (state == "1");
+    };
+    uint64_t deadline = ms < 0 ? 0 : monotonic_ns() + static_cast<uint64_t>(ms) * 1000000;
+    while (!reached()) {
+        if (ms >= 0 && monotonic_ns() >= deadline) return 3;
+        timespec pause = {0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int run_live(Board& board, const Options& o)
@@ -144,6 +187,8 @@ int run_live(Board& board, const Options& o)
         rc = live_drive(board, o.rest_count, o.rest);
     else if (strcmp(o.live, "watch") == 0)
         rc = live_watch(board, o.board_path, o.rest_count, o.rest);
+    else if (strcmp(o.live, "wait") == 0)
+        rc = live_wait(board, o.rest_count, o.rest);
     else {
         // Lines whose every descriptor is closed are free, as on a Pi.
         board.reap(nullptr);

@@ -10,13 +10,18 @@ namespace tavrel_sim::cli {
 
 namespace {
 
+constexpr long kNamedPins = 9999;
+
 const char kHelp[] =
     "Usage: tavrel-sim [options] -- COMMAND [ARGS...]\n"
     "       tavrel-sim [--board FILE] drive PINS=L... | pins | watch [PINS...]\n"
+    "       tavrel-sim [--board FILE] wait PIN held|free|0|1 [--timeout MS]\n"
     "Runs COMMAND against the simulated GPIO board and exits with its status;\n"
     "or, while a program runs on the board: drives pins now (all at once; L is\n"
-    "0, 1 or z), prints the pin table (also --pins alone), or prints every\n"
-    "change of function, level, pull or drive as it happens.\n"
+    "0, 1 or z), prints the pin table (also --pins alone), prints every\n"
+    "change of function, level, pull or drive as it happens, or waits until a\n"
+    "request of the GPIO character device holds the pin's line (or none does),\n"
+    "or the pin reads 0 or 1: status 0 then, 3 when MS milliseconds ran out.\n"
     "\n"
     "  --board FILE         the board file (default: tavrel-sim.board in\n"
     "                       $XDG_RUNTIME_DIR, else /tmp/tavrel-sim-UID/board);\n"
@@ -41,7 +46,10 @@ const char kHelp[] =
     "                       (default: the Pi Zero's or the Pi 4's, for the chip)\n"
     "  --plain              map the block as plain memory: no model, so no --trace\n"
     "                       or --vcd; --drive sets the stored level words\n"
-    "  --help               print this text\n";
+    "  --help               print this text\n"
+    "  --version            print tavrel-sim's version\n";
+
+}  // namespace
 
 bool parse_number(const char* s, const char** end, long max, long* out)
 {
@@ -55,17 +63,16 @@ bool parse_number(const char* s, const char** end, long max, long* out)
     return true;
 }
 
-}  // namespace
-
 bool parse_drive(const char* text, Scheduled* d)
 {
     const char* p = text;
     long v, hi;
     if (!parse_number(p, &p, 24L * 3600 * 1000, &d->ms) || *p++ != ':') return false;
     for (;;) {
-        if (!parse_number(p, &p, kMaxPins - 1, &v)) return false;
+        // Numbers past the board's pins are read, for pins_on_board to name.
+        if (!parse_number(p, &p, kNamedPins, &v)) return false;
         hi = v;
-        if (*p == '-' && (!parse_number(p + 1, &p, kMaxPins - 1, &hi) || hi < v)) return false;
+        if (*p == '-' && (!parse_number(p + 1, &p, kNamedPins, &hi) || hi < v)) return false;
         for (long pin = v; pin <= hi; ++pin) d->pins.push_back(static_cast<unsigned>(pin));
         if (*p != ',') break;
         ++p;
@@ -110,7 +117,8 @@ enum {
     kPlain,
     kHelpOpt,
     kSoc,
-    kTree
+    kTree,
+    kVersion
 };
 
 const option kLongOptions[] = {
@@ -126,6 +134,7 @@ const option kLongOptions[] = {
     {"gtkw", required_argument, nullptr, kGtkw},
     {"soc", required_argument, nullptr, kSoc},
     {"device-tree", required_argument, nullptr, kTree},
+    {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -166,6 +175,7 @@ int take_option(int opt, Options* o)
         o->device_tree = optarg;
         break;
     case kHelpOpt: fputs(kHelp, stdout); return fflush(stdout) == 0 ? 0 : 2;
+    case kVersion: puts(TAVREL_SIM_VERSION_TEXT); return fflush(stdout) == 0 ? 0 : 2;
     default: fputs(kHelp, stderr); return 2;
     }
     return -1;
@@ -184,7 +194,7 @@ int parse_options(int argc, char** argv, Options* o)
     if (optind >= argc && o->pins)
         o->live = "pins";
     else if (optind < argc && !dashdash)
-        for (const char* name : {"drive", "pins", "watch"})
+        for (const char* name : {"drive", "pins", "watch", "wait"})
             if (strcmp(argv[optind], name) == 0) o->live = name;
     if (!o->live && optind >= argc) {
         fprintf(stderr, "tavrel-sim: no command given\n%s", kHelp);

@@ -194,6 +194,10 @@ public:
     // journal has gone past it since.
     bool line_label(uint64_t seq, char* label);
     LineDesc line(unsigned offset);
+    // A request holds the line, as its information shows it (used once the
+    // request is whole); a holder whose descriptors are all closed, or
+    // whose process ended, is freed first.
+    bool held(unsigned offset);
     // The flags and debounce period of a line the request holds; with
     // request 0, the direction a free line keeps.
     void set_line(uint32_t request, unsigned offset, uint64_t flags, uint32_t debounce_us);

@@ -201,6 +201,16 @@ LineDesc Board::line(unsigned offset)
     return d;
 }
 
+bool Board::held(unsigned offset)
+{
+    SignalsBlocked blocked;
+    lock();
+    reap_locked(nullptr);
+    bool used = offset < kLineDescs && (info_flags(state_->lines[offset]) & GPIO_V2_LINE_FLAG_USED);
+    unlock();
+    return used;
+}
+
 void Board::set_line(uint32_t request, unsigned offset, uint64_t flags, uint32_t debounce_us)
 {
     SignalsBlocked blocked;

@@ -248,24 +248,14 @@ static int is_event_line(const char* line, const char* pin_and_edge)
     return dot[10] == '\n' || dot[10] == '\0';
 }
 
-/* Waits up to 30 s for another program's request to hold the pin, asking
- * the line's information: the simulated board shows a line used once its
- * request is whole, edge detection running. A request of our own to see
- * EBUSY would not do: it could take the pin from the tool, and the lines
- * are held a moment before their detection starts. */
+/* Waits up to 30 s for another program's request to hold the pin: the
+ * board shows a line held once its request is whole, edge detection
+ * running. A request of our own to see EBUSY would not do: it could take
+ * the pin from the tool, and the lines are held a moment before their
+ * detection starts. */
 static int wait_held(uint32_t pin)
 {
-    int chip = open("/dev/gpiochip0", O_RDWR | O_CLOEXEC);
-    int held = 0;
-    for (int i = 0; chip >= 0 && i < 30000 && !held; ++i) {
-        struct gpio_v2_line_info info;
-        memset(&info, 0, sizeof info);
-        info.offset = pin;
-        held = ioctl(chip, GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 && (info.flags & GPIO_V2_LINE_FLAG_USED);
-        if (!held) usleep(1000);
-    }
-    if (chip >= 0) close(chip);
-    return held;
+    return tavrel_simboard_wait_held(board, (int32_t)pin, 30000) == 0;
 }
 
 static int64_t now_ns(void)
@@ -350,6 +340,16 @@ static void the_wait_tool(void)
 
     check(stamp_is_printed_whole(), "tavrel-gpio_wait: nanoseconds below 100000000 printed as nine digits");
 
+    static const char* const by_name[] = {"-p", "SPI_MOSI", "-p", "GPIO13", "-t", "0", NULL};
+    check(run_tool(by_name, text, errors) == 3 && errors[0] == '\0',
+          "tavrel-gpio_wait: pins by their line names, or as GPIO and the number");
+    static const char* const help[] = {"--help", NULL};
+    check(run_tool(help, text, errors) == 0 && strncmp(text, "Usage:", 6) == 0 && errors[0] == '\0',
+          "tavrel-gpio_wait --help: the usage on standard output, status 0");
+    static const char* const version[] = {"--version", NULL};
+    check(run_tool(version, text, errors) == 0 && strncmp(text, "tavrel-gpio_wait ", 17) == 0,
+          "tavrel-gpio_wait --version: the version");
+
     static const char* const timeout[] = {"-p", "4", "-r", "-t", "0", NULL};
     check(run_tool(timeout, text, errors) == 3 && text[0] == '\0',
           "tavrel-gpio_wait: status 3 when the time runs out");
@@ -361,16 +361,19 @@ static void the_wait_tool(void)
     static const struct {
         const char* args[4];
         const char* err;
-    } bad[] = {{{NULL}, "Usage:"},
-               {{"-p", "54", NULL}, "tavrel-gpio_wait: bad pin '54': expected a number from 0 to 53\n"},
-               {{"-p", "4", "-n", "0"}, "tavrel-gpio_wait: bad count '0'"},
-               {{"-p", "4", "-t", "-1"}, "tavrel-gpio_wait: bad timeout '-1'"},
-               {{"-p", "4", "-d", "1e3"}, "tavrel-gpio_wait: bad debounce '1e3'"},
-               {{"-p", "99999999999999999999", NULL}, "tavrel-gpio_wait: bad pin '99999999999999999999'"},
-               {{"-p", "4", "-t", "99999999999999999999"}, "tavrel-gpio_wait: bad timeout"},
-               {{"-p", "4", "-n", "99999999999999999999"}, "tavrel-gpio_wait: bad count"},
-               {{"-p", "4", "-d", "99999999999999999999"}, "tavrel-gpio_wait: bad debounce"},
-               {{"-p", "4", "extra", NULL}, "Usage:"}};
+    } bad[] = {
+        {{NULL}, "Usage:"},
+        {{"-p", "54", NULL},
+         "tavrel-gpio_wait: bad pin '54': expected a number from 0 to 53, or a line's name as GPIO17\n"},
+        {{"-p", "4", "-n", "0"}, "tavrel-gpio_wait: bad count '0'"},
+        {{"-p", "4", "-t", "-1"}, "tavrel-gpio_wait: bad timeout '-1'"},
+        {{"-p", "4", "-d", "1e3"}, "tavrel-gpio_wait: bad debounce '1e3'"},
+        {{"-p", "99999999999999999999", NULL}, "tavrel-gpio_wait: bad pin '99999999999999999999'"},
+        {{"-p", "4", "-t", "99999999999999999999"}, "tavrel-gpio_wait: bad timeout"},
+        {{"-p", "4", "-n", "99999999999999999999"}, "tavrel-gpio_wait: bad count"},
+        {{"-p", "4", "-d", "99999999999999999999"}, "tavrel-gpio_wait: bad debounce"},
+        {{"-p", "NO_SUCH_LINE", NULL}, "tavrel-gpio_wait: bad pin 'NO_SUCH_LINE'"},
+        {{"-p", "4", "extra", NULL}, "Usage:"}};
     int all = 1;
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i) {
         const char* a[8] = {bad[i].args[0], bad[i].args[1], bad[i].args[2], bad[i].args[3], NULL};
@@ -416,10 +419,13 @@ static void pins_functions_processes_and_fork(void)
     check(WIFEXITED(status) && WEXITSTATUS(status) == 0 && collect(fd, &ev, 1) == 1 && ev.pin == 10 &&
               ev.edge == TAVREL_EDGE_FALLING,
           "a forked child's close leaves the parent's request alone; the parent reads what the child left");
-    check(tool_on_pin_10() == 1, "the pin still held after the child's close");
+    check(tool_on_pin_10() == 1 && tavrel_simboard_wait_held(board, 10, 0) == 0 &&
+              tavrel_simboard_wait_free(board, 10, 50) == -1 && errno == ETIMEDOUT,
+          "the pin still held after the child's close, as the board says");
 
-    check(tavrel_gpio_edge_close(fd) == 0 && tavrel_simboard_function(board, 10) == 0,
-          "after the close the pin stays an input");
+    check(tavrel_gpio_edge_close(fd) == 0 && tavrel_simboard_function(board, 10) == 0 &&
+              tavrel_simboard_wait_free(board, 10, 0) == 0,
+          "after the close the pin is free and stays an input");
     check(tool_on_pin_10() == 3, "and is free for another process: the tool times out");
     tavrel_gpio_deinit();
     check(tavrel_simboard_function(board, 10) == 0, "after the library's own close, still an input");
@@ -428,6 +434,16 @@ static void pins_functions_processes_and_fork(void)
 
 static void every_error(void)
 {
+    check(tavrel_gpio_pin_by_name("GPIO17") == 17 && tavrel_gpio_pin_by_name("ID_SDA") == 0 &&
+              tavrel_gpio_pin_by_name("SPI_SCLK") == 11,
+          "pins by their line names, as gpiofind finds them");
+    check(tavrel_gpio_pin_by_name("GPIO4") == -1 && errno == ENOENT &&
+              tavrel_gpio_pin_by_name("gpio17") == -1 && errno == ENOENT &&
+              tavrel_gpio_pin_by_name("GPIO17GPIO17GPIO17GPIO17GPIO17GPIO17") == -1 && errno == ENOENT,
+          "ENOENT: a name no line has (GPIO4's line is GPIO_GCLK), in any case, or too long for one");
+    check(tavrel_gpio_pin_by_name("") == -1 && errno == EINVAL && tavrel_gpio_pin_by_name(NULL) == -1 &&
+              errno == EINVAL,
+          "EINVAL: an empty or null name");
     check(tavrel_gpio_edge_open(0, TAVREL_EDGE_BOTH, 0) == -1 && errno == EINVAL, "EINVAL: no pin");
     check(tavrel_gpio_edge_open(1ull << 54, TAVREL_EDGE_BOTH, 0) == -1 && errno == EINVAL, "EINVAL: pin 54");
     check(tavrel_gpio_edge_open(1ull << 63, TAVREL_EDGE_BOTH, 0) == -1 && errno == EINVAL, "EINVAL: pin 63");

@@ -202,7 +202,7 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
     for (std::vector<std::string> args : {
              std::vector<std::string>{"--drive", "x:3=1", "--", "true"},
              {"--drive", "10:3=2", "--", "true"},
-             {"--drive", "10:58=1", "--", "true"},
+             {"--drive", "10:99999=1", "--", "true"},
              {"--drive", "10:9-3=1", "--", "true"},
              {"--drive", "10:3=1x", "--", "true"},
              {"--drive", "10:=1", "--", "true"},
@@ -218,6 +218,22 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
     o = sim({"drive", "50-55=1"});
     EXPECT_NE(o.err.find("pin 54 is not on a bcm2835 board"), std::string::npos) << o.err;
     EXPECT_FALSE(board.level(50)) << "nothing driven";
+    o = sim({"drive", "99=1"});
+    EXPECT_NE(o.err.find("pin 99 is not on a bcm2835 board (pins 0 to 53)"), std::string::npos) << o.err;
+    // wait: 1 for a bad argument, 3 when the time runs out.
+    for (std::vector<std::string> args : {std::vector<std::string>{"wait", "54", "held"},
+                                          {"wait", "4"},
+                                          {"wait", "4", "busy"},
+                                          {"wait", "x", "held"},
+                                          {"wait", "4", "held", "--timeout", "-1"},
+                                          {"wait", "4", "held", "--limit", "5"}}) {
+        o = sim(args);
+        EXPECT_TRUE(o.exited_with(1)) << testing::PrintToString(args) << describe(o.status);
+        EXPECT_NE(o.err.find("tavrel-sim: "), std::string::npos) << o.err;
+    }
+    EXPECT_TRUE(sim({"wait", "4", "held", "--timeout", "20"}).exited_with(3)) << "no request holds it";
+    EXPECT_TRUE(sim({"wait", "4", "free", "--timeout", "0"}).exited_with(0));
+    EXPECT_TRUE(sim({"wait", "4", "0", "--timeout", "0"}).exited_with(0));
     o = sim({"--soc", "bcm2711", "--drive", "0:54-57=1", "--", "true"});
     EXPECT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_TRUE(board.level(57));

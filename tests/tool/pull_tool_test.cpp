@@ -19,6 +19,31 @@ protected:
     SimBoard board;
 };
 
+// A pin by its line's name, as gpiofind finds it, or as GPIO and its number.
+TEST_F(PullTool, takes_a_pin_by_its_line_name_and_answers_help_and_version)
+{
+    for (auto [name, report] : {std::pair<const char*, const char*>{"SPI_CE0_N", "Set pin 8 pull-up\n"},
+                                {"GPIO17", "Set pin 17 pull-up\n"},
+                                {"GPIO4", "Set pin 4 pull-up\n"}}) {  // a line named GPIO_GCLK
+        Outcome o = pull({"-p", name, "-u"});
+        EXPECT_TRUE(o.exited_with(0)) << name << ": " << o.err;
+        EXPECT_EQ(o.out, report);
+    }
+    Outcome o = pull({"-p", "GPIO99", "-u"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_EQ(o.err, "Pin GPIO99 is out of range (0 to 53).\n");
+    o = pull({"-p", "NO_SUCH_LINE", "-u"});
+    EXPECT_TRUE(o.exited_with(1));
+    EXPECT_NE(o.err.find("bad pin 'NO_SUCH_LINE'"), std::string::npos) << o.err;
+    o = pull({"--help"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out, "Usage:\n\ttavrel-gpio_pull -p PIN_NUM -u|-d|-n\n");
+    o = pull({"--version"});
+    EXPECT_TRUE(o.exited_with(0));
+    EXPECT_EQ(o.out.rfind("tavrel-gpio_pull ", 0), 0u) << o.out;
+    EXPECT_EQ(o.out.back(), '\n');
+}
+
 TEST_F(PullTool, sets_and_reports_each_pull)
 {
     struct {
@@ -57,7 +82,9 @@ TEST_F(PullTool, bad_arguments_fail_and_change_nothing)
     // Too large to read is no pin at all, never one that wrapped or saturated.
     Outcome huge = pull({"-p", "99999999999999999999", "-u"});
     EXPECT_TRUE(huge.exited_with(1));
-    EXPECT_EQ(huge.err, "tavrel-gpio_pull: bad pin '99999999999999999999': expected a number from 0 to 53\n");
+    EXPECT_EQ(huge.err,
+              "tavrel-gpio_pull: bad pin '99999999999999999999': expected a number from 0 to 53, or a line's "
+              "name as GPIO17\n");
     for (const char* pin : {"54", "-1", "4294967300"}) {
         Outcome o = pull({"-p", pin, "-u"});
         EXPECT_TRUE(o.exited_with(1)) << pin;

@@ -79,6 +79,16 @@ uint32_t tavrel_simboard_errors(tavrel_simboard* board);
 int tavrel_simboard_wait_level(tavrel_simboard* board, int32_t pin, int32_t level, int32_t timeout_ms);
 int tavrel_simboard_wait_function(tavrel_simboard* board, int32_t pin, int32_t function, int32_t timeout_ms);
 
+/* Waits until a request of the GPIO character device, in any process on
+ * the board, holds the pin's line (wait_held), or none does (wait_free),
+ * for at most timeout_ms milliseconds: what a test waits for before it
+ * drives a pin whose edges another program watches. A line counts as held
+ * once its request is whole, its edge detection running, as its line
+ * information then shows it used; a holder whose process ended is freed
+ * first. 0 once it is so, or -1 with ETIMEDOUT, or EINVAL for a bad pin. */
+int tavrel_simboard_wait_held(tavrel_simboard* board, int32_t pin, int32_t timeout_ms);
+int tavrel_simboard_wait_free(tavrel_simboard* board, int32_t pin, int32_t timeout_ms);
+
 #ifdef __cplusplus
 }
 #endif
