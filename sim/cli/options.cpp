@@ -122,20 +122,13 @@ enum {
 };
 
 const option kLongOptions[] = {
-    {"board", required_argument, nullptr, kBoard},
-    {"reset", no_argument, nullptr, kReset},
-    {"drive", required_argument, nullptr, kDriveOpt},
-    {"trace", no_argument, nullptr, kTrace},
-    {"vcd", required_argument, nullptr, kVcd},
-    {"changes", no_argument, nullptr, kChanges},
-    {"pins", no_argument, nullptr, kPinsOpt},
-    {"plain", no_argument, nullptr, kPlain},
-    {"help", no_argument, nullptr, kHelpOpt},
-    {"gtkw", required_argument, nullptr, kGtkw},
-    {"soc", required_argument, nullptr, kSoc},
-    {"device-tree", required_argument, nullptr, kTree},
-    {"version", no_argument, nullptr, kVersion},
-    {nullptr, 0, nullptr, 0},
+    {"board", required_argument, nullptr, kBoard},    {"reset", no_argument, nullptr, kReset},
+    {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
+    {"vcd", required_argument, nullptr, kVcd},        {"changes", no_argument, nullptr, kChanges},
+    {"pins", no_argument, nullptr, kPinsOpt},         {"plain", no_argument, nullptr, kPlain},
+    {"help", no_argument, nullptr, kHelpOpt},         {"gtkw", required_argument, nullptr, kGtkw},
+    {"soc", required_argument, nullptr, kSoc},        {"device-tree", required_argument, nullptr, kTree},
+    {"version", no_argument, nullptr, kVersion},      {nullptr, 0, nullptr, 0},
 };
 
 // One option into `o`; -1 to go on, else the exit status.

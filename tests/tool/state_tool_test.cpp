@@ -141,9 +141,10 @@ TEST(StateAndPullTools, fail_when_access_or_their_output_is_lost)
     for (auto [tool, o] : {std::pair{"tavrel-gpio_state", run(TAVREL_STATE_TOOL_PATH, {"-p", "4"})},
                            std::pair{"tavrel-gpio_pull", run(TAVREL_PULL_TOOL_PATH, {"-p", "4", "-n"})}}) {
         EXPECT_TRUE(o.exited_with(1));
-        EXPECT_EQ(o.err, std::string(tool) +
-                             ": cannot open GPIO access: /dev/gpiomem: No such file or directory (on a machine "
-                             "that is not a Raspberry Pi, run the program under tavrel-sim)\n");
+        EXPECT_EQ(o.err,
+                  std::string(tool) +
+                      ": cannot open GPIO access: /dev/gpiomem: No such file or directory (on a machine "
+                      "that is not a Raspberry Pi, run the program under tavrel-sim)\n");
     }
 }
 
