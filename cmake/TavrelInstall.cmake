@@ -105,6 +105,31 @@ foreach(component tools sim pizero sdk)
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${man_outputs})
 
+# Section 3, made from the headers' doc comments (docs/header2man.sh) when
+# the project is configured: a page per exported name and libtavrel(3) for
+# the development package, tavrel_simboard(3) for the simulated board's.
+set(man3 ${PROJECT_BINARY_DIR}/man3)
+file(REMOVE_RECURSE ${man3})
+string(SUBSTRING "${TAVREL_RELEASE_DATE}" 5 11 release_day)  # "09 Dec 2026"
+execute_process(COMMAND date -u -d "${release_day}" +%Y-%m-%d OUTPUT_VARIABLE man_date
+  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/docs/header2man.sh pages ${PROJECT_BINARY_DIR}/include/tavrel.h
+  ${man3}/dev ${PROJECT_VERSION} ${man_date} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/docs/header2man.sh page tavrel_simboard
+  ${PROJECT_SOURCE_DIR}/sim/api/include/tavrel_simboard.h ${man3}/sim ${PROJECT_VERSION} ${man_date}
+  COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/header2man.sh
+  ${PROJECT_SOURCE_DIR}/library/include/tavrel.h.in ${PROJECT_SOURCE_DIR}/sim/api/include/tavrel_simboard.h)
+foreach(component dev sim)
+  file(GLOB pages ${man3}/${component}/*.3)
+  foreach(page ${pages})
+    execute_process(COMMAND gzip -9n ${page} COMMAND_ERROR_IS_FATAL ANY)
+    if(component IN_LIST TAVREL_COMPONENTS)
+      install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT ${component})
+    endif()
+  endforeach()
+endforeach()
+
 # Every package's /usr/share/doc: the licence in Debian's machine-readable
 # form, and the changelog in Debian's format.
 configure_file(cmake/debian/changelog.in debian/changelog @ONLY)

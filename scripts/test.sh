@@ -45,6 +45,11 @@ stage_checks() {
 stage_host() {
     echo "the host build and its tests, on the simulated board"
     build_and_test build-test "-LE python" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    echo "the README's quick start, as a new user runs it, prints what the README shows"
+    sh scripts/quickstart.sh >build-test/quickstart.out
+    awk '/^\$ tavrel-sim --reset --changes -- tavrel-gpio_mode -p 18 -f 5$/ { n = 3 } n-- > 0' README.md \
+        >build-test/quickstart.expected
+    tail -n 3 build-test/quickstart.out | diff -u build-test/quickstart.expected -
 }
 
 stage_python() {

@@ -94,6 +94,8 @@ if [ "$arch" = amd64 ]; then
         grep -qx "tavrel = tavrel.pinfactory:TavrelFactory" "$tmp/python3-tavrel/$py/tavrel-$version.dist-info/entry_points.txt"'
     expect "python3-tavrel depends on python3 and libtavrel1 (>= $version)" \
         '[ "$(dpkg-deb --field "$(deb_of python3-tavrel)" Depends)" = "python3:any, libtavrel1 (>= $version)" ]'
+    expect "python3-tavrel enhances gpiozero" \
+        '[ "$(dpkg-deb --field "$(deb_of python3-tavrel)" Enhances)" = "python3-gpiozero" ]'
 fi
 
 expect "SONAME libtavrel.so.1" 'readelf -d "$tmp/libtavrel1/$lib/$real" | grep -q "SONAME.*\[libtavrel.so.1\]"'
