@@ -147,7 +147,7 @@ done
 install_missing cmake g++ make gawk bison libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf man-db \
     g++-arm-linux-gnueabihf qemu-user googletest dpkg-dev clang libclang-rt-14-dev valgrind \
     gtkwave xvfb xauth clang-format lintian qemu-system-arm cpio g++-aarch64-linux-gnu sigrok-cli \
-    gpiod python3-libgpiod python3-gpiozero python3-pytest
+    gpiod python3-libgpiod python3-gpiozero python3-pytest chromium groff-base
 
 for stage in $stages; do
     start=$(date +%s)

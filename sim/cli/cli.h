@@ -34,7 +34,7 @@ bool pins_on_board(const Scheduled& d, Soc soc);
 void pin_mask(const Scheduled& d, uint32_t mask[2]);
 
 struct Options {
-    std::string board_path, vcd, gtkw;
+    std::string board_path, vcd, gtkw, svg;
     // --soc: the chip to make the board; --device-tree: the tree the
     // command sees, "none" for no tree, "" for one made for the chip.
     bool set_soc = false;
@@ -86,9 +86,10 @@ private:
 // What a run leaves: its scratch files, removed however it ends, and its
 // waveform files, written beside their names and renamed when complete.
 struct Outputs {
-    std::string trace, vcd_part, gtkw_part, vcd_body;  // scratch
+    std::string trace, vcd_part, gtkw_part, svg_part, vcd_body;  // scratch
     FILE* vcd = nullptr;
     FILE* gtkw = nullptr;
+    FILE* svg = nullptr;
     FILE* body = nullptr;  // the dump's value changes, as the run goes
     std::string filters;
     DeviceTree tree;
@@ -100,7 +101,7 @@ struct Outputs {
     // A full trace is kept for --trace alone; --changes and the waveform
     // follow the board's journal, where the model is.
     bool tracing(const Options& o) const { return o.trace; }
-    bool recording(const Options& o) const { return !o.plain && (o.changes || vcd); }
+    bool recording(const Options& o) const { return !o.plain && (o.changes || vcd || svg); }
 };
 
 // What the run of the command gave.

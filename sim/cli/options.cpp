@@ -36,6 +36,8 @@ const char kHelp[] =
     "                       a Value Change Dump for GTKWave or PulseView\n"
     "  --gtkw FILE          with --vcd: write a GTKWave save file to FILE that\n"
     "                       shows the functions and pulls by name\n"
+    "  --svg FILE           draw the pins the run touched to FILE, an SVG picture\n"
+    "                       for a browser: levels over time, functions by name\n"
     "  --changes            print what the run did to each pin: its functions in\n"
     "                       order, its pulls, and how many level changes it had\n"
     "  --pins               print every pin: function, level and pull\n"
@@ -118,17 +120,26 @@ enum {
     kHelpOpt,
     kSoc,
     kTree,
-    kVersion
+    kVersion,
+    kSvg
 };
 
 const option kLongOptions[] = {
-    {"board", required_argument, nullptr, kBoard},    {"reset", no_argument, nullptr, kReset},
-    {"drive", required_argument, nullptr, kDriveOpt}, {"trace", no_argument, nullptr, kTrace},
-    {"vcd", required_argument, nullptr, kVcd},        {"changes", no_argument, nullptr, kChanges},
-    {"pins", no_argument, nullptr, kPinsOpt},         {"plain", no_argument, nullptr, kPlain},
-    {"help", no_argument, nullptr, kHelpOpt},         {"gtkw", required_argument, nullptr, kGtkw},
-    {"soc", required_argument, nullptr, kSoc},        {"device-tree", required_argument, nullptr, kTree},
-    {"version", no_argument, nullptr, kVersion},      {nullptr, 0, nullptr, 0},
+    {"board", required_argument, nullptr, kBoard},
+    {"reset", no_argument, nullptr, kReset},
+    {"drive", required_argument, nullptr, kDriveOpt},
+    {"trace", no_argument, nullptr, kTrace},
+    {"vcd", required_argument, nullptr, kVcd},
+    {"changes", no_argument, nullptr, kChanges},
+    {"pins", no_argument, nullptr, kPinsOpt},
+    {"plain", no_argument, nullptr, kPlain},
+    {"help", no_argument, nullptr, kHelpOpt},
+    {"gtkw", required_argument, nullptr, kGtkw},
+    {"soc", required_argument, nullptr, kSoc},
+    {"device-tree", required_argument, nullptr, kTree},
+    {"version", no_argument, nullptr, kVersion},
+    {"svg", required_argument, nullptr, kSvg},
+    {nullptr, 0, nullptr, 0},
 };
 
 // One option into `o`; -1 to go on, else the exit status.
@@ -150,6 +161,7 @@ int take_option(int opt, Options* o)
     case kTrace: o->trace = true; break;
     case kVcd: o->vcd = optarg; break;
     case kGtkw: o->gtkw = optarg; break;
+    case kSvg: o->svg = optarg; break;
     case kChanges: o->changes = true; break;
     case kPinsOpt: o->pins = true; break;
     case kPlain: o->plain = true; break;
@@ -201,21 +213,24 @@ int parse_options(int argc, char** argv, Options* o)
 
 int check_options(const Options& o)
 {
-    if (o.live &&
-        (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.drives.empty() || !o.device_tree.empty())) {
-        fprintf(stderr,
-                "tavrel-sim: %s acts on the board now; --trace, --vcd, --changes, --drive, --device-tree and "
-                "--plain are for running a command\n",
-                o.live);
+    if (o.live && (o.trace || o.changes || o.plain || !o.vcd.empty() || !o.svg.empty() || !o.drives.empty() ||
+                   !o.device_tree.empty())) {
+        fprintf(
+            stderr,
+            "tavrel-sim: %s acts on the board now; --trace, --vcd, --svg, --changes, --drive, --device-tree "
+            "and --plain are for running a command\n",
+            o.live);
         return 2;
     }
     if (!o.gtkw.empty() && o.vcd.empty()) {
         fprintf(stderr, "tavrel-sim: --gtkw describes the dump of --vcd, which is missing\n");
         return 2;
     }
-    if (o.plain && (o.trace || !o.vcd.empty())) {
+    if (o.plain && (o.trace || !o.vcd.empty() || !o.svg.empty())) {
         fprintf(stderr, "tavrel-sim: %s needs the device model; it cannot be used with --plain\n",
-                o.trace ? "--trace" : "--vcd");
+                o.trace          ? "--trace"
+                : !o.vcd.empty() ? "--vcd"
+                                 : "--svg");
         return 2;
     }
     return 0;

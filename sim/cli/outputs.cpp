@@ -135,14 +135,18 @@ std::string entry_of(const std::string& path)
 bool check_paths(const Options& o)
 {
     std::string board = entry_of(o.board_path);
-    std::string vcd = o.vcd.empty() ? "" : entry_of(o.vcd), gtkw = o.gtkw.empty() ? "" : entry_of(o.gtkw);
-    if (!vcd.empty() && vcd == gtkw) {
-        fprintf(stderr, "tavrel-sim: --vcd and --gtkw name the same file, %s\n", o.vcd.c_str());
-        return false;
-    }
-    for (const std::string* name : {&o.vcd, &o.gtkw}) {
+    const std::string* names[] = {&o.vcd, &o.gtkw, &o.svg};
+    const char* options[] = {"--vcd", "--gtkw", "--svg"};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = i + 1; j < 3; ++j)
+            if (!names[i]->empty() && entry_of(*names[i]) == entry_of(*names[j])) {
+                fprintf(stderr, "tavrel-sim: %s and %s name the same file, %s\n", options[i], options[j],
+                        names[i]->c_str());
+                return false;
+            }
+    for (const std::string* name : names) {
         if (name->empty()) continue;
-        const char* option = name == &o.vcd ? "--vcd" : "--gtkw";
+        const char* option = options[name == &o.vcd ? 0 : name == &o.gtkw ? 1 : 2];
         struct stat st;
         if (entry_of(*name) == board) {
             fprintf(stderr, "tavrel-sim: %s names the board file, %s\n", option, name->c_str());
@@ -182,7 +186,9 @@ void Outputs::remove()
 {
     if (body) fclose(body);
     body = nullptr;
-    for (std::string* f : {&trace, &vcd_part, &gtkw_part, &vcd_body}) {
+    if (svg) fclose(svg);
+    svg = nullptr;
+    for (std::string* f : {&trace, &vcd_part, &gtkw_part, &svg_part, &vcd_body}) {
         if (!f->empty()) unlink(f->c_str());
         f->clear();
     }
@@ -207,7 +213,11 @@ bool Outputs::prepare(const Options& o)
         fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", o.vcd.c_str(), strerror(errno));
         return false;
     }
-    if (vcd) {
+    if (!o.svg.empty() && !(svg = create_part(o.svg, &svg_part))) {
+        fprintf(stderr, "tavrel-sim: cannot write %s: %s\n", o.svg.c_str(), strerror(errno));
+        return false;
+    }
+    if (vcd || svg) {
         int fd = create_scratch("waveform", &vcd_body);
         if (fd < 0) return false;
         if (!(body = fdopen(fd, "w+"))) {
@@ -262,6 +272,23 @@ bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, bool failed
     return true;
 }
 
+// The picture, written and renamed over its name; false when it failed.
+bool finish_svg(const Options& o, Outputs& out, const RunResult& r, bool failed)
+{
+    uint64_t now = monotonic_ns(), end_us = now > r.t0_ns ? (now - r.t0_ns) / 1000 : 0;
+    bool ok = r.recorder->write_svg(out.svg, end_us);
+    ok = fclose(out.svg) == 0 && ok;
+    out.svg = nullptr;
+    if (!ok) return !output_failed(o.svg.c_str());
+    if (failed) {
+        fprintf(stderr, "tavrel-sim: %s is not written, as the run's record is incomplete\n", o.svg.c_str());
+        return true;
+    }
+    if (rename(out.svg_part.c_str(), o.svg.c_str()) != 0) return !output_failed(o.svg.c_str());
+    out.svg_part.clear();
+    return true;
+}
+
 // Prints the trace record by record; false when it is cut short.
 bool print_trace(const std::string& path, Soc soc)
 {
@@ -296,6 +323,7 @@ bool report_run(Board& board, const Options& o, Outputs& out, RunResult& r)
     if (out.body && ferror(out.body)) failed = output_failed(out.vcd_body.c_str());
     if (out.vcd && !finish_vcd(o, out, r, failed)) failed = true;
     if (out.gtkw && !finish_gtkw(o, out, r, failed)) failed = true;
+    if (out.svg && !finish_svg(o, out, r, failed)) failed = true;
     PinSnapshot after = board_snapshot(board);
     if (o.changes && r.recorder && !r.journal_lost)
         print_history(r.recorder->histories(), pin_count(after.soc));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "report/recorder.h"
 
+#include "report/svg.h"
 #include "report/vcd.h"
 
 namespace tavrel_sim {
@@ -91,6 +92,12 @@ bool Recorder::write_vcd(FILE* out, const char* date, const char* version)
     size_t n;
     while (ok && (n = fread(buf, 1, sizeof buf, body_)) > 0) ok = fwrite(buf, 1, n, out) == n;
     return ok && !ferror(body_) && !ferror(out);
+}
+
+bool Recorder::write_svg(FILE* out, uint64_t end_us)
+{
+    return body_ &&
+           tavrel_sim::write_svg(out, touched(), start_, body_, end_us < last_us_ ? last_us_ : end_us);
 }
 
 }  // namespace tavrel_sim

@@ -26,6 +26,8 @@ public:
     // The whole dump to `out`: the header for the touched pins, then the
     // changes written to the body. False if reading or writing failed.
     bool write_vcd(FILE* out, const char* date, const char* version);
+    // The touched pins drawn as a picture (svg.h), over `end_us`.
+    bool write_svg(FILE* out, uint64_t end_us);
 
 private:
     void record(unsigned pin, const PinSnapshot& now, uint64_t us, bool* stamped);

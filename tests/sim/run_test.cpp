@@ -52,6 +52,10 @@ TEST_F(SimSafety, output_paths_that_cannot_work_are_refused_before_the_command_r
         {{"--vcd", vcd, "--gtkw", tmp}, "--gtkw names a directory"},
         {{"--vcd", board}, "--vcd names the board file"},
         {{"--vcd", dir + "/../" + dir.substr(dir.rfind('/') + 1) + "/board"}, "--vcd names the board file"},
+        {{"--vcd", vcd, "--svg", dir + "/./run.vcd"}, "--vcd and --svg name the same file"},
+        {{"--svg", board}, "--svg names the board file"},
+        {{"--svg", dir}, "--svg names a directory"},
+        {{"--plain", "--svg", dir + "/run.svg"}, "--svg needs the device model"},
     };
     for (Case& c : cases) {
         c.args.insert(c.args.end(), {"--", TAVREL_TOOL_PATH, "-p", "18", "-f", "5"});
