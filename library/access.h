@@ -44,12 +44,19 @@ enum class Chip : uint8_t {
 };
 extern TAVREL_INTERNAL std::atomic<Chip> chip;
 
+// How a chip sets its pulls.
+enum class Pulls : uint8_t {
+    kClocked,       // GPPUD's code latched into pins through GPPUDCLK; no read-back
+    kControlWords,  // two bits a pin in GPIO_PUP_PDN_CNTRL_REG0..3, read back
+};
+
 // What tells the chips of the family apart, each described once here.
 struct ChipModel {
     Chip chip;
     const char* compatible;  // its GPIO node's, in the device tree
     const char* label;       // the kernel's GPIO chip's, pinctrl's driver name
     uint32_t pins;           // GPIOs bonded out: with a level, a pull and a line
+    Pulls pulls;
 };
 // The family's chips; kUnknown and kForeign have none.
 TAVREL_INTERNAL const ChipModel* chip_model(Chip chip);

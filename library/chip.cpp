@@ -26,8 +26,8 @@ std::atomic<Chip> chip{Chip::kUnknown};
 namespace {
 
 constexpr ChipModel kChips[] = {
-    {Chip::kBcm2711, "brcm,bcm2711-gpio", "pinctrl-bcm2711", 58},
-    {Chip::kBcm2835, "brcm,bcm2835-gpio", "pinctrl-bcm2835", 54},
+    {Chip::kBcm2711, "brcm,bcm2711-gpio", "pinctrl-bcm2711", 58, Pulls::kControlWords},
+    {Chip::kBcm2835, "brcm,bcm2835-gpio", "pinctrl-bcm2835", 54, Pulls::kClocked},
 };
 static_assert(kChips[0].pins == kMostPins && kChips[1].pins < kMostPins, "kMostPins is the largest count");
 

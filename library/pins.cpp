@@ -164,10 +164,9 @@ void tavrel_gpio_set_pull(int32_t pin, int32_t pull)
     Block block = open_block();
     if (!block) return;
     barrier();
-    Chip known = pull_chip(block);
-    const ChipModel* model = chip_model(known);
+    const ChipModel* model = chip_model(pull_chip(block));
     if (!model || static_cast<uint32_t>(pin) >= model->pins) return;
-    if (known == Chip::kBcm2711)
+    if (model->pulls == Pulls::kControlWords)
         set_pull_bcm2711(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
     else
         set_pull_bcm2835(block, static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
@@ -181,13 +180,12 @@ int32_t tavrel_gpio_get_pull(int32_t pin)
         return -1;
     }
     barrier();
-    Chip known = pull_chip(block);
-    const ChipModel* model = chip_model(known);
+    const ChipModel* model = chip_model(pull_chip(block));
     if (!model || static_cast<uint32_t>(pin) >= model->pins) {
         errno = EINVAL;
         return -1;
     }
-    if (known != Chip::kBcm2711) {
+    if (model->pulls != Pulls::kControlWords) {
         // The BCM2835's pulls are latched through a clock, with no read-back.
         errno = ENOTSUP;
         return -1;
