@@ -44,11 +44,9 @@ int open_if_ours(const char* name, const ChipModel** model)
     return fail(ENOENT);
 }
 
-// The BCM2835 family's chip, found by its label: the nodes' numbers
-// changed between kernels. ENOENT when no node is ours, or the first error
-// that kept one from being asked (EACCES, say, without the gpio group).
 }  // namespace
 
+// By its label: the nodes' numbers changed between kernels.
 int open_gpio_chip(const ChipModel** model)
 {
     int dir = open("/dev", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

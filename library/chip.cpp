@@ -107,9 +107,19 @@ const ChipModel* chip_labelled(const char* label, size_t n)
     return nullptr;
 }
 
+namespace {
+
+// Word 60 reads "gpio" on the BCM2835; the BCM2711 has pull controls there.
+Chip chip_of_tag(uint32_t tag)
+{
+    return tag == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
+}
+
+}  // namespace
+
 Chip probe_chip(Block block)
 {
-    Chip found = reg_read(block, kTagWord) == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
+    Chip found = chip_of_tag(reg_read(block, kTagWord));
     chip.store(found, std::memory_order_relaxed);
     return found;
 }
@@ -133,7 +143,7 @@ Chip probe_device()
     barrier();
     uint32_t tag = reg_read(static_cast<Block>(map), kTagWord);
     munmap(map, kBlockBytes);
-    return tag == kGpioTag ? Chip::kBcm2835 : Chip::kBcm2711;
+    return chip_of_tag(tag);
 }
 
 }  // namespace

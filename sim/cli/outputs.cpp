@@ -139,7 +139,7 @@ bool check_paths(const Options& o)
     const char* options[] = {"--vcd", "--gtkw", "--svg"};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = i + 1; j < 3; ++j)
-            if (!names[i]->empty() && entry_of(*names[i]) == entry_of(*names[j])) {
+            if (!names[i]->empty() && !names[j]->empty() && entry_of(*names[i]) == entry_of(*names[j])) {
                 fprintf(stderr, "tavrel-sim: %s and %s name the same file, %s\n", options[i], options[j],
                         names[i]->c_str());
                 return false;
