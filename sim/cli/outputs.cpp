@@ -233,6 +233,20 @@ bool Outputs::prepare(const Options& o)
 
 namespace {
 
+// A written output renamed over its name, unless the run's record is
+// incomplete; false when writing or renaming failed.
+bool publish(const std::string& name, std::string* part, bool written, bool failed)
+{
+    if (!written) return !output_failed(name.c_str());
+    if (failed) {
+        fprintf(stderr, "tavrel-sim: %s is not written, as the run's record is incomplete\n", name.c_str());
+        return true;
+    }
+    if (rename(part->c_str(), name.c_str()) != 0) return !output_failed(name.c_str());
+    part->clear();
+    return true;
+}
+
 // The dump, written and renamed over its name; false when it failed.
 bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, bool failed)
 {
@@ -244,14 +258,7 @@ bool finish_vcd(const Options& o, Outputs& out, const RunResult& r, bool failed)
     ok = fsync(fileno(out.vcd)) == 0 && ok;
     ok = fclose(out.vcd) == 0 && ok;
     out.vcd = nullptr;
-    if (!ok) return !output_failed(o.vcd.c_str());
-    if (failed) {
-        fprintf(stderr, "tavrel-sim: %s is not written, as the run's record is incomplete\n", o.vcd.c_str());
-        return true;
-    }
-    if (rename(out.vcd_part.c_str(), o.vcd.c_str()) != 0) return !output_failed(o.vcd.c_str());
-    out.vcd_part.clear();
-    return true;
+    return publish(o.vcd, &out.vcd_part, ok, failed);
 }
 
 // The save file for the dump; false when it failed.
@@ -279,14 +286,7 @@ bool finish_svg(const Options& o, Outputs& out, const RunResult& r, bool failed)
     bool ok = r.recorder->write_svg(out.svg, end_us);
     ok = fclose(out.svg) == 0 && ok;
     out.svg = nullptr;
-    if (!ok) return !output_failed(o.svg.c_str());
-    if (failed) {
-        fprintf(stderr, "tavrel-sim: %s is not written, as the run's record is incomplete\n", o.svg.c_str());
-        return true;
-    }
-    if (rename(out.svg_part.c_str(), o.svg.c_str()) != 0) return !output_failed(o.svg.c_str());
-    out.svg_part.clear();
-    return true;
+    return publish(o.svg, &out.svg_part, ok, failed);
 }
 
 // Prints the trace record by record; false when it is cut short.
