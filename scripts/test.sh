@@ -3,13 +3,14 @@
 # Installs what is missing and runs every test, stage by stage:
 #   sh scripts/test.sh             every stage, in order
 #   sh scripts/test.sh STAGE...    the stages named
-# Stages: checks host python packages asan tsan fuzz armv6 aarch64 pizero sdk.
+# Stages: checks host python debian13 packages asan tsan fuzz armv6 aarch64
+# pizero sdk.
 # A stage builds what it needs; each prints its time.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
-all_stages="checks host python packages asan tsan fuzz armv6 aarch64 pizero sdk"
+all_stages="checks host python debian13 packages asan tsan fuzz armv6 aarch64 pizero sdk"
 jobs=$(nproc)
 
 # Configures and builds DIR with the CMake options that follow.
@@ -55,6 +56,13 @@ stage_host() {
 stage_python() {
     echo "the Python module and the gpiozero pin factory, with Debian's Python, gpiozero and pytest"
     build_and_test build-test "-L python" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+stage_debian13() {
+    echo "Debian 13's libgpiod 2 tools and python3-libgpiod under tavrel-sim, from a root of its packages"
+    host_build
+    root=$(sh scripts/debian-root.sh trixie amd64 gpiod python3-libgpiod python3)
+    sh tests/cdev/gpiod2_tools.sh build-test/sim/tavrel-sim "$root"
 }
 
 stage_packages() {

@@ -200,13 +200,20 @@ TAVREL_SIM_GETXATTR(lgetxattr)
 TAVREL_SIM_LISTXATTR(listxattr)
 TAVREL_SIM_LISTXATTR(llistxattr)
 
+// The node, and the subsystem link of its /sys/dev/char entry, which
+// libgpiod 2 resolves to tell a GPIO chip from other character devices.
 SHIM_API char* realpath(const char* path, char* resolved)
 {
     using Fn = char* (*)(const char*, char*);
     static Fn real = next<Fn>("realpath");
-    if (!is_node(path)) return real(path, resolved);
-    if (!resolved) return strdup(path);
-    return strcpy(resolved, path);
+    char subsystem[48];
+    snprintf(subsystem, sizeof subsystem, "/sys/dev/char/%u:%u/subsystem", cdev::kMajor, cdev::kMinor);
+    const char* answer = is_node(path)                          ? path
+                         : path && strcmp(path, subsystem) == 0 ? "/sys/bus/gpio"
+                                                                : nullptr;
+    if (!answer) return real(path, resolved);
+    if (!resolved) return strdup(answer);
+    return strcpy(resolved, answer);
 }
 
 // A listing of /dev holds the node: scandir, as libgpiod's chip iterator

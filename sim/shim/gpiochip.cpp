@@ -16,8 +16,12 @@ namespace tavrel_sim::shim {
 
 namespace {
 
-long device_ioctl(int fd, unsigned long cmd, void* arg, bool* handled)
+long device_ioctl(int fd, unsigned long request, void* arg, bool* handled)
 {
+    // The kernel reads the request as 32 bits: a caller's int constant,
+    // sign-extended on its way into the unsigned long (libgpiod 2 does
+    // that with GPIO_V2_GET_LINEINFO_IOCTL), is the same request.
+    unsigned long cmd = static_cast<uint32_t>(request);
     *handled = true;
     if (cdev::is_chip(fd)) return cdev::chip_ioctl(model, trace_sink(), fd, cmd, arg);
     if (cdev::is_request(fd)) return cdev::request_ioctl(model, trace_sink(), fd, cmd, arg);

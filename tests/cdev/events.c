@@ -450,6 +450,14 @@ int main(void)
         return 1;
     }
     for (int pin = 5; pin <= 12; ++pin) tavrel_simboard_drive(board, pin, 0);
+    /* The kernel reads a request as 32 bits: one sign-extended from an int
+     * constant, as libgpiod 2 passes GPIO_V2_GET_LINEINFO_IOCTL, is the same. */
+    struct gpio_v2_line_info info;
+    memset(&info, 0, sizeof info);
+    info.offset = 17;
+    check(ioctl(chip, (unsigned long)(long)(int)GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 &&
+              strcmp(info.name, "GPIO17") == 0,
+          "a request sign-extended to 64 bits is read as its 32 bits");
     order_and_sequence();
     edges_asked_for();
     buffer_drops_the_oldest();
