@@ -62,7 +62,7 @@ check "gpioinfo shows the line held, with its consumer" \
 check "another process cannot take a held line" "gpioget: unable to request lines: Device or resource busy" \
     "$(on gpioget -c 0 20 | sed 's|.*/gpioget:|gpioget:|')"
 kill -TERM $holder
-wait $holder
+wait $holder 2>/dev/null
 holder=""
 board wait 20 free --timeout 30000
 check "the kernel's release leaves the lines inputs" "input 0 input 0" "$(pin 20) $(pin 21)"
@@ -91,7 +91,7 @@ holder=$!
 held 4
 board drive 4=1
 board drive 4=0
-wait $holder
+wait $holder 2>/dev/null
 holder=""
 check "gpiomon sees the press and the release" "1 4|2 4" "$(paste -sd '|' "$tmp/mon")"
 
@@ -120,7 +120,7 @@ held 4
 board drive 4=1
 board drive 4=0
 on gpioset -c 0 -C lamp -t 0 6=1 >/dev/null
-wait $holder
+wait $holder 2>/dev/null
 holder=""
 check "python3-libgpiod 2.2 finds the chip" "gpiochip0 pinctrl-bcm2835 54" "$(sed -n 1p "$tmp/py")"
 check "and reads a request's edge events" "[('RISING_EDGE', 4), ('FALLING_EDGE', 4)]" "$(sed -n 3p "$tmp/py")"
