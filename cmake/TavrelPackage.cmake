@@ -20,6 +20,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 if(TAVREL_ARMV6_RUNTIME)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+elseif(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL aarch64)
+  # CPack would name the build machine's architecture.
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
 endif()
 
 set(summary_runtime "GPIO register access for Raspberry Pi Zero and Pi 1")

@@ -12,7 +12,8 @@ set -eu
 [ $# -ge 3 ] || { echo "usage: debian-root.sh SUITE ARCH PACKAGE..." >&2; exit 2; }
 suite=$1 arch=$2
 shift 2
-key=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
+# The layout's version, then the packages asked for.
+key="2 $(printf '%s\n' "$@" | sort | tr '\n' ' ')"
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavrel-debian/$suite-$arch-$(printf '%s' "$key" | md5sum | cut -c1-12)
 if [ -f "$cache/ready" ]; then
     echo "$cache/root"
@@ -55,5 +56,10 @@ packages=$(apt-get -s -qq install "$@" | awk '$1 == "Inst" { print $2 }')
 (cd "$cache/debs" && timeout 900 apt-get download -qq $packages >&2) ||
     { echo "debian-root: downloading from $suite failed" >&2; exit 1; }
 for deb in "$cache"/debs/*.deb; do dpkg-deb -x "$deb" "$cache/root"; done
+# Merged /usr, as an installed Debian 13 has it: programs name their loader
+# under /lib.
+for dir in bin sbin lib lib64; do
+    [ -d "$cache/root/usr/$dir" ] && [ ! -e "$cache/root/$dir" ] && ln -s "usr/$dir" "$cache/root/$dir"
+done
 touch "$cache/ready"
 echo "$cache/root"

@@ -111,9 +111,11 @@ stage_armv6() {
 }
 
 stage_aarch64() {
-    echo "the AArch64 build and its tests under qemu, the simulated board trapping"
+    echo "the AArch64 build and its tests under qemu, the simulated board trapping, and its arm64 packages"
     build_and_test build-aarch64 "" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
         -DCMAKE_BUILD_TYPE=Release
+    sh scripts/arm64-release.sh build-aarch64
+    sh tests/packages/use-arm64.sh build-aarch64
 }
 
 stage_pizero() {
