@@ -1,7 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Builds the arm64 Debian packages (64-bit Raspberry Pi OS on a Pi 3, 4 or
-# 5; an arm64 laptop or CI runner) from the AArch64 cross build, and checks
+# Builds the arm64 Debian packages (64-bit Raspberry Pi OS on a Pi 3 or 4;
+# an arm64 laptop or CI runner) from the AArch64 cross build, and checks
 # them: contents, metadata, lintian.
 # Usage: arm64-release.sh BUILD_DIR
 set -eu
