@@ -13,7 +13,7 @@ set -eu
 suite=$1 arch=$2
 shift 2
 # The layout's version, then the packages asked for.
-key="2 $(printf '%s\n' "$@" | sort | tr '\n' ' ')"
+key="4 $(printf '%s\n' "$@" | sort | tr '\n' ' ')"
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tavrel-debian/$suite-$arch-$(printf '%s' "$key" | md5sum | cut -c1-12)
 if [ -f "$cache/ready" ]; then
     echo "$cache/root"
@@ -61,5 +61,18 @@ for deb in "$cache"/debs/*.deb; do dpkg-deb -x "$deb" "$cache/root"; done
 for dir in bin sbin lib lib64; do
     [ -d "$cache/root/usr/$dir" ] && [ ! -e "$cache/root/$dir" ] && ln -s "usr/$dir" "$cache/root/$dir"
 done
+# What maintainer scripts would have made: the mount points, and cc, the
+# alternative gcc's scripts set.
+mkdir -p "$cache/root/dev" "$cache/root/proc" "$cache/root/run" "$cache/root/tmp"
+chmod 1777 "$cache/root/tmp"
+[ -e "$cache/root/usr/bin/gcc" ] && [ ! -e "$cache/root/usr/bin/cc" ] && ln -s gcc "$cache/root/usr/bin/cc"
+# dpkg's record of them as installed, so that apt-get can install more
+# into a copy of the root.
+mkdir -p "$cache/root/var/lib/dpkg/info" "$cache/root/var/lib/dpkg/updates"
+: >"$cache/root/var/lib/dpkg/available"
+for deb in "$cache"/debs/*.deb; do
+    dpkg-deb --field "$deb"
+    printf 'Status: install ok installed\n\n'
+done >"$cache/root/var/lib/dpkg/status"
 touch "$cache/ready"
 echo "$cache/root"

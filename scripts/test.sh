@@ -72,10 +72,14 @@ stage_packages() {
     sh tests/packages/check.sh build-test amd64 x86_64-linux-gnu
     sh tests/packages/install.sh build-test x86_64-linux-gnu
     printf '%s\n' "$(cat build-test/VERSION)" >build-test/VERSION.expected
-    sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh build-test/libtavrel1_*_amd64.deb \
-        build-test/libtavrel-dev_*_amd64.deb build-test/tavrel-tools_*_amd64.deb \
-        build-test/tavrel-sim_*_amd64.deb build-test/python3-tavrel_*_all.deb -- tests/packages/app.c \
-        build-test/VERSION.expected
+    set -- build-test/libtavrel1_*_amd64.deb build-test/libtavrel-dev_*_amd64.deb \
+        build-test/tavrel-tools_*_amd64.deb build-test/tavrel-sim_*_amd64.deb build-test/python3-tavrel_*_all.deb \
+        -- tests/packages/app.c build-test/VERSION.expected
+    sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
+    echo "the same, installed on Debian 13: glibc 2.41, Python 3.13, gpiozero 2.0"
+    root13=$(sh scripts/debian-root.sh trixie amd64 apt dash coreutils diffutils tar grep sed findutils libc-bin \
+        gcc libc6-dev pkg-config python3-gpiozero man-db)
+    TAVREL_APT_ROOT=$root13 sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
 }
 
 stage_asan() {
