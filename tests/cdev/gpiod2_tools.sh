@@ -12,16 +12,7 @@ lib=$root/usr/lib/x86_64-linux-gnu
 tmp=$(mktemp -d)
 trap 'kill $holder $notify 2>/dev/null; rm -rf "$tmp"' EXIT
 holder="" notify=""
-passed=0 failed=0
-check() { # NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: expected [$2], got [$3]"
-    fi
-}
+. "$(dirname "$0")/../support/check.sh"
 board() { "$sim" --board "$tmp/board" "$@"; }
 # A program of the root, under tavrel-sim. Those that wait for something
 # are run with a time limit: a lost event fails the check, not the stage.
@@ -126,5 +117,4 @@ check "python3-libgpiod 2.2 finds the chip" "gpiochip0 pinctrl-bcm2835 54" "$(se
 check "and reads a request's edge events" "[('RISING_EDGE', 4), ('FALLING_EDGE', 4)]" "$(sed -n 3p "$tmp/py")"
 check "and sees a watched line requested by another program" "LINE_REQUESTED 6 lamp" "$(sed -n 4p "$tmp/py")"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done

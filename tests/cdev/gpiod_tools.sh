@@ -10,16 +10,7 @@ sim=$1
 tmp=$(mktemp -d)
 trap 'kill $holder 2>/dev/null; rm -rf "$tmp"' EXIT
 holder=""
-passed=0 failed=0
-check() { # NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: expected [$2], got [$3]"
-    fi
-}
+. "$(dirname "$0")/../support/check.sh"
 on() { "$sim" --board "$tmp/board" -- "$@" 2>&1; }
 pin() { "$sim" --board "$tmp/board" pins | awk -v p="$1" '$1 == p { print $2, $3 }'; }
 # Waits (30 s at most) until LINE shows held by CONSUMER: its request is then
@@ -89,5 +80,4 @@ print(chip.label(), line.name(), line.consumer(), line.is_used(), line.get_value
 PY
 check "python3-libgpiod requests and reads a line" "pinctrl-bcm2835 GPIO18 python True 1" \
     "$(on /usr/bin/python3 "$tmp/line.py")"
-echo "gpiod tools: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_done
