@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
-/* Test-only stand-in for /dev/gpiomem, preloaded on the virtual Pi Zero:
- * Debian's rpi kernel has no gpiomem driver, so "/dev/gpiomem" opens
+/* Test-only stand-in for /dev/gpiomem, preloaded on the virtual boards:
+ * Debian's kernels have no gpiomem driver, so "/dev/gpiomem" opens
  * /dev/mem and its mapping at offset 0 is the GPIO block's physical page,
  * as the driver gives it. Raw system calls throughout: it stands in for
  * the C library's own open and mmap, and must not call back into them. */
@@ -15,7 +15,7 @@
 
 #define API __attribute__((visibility("default")))
 
-static const unsigned long kGpioPage = 0x20200000ul >> 12; /* BCM2835, in pages */
+static const unsigned long kGpioPage = TAVREL_GPIO_PHYS >> 12;
 static int gpiomem_fd = -1;
 
 static int open_as(int dirfd, const char* path, int flags, mode_t mode)
@@ -60,7 +60,11 @@ static void* map(void* addr, size_t len, int prot, int flags, int fd, uint64_t o
 {
     unsigned long page = (unsigned long)(off >> 12);
     if (fd >= 0 && fd == gpiomem_fd && off == 0) page = kGpioPage;
+#ifdef SYS_mmap2 /* 32-bit ARM: the offset in pages */
     return (void*)syscall(SYS_mmap2, addr, len, prot, flags, fd, page);
+#else
+    return (void*)syscall(SYS_mmap, addr, len, prot, flags, fd, (off_t)page << 12);
+#endif
 }
 
 API void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off)

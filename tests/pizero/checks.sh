@@ -4,7 +4,10 @@
 # release packages installed and the examples and fork check in /run: the
 # registers are read with busybox's devmem, apart from the library.
 # Prints a line per check and "N passed, M failed"; exits 1 on a failure.
-base=$((0x20200000))
+# The block sits at bus address 0x7e200000: its physical address is where
+# the device tree's soc ranges put the peripherals (0x20000000 on the
+# BCM2835, 0x3f000000 on the BCM2837).
+base=$((0x$(od -An -tx1 -j4 -N4 /proc/device-tree/soc/ranges | tr -d ' \n') + 0x200000))
 passed=0 failed=0
 
 word() { devmem $((base + 4 * $1)) 32; }
@@ -88,8 +91,12 @@ tavrel-gpio_mode -p 18 -f 5 >/dev/null
 check "tavrel-gpio_state reads pin 18 as alt5" "GPIO 18: alt5 lo pull unknown" "$(tavrel-gpio_state -p 18)"
 # The chip is the device tree's: QEMU's block reads word 60 as 0, which
 # the block's own test would take for a BCM2711.
+# The Pi Zero's tree names the node by a symbol; Debian's arm64 one has no
+# symbols, and the library takes the node where the trees put it.
+node=/soc/gpio@7e200000
+[ -e /proc/device-tree/__symbols__/gpio ] && node=$(tr -d '\000' </proc/device-tree/__symbols__/gpio)
 check "the kernel's device tree names the BCM2835's block" "/soc/gpio@7e200000 brcm,bcm2835-gpio " \
-    "$(tr '\000' ' ' </proc/device-tree/__symbols__/gpio)$(tr '\000' ' ' </proc/device-tree/soc/gpio@7e200000/compatible)"
+    "$node $(tr '\000' ' ' </proc/device-tree$node/compatible)"
 out=$(tavrel-gpio_pull -p 54 -u 2>&1)
 check "tavrel-gpio_pull knows a BCM2835 by it" "Pin 54 is out of range (0 to 53). 1" "$out $?"
 check "the version file of the package" "$(cat /opt/tavrel/VERSION)" "$(cat /opt/tavrel/VERSION | grep -x '[0-9]*\.[0-9][0-9][A-Z]')"

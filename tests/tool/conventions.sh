@@ -45,6 +45,10 @@ check "tavrel-pizero without an ARMv6 build fails" [ $status -eq 1 ]
 check "and says what to build" grep -q "no ARMv6 build in $tmp/empty; build one first" "$tmp/err"
 check "with the toolchain to build it with" grep -q "DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake" "$tmp/err"
 check "having fetched nothing" [ -z "$(ls -A "$tmp/cache")" ]
+XDG_CACHE_HOME=$tmp/cache sh "$here/pizero/tavrel-pizero.sh" --model 3b --build "$tmp/empty" run uname >"$tmp/out" 2>"$tmp/err"
+check "the Pi 3 without an AArch64 build says what to build, fetching nothing" \
+    [ $? -eq 1 -a -n "$(grep "no AArch64 build in $tmp/empty; .*cmake -S . -B build-aarch64" "$tmp/err")" -a \
+    -z "$(ls -A "$tmp/cache")" ]
 XDG_CACHE_HOME=$tmp/cache sh "$here/pizero/tavrel-pizero.sh" --build "$tmp/missing" run /bin/true >"$tmp/out" 2>"$tmp/err"
 check "tavrel-pizero --build with no such directory says so" grep -q -- "--build $tmp/missing: no such directory" "$tmp/err"
 echo "$passed passed, $failed failed"
