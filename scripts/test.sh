@@ -4,13 +4,13 @@
 #   sh scripts/test.sh             every stage, in order
 #   sh scripts/test.sh STAGE...    the stages named
 # Stages: checks host python debian13 packages asan tsan fuzz armv6 aarch64
-# pizero sdk.
+# pizero pi3 sdk.
 # A stage builds what it needs; each prints its time.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
-all_stages="checks host python debian13 packages asan tsan fuzz armv6 aarch64 pizero sdk"
+all_stages="checks host python debian13 packages asan tsan fuzz armv6 aarch64 pizero pi3 sdk"
 jobs=$(nproc)
 
 # Configures and builds DIR with the CMake options that follow.
@@ -33,8 +33,16 @@ build_and_test() {
 }
 
 host_build() { build build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+# A Debian 13 root of ARCH as a user's machine has it, to install into.
+debian13_root() {
+    sh scripts/debian-root.sh trixie "$1" apt dash coreutils diffutils tar grep sed findutils libc-bin gcc libc6-dev \
+        pkg-config python3-gpiozero man-db
+}
 armv6_build() {
     build build-armv6 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake -DCMAKE_BUILD_TYPE=Release
+}
+aarch64_build() {
+    build build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake -DCMAKE_BUILD_TYPE=Release
 }
 
 stage_checks() {
@@ -77,9 +85,7 @@ stage_packages() {
         -- tests/packages/app.c build-test/VERSION.expected
     sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
     echo "the same, installed on Debian 13: glibc 2.41, Python 3.13, gpiozero 2.0"
-    root13=$(sh scripts/debian-root.sh trixie amd64 apt dash coreutils diffutils tar grep sed findutils libc-bin \
-        gcc libc6-dev pkg-config python3-gpiozero man-db)
-    TAVREL_APT_ROOT=$root13 sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
+    TAVREL_APT_ROOT=$(debian13_root amd64) sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
 }
 
 stage_asan() {
@@ -112,6 +118,13 @@ stage_armv6() {
     build_and_test build-armv6 "" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armv6-rpi.cmake \
         -DCMAKE_BUILD_TYPE=Release
     sh scripts/armv6-release.sh build-armv6
+    echo "the armhf packages installed with apt-get on Debian 13 armhf (ARMv7, under qemu)"
+    host_build
+    (cd build-test && cpack -D CPACK_COMPONENTS_ALL=python >/dev/null)
+    printf '%s\n' "$(cat build-armv6/VERSION)" >build-armv6/VERSION.expected
+    TAVREL_APT_ROOT=$(debian13_root armhf) sh tests/packages/apt-install.sh tests/packages/use-board-packages.sh \
+        build-armv6/libtavrel1_*_armhf.deb build-armv6/libtavrel-dev_*_armhf.deb build-armv6/tavrel-tools_*_armhf.deb \
+        build-test/python3-tavrel_*_all.deb -- tests/packages/app.c build-armv6/VERSION.expected
 }
 
 stage_aarch64() {
@@ -120,6 +133,12 @@ stage_aarch64() {
         -DCMAKE_BUILD_TYPE=Release
     sh scripts/arm64-release.sh build-aarch64
     sh tests/packages/use-arm64.sh build-aarch64
+    echo "the arm64 packages installed with apt-get on Debian 13 arm64 (under qemu) and used there"
+    printf '%s\n' "$(cat build-aarch64/VERSION)" >build-aarch64/VERSION.expected
+    TAVREL_APT_ROOT=$(debian13_root arm64) sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh \
+        build-aarch64/libtavrel1_*_arm64.deb build-aarch64/libtavrel-dev_*_arm64.deb \
+        build-aarch64/tavrel-tools_*_arm64.deb build-aarch64/tavrel-sim_*_arm64.deb \
+        build-aarch64/python3-tavrel_*_all.deb -- tests/packages/app.c build-aarch64/VERSION.expected
 }
 
 stage_pizero() {
@@ -135,6 +154,20 @@ stage_pizero() {
         build-armv6/tests/tavrel-cdev-conformance
     sh tests/pizero/script_test.sh sh pizero/tavrel-pizero.sh --build build-armv6
     sh tests/packages/apt-install.sh tests/packages/use-pizero.sh build-armv6/tavrel-pizero_*_all.deb
+}
+
+stage_pi3() {
+    echo "the arm64 release on a virtual 64-bit Pi 3: Debian's arm64 kernel on QEMU's raspi3b"
+    aarch64_build
+    [ -n "$(ls build-aarch64/libtavrel1_*_arm64.deb 2>/dev/null)" ] || sh scripts/arm64-release.sh build-aarch64
+    pi3="sh pizero/tavrel-pizero.sh --model 3b --build build-aarch64"
+    set --
+    for f in build-aarch64/examples/tavrel-example-* build-aarch64/tests/tavrel-pizero-fork-check; do
+        set -- "$@" --with "$f"
+    done
+    $pi3 "$@" script tests/pizero/checks.sh
+    sh tests/cdev/conformance.sh pi3 "$pi3" build-aarch64/tests/tavrel-cdev-conformance
+    sh tests/pizero/pi3_test.sh build-aarch64
 }
 
 stage_sdk() {

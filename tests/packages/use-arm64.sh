@@ -4,10 +4,10 @@
 # qemu-aarch64: the tools, a C program built against libtavrel-dev through
 # pkg-config and through CMake's find_package and run under the arm64
 # tavrel-sim, and python3-tavrel's pin factory with Debian 13's Python and
-# gpiozero. The packages are unpacked into a copy of the root (no apt-get:
-# its maintainer scripts would need qemu registered with binfmt_misc,
-# which this does not change on the machine); ldconfig then runs, as the
-# library's trigger would.
+# gpiozero. This is a cross-developer's view: the packages unpacked into a
+# copy of the root as a sysroot, ldconfig run as the library's trigger
+# would, and everything else run from this machine; apt-install.sh
+# installs them with apt-get on the root itself.
 # Usage: use-arm64.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
