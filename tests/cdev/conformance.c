@@ -224,6 +224,16 @@ static void v2_lines(void)
     pin("released", 17);
     pin("released", 18);
     info(17);
+
+    /* An output released: the kernel makes the pin an input again, yet
+     * the line's information still says output. Low, as QEMU reads an
+     * input at its output latch's level. */
+    fd = request(out + 1, 1, GPIO_V2_LINE_FLAG_OUTPUT, 0, "conformance");
+    printf("request 18 output low: %s\n", err_name(fd < 0 ? -fd : 0));
+    if (fd < 0) return;
+    close(fd);
+    pin("an output released", 18);
+    info(18);
 }
 
 /* Edge detection and debouncing as requested; their events cannot be
