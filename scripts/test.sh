@@ -168,6 +168,11 @@ stage_pi3() {
     $pi3 "$@" script tests/pizero/checks.sh
     sh tests/cdev/conformance.sh pi3 "$pi3" build-aarch64/tests/tavrel-cdev-conformance
     sh tests/pizero/pi3_test.sh build-aarch64
+    echo "Debian 13's gpiod tools on the Pi 3's kernel and under tavrel-sim, compared"
+    host_build
+    sh tests/cdev/gpiod2_referee.sh build-test/sim/tavrel-sim \
+        "$(sh scripts/debian-root.sh trixie amd64 gpiod python3-libgpiod python3)" \
+        "$(sh scripts/debian-root.sh trixie arm64 gpiod)" "$pi3"
 }
 
 stage_sdk() {
