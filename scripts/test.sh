@@ -84,7 +84,7 @@ stage_packages() {
         build-test/tavrel-tools_*_amd64.deb build-test/tavrel-sim_*_amd64.deb build-test/python3-tavrel_*_all.deb \
         -- tests/packages/app.c build-test/VERSION.expected
     sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
-    echo "the same, installed on Debian 13: glibc 2.41, Python 3.13, gpiozero 2.0"
+    echo "the same, installed on Debian 13: glibc 2.41, Python 3.13, gpiozero 1.6.2"
     TAVREL_APT_ROOT=$(debian13_root amd64) sh tests/packages/apt-install.sh tests/packages/use-host-packages.sh "$@"
 }
 

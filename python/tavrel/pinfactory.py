@@ -23,6 +23,25 @@ _FUNCTION_NAMES = {code: name for name, code in _FUNCTIONS.items()}
 _PULLS = {"floating": tavrel.PULL_OFF, "down": tavrel.PULL_DOWN, "up": tavrel.PULL_UP}
 _EDGES = {"both": tavrel.EDGE_BOTH, "rising": tavrel.EDGE_RISING, "falling": tavrel.EDGE_FALLING}
 
+# The Pi 5 in a new-style revision code (type 0x17, processor 4), for a
+# gpiozero that predates it (Debian's 1.6.2, in Debian 12 and 13): what
+# gpiozero 2.0 says of it. Its 40-pin header is the one 1.6.2 already
+# gives an unknown board, so pin names and pinout's header are right.
+_PI5_TYPE = 0x17
+_PI5 = dict(model="5B", soc="BCM2712", released="2023Q4", storage="MicroSD", usb=4, usb3=2, ethernet=1, eth_speed=1000,
+            wifi=True, bluetooth=True, csi=2, dsi=2)
+_MEMORY_16GB = 6  # the memory field's code past 1.6.2's table
+
+
+def _known_board(info):
+    """`info` as gpiozero made it, with the Pi 5's details where this
+    gpiozero did not know the board."""
+    revision = int(info.revision, 16)
+    if info.model != "???" or not revision & 0x800000 or (revision >> 4) & 0xFF != _PI5_TYPE:
+        return info
+    memory = 16384 if (revision >> 20) & 7 == _MEMORY_16GB else info.memory
+    return info._replace(memory=memory, **_PI5)
+
 
 class TavrelFactory(LocalPiFactory):
     """Pins of the local Pi through libtavrel. Opens GPIO access; its
@@ -39,6 +58,10 @@ class TavrelFactory(LocalPiFactory):
 
     def _get_revision(self):
         return get_pi_revision()
+
+    def _get_pi_info(self):  # gpiozero 1.6; 2.0 knows the Pi 5 itself
+        self._info = _known_board(super()._get_pi_info())
+        return self._info
 
 
 class TavrelPin(LocalPiPin):

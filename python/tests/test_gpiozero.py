@@ -51,6 +51,40 @@ def test_the_factory_is_found_by_name_and_knows_the_simulated_pi_zero(board, tmp
     assert app.wait() == 0
 
 
+@pytest.mark.parametrize("revision, memory", [(0xD04170, 8192), (0xE04171, 16384)])
+def test_a_pi_5_is_named_and_described_although_this_gpiozero_predates_it(board, tmp_path, revision, memory):
+    app = board.start(program(tmp_path, f"""
+        from tavrel.pinfactory import TavrelFactory
+        from gpiozero.pins.data import pi_info
+        TavrelFactory._get_revision = lambda self: {revision}
+        Device.pin_factory = TavrelFactory()
+        info = pi_info()
+        print(info.model, info.soc, info.released, info.memory, info.usb, info.usb3, info.eth_speed,
+              info.wifi, info.bluetooth, info.csi, info.dsi)
+        print("%s:%d" % info.physical_pin("GPIO17"), info.pulled_up("GPIO2"), info.headers["J8"].rows)
+        led = LED(17)
+        led.on()
+        print(led.value)
+    """), env())
+    assert app.stdout.readline().split() == ["5B", "BCM2712", "2023Q4", str(memory), "4", "2", "1000", "True", "True",
+                                             "2", "2"]
+    assert app.stdout.readline().split() == ["J8:11", "True", "20"]
+    assert app.stdout.readline().split() == ["1"]
+    assert app.wait() == 0
+
+
+def test_a_board_this_gpiozero_knows_is_left_as_it_says(board, tmp_path):
+    app = board.start(program(tmp_path, """
+        from tavrel.pinfactory import TavrelFactory
+        TavrelFactory._get_revision = lambda self: 0xC03111
+        Device.pin_factory = TavrelFactory()
+        info = Device.pin_factory.pi_info
+        print(info.model, info.soc, info.usb3, info.csi)
+    """), env())
+    assert app.stdout.readline().split() == ["4B", "BCM2711", "2", "1"]
+    assert app.wait() == 0
+
+
 def test_led_on_off_and_blink_as_the_board_sees_them(board, tmp_path):
     app = board.start(program(tmp_path, """
         led = LED(17)
