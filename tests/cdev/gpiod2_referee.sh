@@ -36,7 +36,7 @@ done
 {
     echo 'g() { tool=$1; shift; /run/ld-linux-aarch64.so.1 --library-path /run "/run/$tool" "$@"; }'
     echo 'hold() { tool=$1; shift; /run/ld-linux-aarch64.so.1 --library-path /run "/run/$tool" "$@" & holder=$!; }'
-    echo 'held() { i=0; while [ $i -lt 100 ] && ! g gpioinfo -c 0 "$1" | grep -q consumer; do sleep 0.1; i=$((i + 1)); done; }'
+    echo 'held() { i=0; while [ $i -lt 300 ] && ! g gpioinfo -c 0 "$1" | grep -q consumer; do sleep 0.1; i=$((i + 1)); done; }'
     cat "$here/gpiod2_referee.steps"
 } >"$tmp/payload"
 # shellcheck disable=SC2086
