@@ -199,10 +199,6 @@ EOF
         (mkdir "$cache/kernel" && cd "$cache/kernel" && tar -x --wildcards './boot/vmlinuz-*' "*/$dtb_name")
     dpkg-deb -x "$cache"/debs/busybox-static_*.deb "$cache/busybox"
     [ -z "$libc" ] || dpkg-deb -x "$cache"/debs/libc6_*.deb "$cache/libc"
-    # QEMU boots an arm64 kernel from its Image, which Debian gzips.
-    if [ $model = 3b ]; then
-        for z in "$cache"/kernel/boot/vmlinuz-*; do gzip -dc "$z" >"$z.Image" && mv "$z.Image" "$z"; done
-    fi
     unset APT_CONFIG
     touch "$cache/ready"
 }
