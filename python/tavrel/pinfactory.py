@@ -60,7 +60,8 @@ class TavrelFactory(LocalPiFactory):
         return get_pi_revision()
 
     def _get_pi_info(self):  # gpiozero 1.6; 2.0 knows the Pi 5 itself
-        self._info = _known_board(super()._get_pi_info())
+        if self._info is None:
+            self._info = _known_board(super()._get_pi_info())
         return self._info
 
 
