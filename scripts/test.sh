@@ -146,7 +146,8 @@ stage_pizero() {
     armv6_build
     [ -n "$(ls build-armv6/tavrel-pizero_*_all.deb 2>/dev/null)" ] || sh scripts/armv6-release.sh build-armv6
     set --
-    for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-fork-check; do
+    for f in build-armv6/examples/tavrel-example-* build-armv6/tests/tavrel-pizero-fork-check \
+        tests/support/check.sh; do
         set -- "$@" --with "$f"
     done
     sh pizero/tavrel-pizero.sh --build build-armv6 "$@" script tests/pizero/checks.sh
@@ -162,7 +163,8 @@ stage_pi3() {
     [ -n "$(ls build-aarch64/libtavrel1_*_arm64.deb 2>/dev/null)" ] || sh scripts/arm64-release.sh build-aarch64
     pi3="sh pizero/tavrel-pizero.sh --model 3b --build build-aarch64"
     set --
-    for f in build-aarch64/examples/tavrel-example-* build-aarch64/tests/tavrel-pizero-fork-check; do
+    for f in build-aarch64/examples/tavrel-example-* build-aarch64/tests/tavrel-pizero-fork-check \
+        tests/support/check.sh; do
         set -- "$@" --with "$f"
     done
     $pi3 "$@" script tests/pizero/checks.sh

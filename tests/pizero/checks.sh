@@ -1,26 +1,18 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Run inside the virtual Pi Zero (pizero/tavrel-pizero.sh script), with the
-# release packages installed and the examples and fork check in /run: the
-# registers are read with busybox's devmem, apart from the library.
+# Run inside a virtual board (pizero/tavrel-pizero.sh script), with the
+# release packages installed and the examples, the fork check and the
+# shell tests' check.sh in /run: the registers are read with busybox's
+# devmem, apart from the library.
 # Prints a line per check and "N passed, M failed"; exits 1 on a failure.
 # The block sits at bus address 0x7e200000: its physical address is where
 # the device tree's soc ranges put the peripherals (0x20000000 on the
 # BCM2835, 0x3f000000 on the BCM2837).
 base=$((0x$(od -An -tx1 -j4 -N4 /proc/device-tree/soc/ranges | tr -d ' \n') + 0x200000))
-passed=0 failed=0
+. /run/check.sh
 
 word() { devmem $((base + 4 * $1)) 32; }
 fsel() { echo $((($(word $(($1 / 10))) >> (3 * ($1 % 10))) & 7)); }
-check() { # NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: expected [$2], got [$3]"
-    fi
-}
 
 # The tool, on a pin of each of the six function-select words.
 codes="4 5 6 7 3 2" # alt0 .. alt5
@@ -118,5 +110,4 @@ check "a second process gets EBUSY" \
 wait $pid
 check "the tool exits 3 at its time-out, the pin left an input" "3 0" "$? $(fsel 21)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_done
