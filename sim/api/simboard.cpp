@@ -118,21 +118,28 @@ int32_t tavrel_simboard_pull(tavrel_simboard* board, int32_t pin)
     return bad_pin(board, pin) ? -1 : static_cast<int32_t>(board->board.pull(static_cast<unsigned>(pin)));
 }
 
+namespace {
+
+// The API's chip numbers, in Soc order.
+constexpr int32_t kSocNumbers[] = {TAVREL_SIMBOARD_BCM2835, TAVREL_SIMBOARD_BCM2711, TAVREL_SIMBOARD_BCM2712};
+static_assert(sizeof kSocNumbers / sizeof *kSocNumbers == tavrel_sim::kSocCount, "a number for every chip");
+
+}  // namespace
+
 int tavrel_simboard_set_soc(tavrel_simboard* board, int32_t soc)
 {
-    if (soc != TAVREL_SIMBOARD_BCM2835 && soc != TAVREL_SIMBOARD_BCM2711) {
-        errno = EINVAL;
-        return -1;
-    }
-    board->board.set_soc(soc == TAVREL_SIMBOARD_BCM2711 ? tavrel_sim::Soc::kBcm2711
-                                                        : tavrel_sim::Soc::kBcm2835);
-    return 0;
+    for (uint32_t i = 0; i < tavrel_sim::kSocCount; ++i)
+        if (kSocNumbers[i] == soc) {
+            board->board.set_soc(static_cast<tavrel_sim::Soc>(i));
+            return 0;
+        }
+    errno = EINVAL;
+    return -1;
 }
 
 int32_t tavrel_simboard_soc(tavrel_simboard* board)
 {
-    return board->board.soc() == tavrel_sim::Soc::kBcm2711 ? TAVREL_SIMBOARD_BCM2711
-                                                           : TAVREL_SIMBOARD_BCM2835;
+    return kSocNumbers[static_cast<uint32_t>(board->board.soc())];
 }
 
 uint32_t tavrel_simboard_errors(tavrel_simboard* board)
@@ -154,7 +161,7 @@ int tavrel_simboard_wait_level(tavrel_simboard* board, int32_t pin, int32_t leve
 int tavrel_simboard_wait_function(tavrel_simboard* board, int32_t pin, int32_t function, int32_t timeout_ms)
 {
     if (bad_pin(board, pin)) return -1;
-    if (function < 0 || function > 7) {
+    if (function < 0 || function >= static_cast<int32_t>(tavrel_sim::kFunctionCodes)) {
         errno = EINVAL;
         return -1;
     }

@@ -14,6 +14,7 @@
 #include <sys/types.h>
 
 #include "model/board.h"
+#include "model/pinctrl_rp1.h"
 
 namespace tavrel_sim::cdev {
 
@@ -28,7 +29,7 @@ const char* line_name(Soc soc, unsigned offset);
 
 // The kernel's own side of the pins: pinctrl-bcm2835's register accesses,
 // made through the board's model and traced as the kernel's.
-class Pinctrl {
+class Pinctrl : KernelBus {
 public:
     Pinctrl(Board& board, TraceSink* sink) : board_(board), sink_(sink) {}
     void input(unsigned pin);
@@ -40,8 +41,9 @@ public:
 
 private:
     void function(unsigned pin, unsigned code);
-    uint32_t read(unsigned word);
-    void write(unsigned word, uint32_t value);
+    uint32_t read(unsigned word) override;
+    void write(unsigned word, uint32_t value) override;
+    bool rp1() { return is_rp1(board_.soc()); }
 
     Board& board_;
     TraceSink* sink_;

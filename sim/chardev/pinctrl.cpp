@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The kernel's effects on the pins: pinctrl-bcm2835's register accesses
-// and gpiolib's rules for flags, directions and values.
+// (pinctrl-rp1's on a Pi 5) and gpiolib's rules for flags, directions and
+// values.
 #include <errno.h>
 #include <linux/gpio.h>
 #include <signal.h>
 
 #include "chardev/cdev.h"
 #include "model/blocked.h"
+#include "model/pinctrl_rp1.h"
 
 namespace tavrel_sim::cdev {
 
@@ -15,9 +17,10 @@ namespace {
 struct Names {
     const char* zero;
     const char* pi4;
+    const char* pi5;
 };
 constexpr Names kNames[] = {
-#define SIM_LINE(offset, zero, pi4) {zero, pi4},
+#define SIM_LINE(offset, zero, pi4, pi5) {zero, pi4, pi5},
 #include "chardev/line_names.def"
 #undef SIM_LINE
 };
@@ -52,7 +55,11 @@ const char* chip_label(Soc soc)
 const char* line_name(Soc soc, unsigned offset)
 {
     if (offset >= kMaxPins) return "";
-    return soc == Soc::kBcm2711 ? kNames[offset].pi4 : kNames[offset].zero;
+    switch (soc) {
+    case Soc::kBcm2711: return kNames[offset].pi4;
+    case Soc::kBcm2712: return kNames[offset].pi5;
+    default: return kNames[offset].zero;
+    }
 }
 
 uint32_t Pinctrl::read(unsigned word)
@@ -82,22 +89,26 @@ void Pinctrl::function(unsigned pin, unsigned code)
 
 void Pinctrl::input(unsigned pin)
 {
+    if (rp1()) return rp1_kernel_input(*this, pin);
     board_.kernel_input(pin, sink_);
 }
 
 void Pinctrl::output(unsigned pin, bool high)
 {
+    if (rp1()) return rp1_kernel_output(*this, pin, high);
     set(pin, high);
     function(pin, kFselOutput);
 }
 
 void Pinctrl::set(unsigned pin, bool high)
 {
+    if (rp1()) return rp1_kernel_set(*this, pin, high);
     write((high ? GPSET0 : GPCLR0) + pin / 32, 1u << pin % 32);
 }
 
 bool Pinctrl::get(unsigned pin)
 {
+    if (rp1()) return rp1_kernel_get(*this, pin);
     return read(GPLEV0 + pin / 32) >> pin % 32 & 1;
 }
 
@@ -112,6 +123,7 @@ void Pinctrl::bias(unsigned pin, uint64_t flags)
         pull = kPullDown;
     else
         return;
+    if (rp1()) return rp1_kernel_pull(*this, pin, pull);
     if (board_.soc() == Soc::kBcm2711) {
         // Two bits a pin, with up and down the other way round.
         static constexpr uint32_t kCode[] = {0, 2, 1};

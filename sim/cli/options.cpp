@@ -42,10 +42,11 @@ const char kHelp[] =
     "                       order, its pulls, and how many level changes it had\n"
     "  --pins               print every pin: function, level and pull\n"
     "  --soc CHIP           make the board a bcm2835 (Pi Zero, 1, 2, 3: the\n"
-    "                       default) or a bcm2711 (Pi 4: its pull controls, 58\n"
-    "                       pins); a board of the other chip is made anew\n"
+    "                       default), a bcm2711 (Pi 4: its pull controls, 58\n"
+    "                       pins) or a bcm2712 (Pi 5: the RP1's GPIO window at\n"
+    "                       /dev/gpiomem0); a board of another chip is made anew\n"
     "  --device-tree DIR    what COMMAND finds at /proc/device-tree: DIR, or none\n"
-    "                       (default: the Pi Zero's or the Pi 4's, for the chip)\n"
+    "                       (default: the Pi Zero's, Pi 4's or Pi 5's, for the chip)\n"
     "  --plain              map the block as plain memory: no model, so no --trace\n"
     "                       or --vcd; --drive sets the stored level words\n"
     "  --help               print this text\n"
@@ -167,7 +168,7 @@ int take_option(int opt, Options* o)
     case kPlain: o->plain = true; break;
     case kSoc:
         if (!soc_named(optarg, &o->soc)) {
-            fprintf(stderr, "tavrel-sim: bad --soc '%s': expected bcm2835 or bcm2711\n", optarg);
+            fprintf(stderr, "tavrel-sim: bad --soc '%s': expected bcm2835, bcm2711 or bcm2712\n", optarg);
             return 2;
         }
         o->set_soc = true;

@@ -271,8 +271,8 @@ bool finish_gtkw(const Options& o, Outputs& out, const RunResult& r, bool failed
         return true;
     }
     char where[PATH_MAX];
-    bool ok =
-        realpath(o.vcd.c_str(), where) && write_gtkw(f, where, r.recorder->touched(), out.filters.c_str());
+    bool ok = realpath(o.vcd.c_str(), where) &&
+              write_gtkw(f, where, r.recorder->touched(), out.filters.c_str(), r.recorder->soc());
     ok = fclose(f) == 0 && ok;
     if (!ok || rename(out.gtkw_part.c_str(), o.gtkw.c_str()) != 0) return !output_failed(o.gtkw.c_str());
     out.gtkw_part.clear();

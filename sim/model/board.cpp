@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint32_t kMagicReady = 0x32564154;  // "TAV2"
 constexpr uint32_t kMagicInit = 1;
-constexpr uint32_t kLayoutVersion = 4;  // 3: the journal; 4: edge detection
+constexpr uint32_t kLayoutVersion = 5;  // 3: the journal; 4: edge detection; 5: the RP1's window
 
 // The model's own open: the shim interposes open() and would redirect.
 int raw_open(const char* path, int flags, mode_t mode)

@@ -14,15 +14,19 @@
 #include "model/journal.h"
 #include "model/lines.h"
 #include "model/model.h"
+#include "model/rp1.h"
 #include "model/trace_record.h"
 
 namespace tavrel_sim {
 
-// The register page, the model's page, the journal, then edge detection.
+// The register page, the model's page, the journal, edge detection, then
+// the RP1's window, which a Pi 5 board uses in place of the page.
 constexpr unsigned kEdgesBytes = (sizeof(Edges) + kPageBytes - 1) / kPageBytes * kPageBytes;
-constexpr unsigned kBoardBytes = 2 * kPageBytes + kJournalBytes + kEdgesBytes;
+constexpr unsigned kWindowOffset = 2 * kPageBytes + kJournalBytes + kEdgesBytes;
+constexpr unsigned kBoardBytes = kWindowOffset + kRp1WindowBytes;
 
-// The board's whole state at one moment: its register page and the model's.
+// The board's whole state at one moment: its register page (on the RP1,
+// the words of its window that decide the pins, packed) and the model's.
 struct BoardState {
     uint32_t regs[kWords];
     uint32_t latch[kBanks], driven[kBanks], driving[kBanks];
@@ -52,7 +56,7 @@ struct ModelState {
         uint32_t id;  // 0: free
         uint32_t errors, trace_lost;
     } runs[16];
-    // The chip, a Soc; boards made before the choice hold 0, a BCM2835.
+    // The chip, a Soc.
     uint32_t soc;
     // The character device's lines; boards made before them hold 0: every
     // line free, and an input to the kernel.
@@ -92,7 +96,8 @@ public:
     // The open board file's identity.
     const FileId& id() const { return id_; }
 
-    // Model semantics; safe across threads and processes.
+    // Model semantics; safe across threads and processes. `word` counts
+    // in the chip's block: the register page, or the RP1's window.
     uint32_t read(unsigned word);
     void write(unsigned word, uint32_t value);
     // The same, appending the access to `sink` (when not null) under the
@@ -225,6 +230,9 @@ public:
     // running, or 0.
     uint64_t next_deadline();
 
+    // Words in the chip's block: kWords, or kRp1Words.
+    unsigned words() { return is_rp1(soc()) ? kRp1Words : kWords; }
+
     // The address lies in this board's mapping of the file.
     bool maps(uintptr_t addr) const
     {
@@ -233,6 +241,7 @@ public:
 
     // The register page itself, for a plain shared mapping.
     volatile uint32_t* regs() { return regs_; }
+    volatile uint32_t* window() { return regs_ ? regs_ + kWindowOffset / 4 : nullptr; }
 
 private:
     Pins pins();  // the model's view of this board
@@ -248,6 +257,9 @@ private:
     void signal_request(uint32_t request);
     bool request_open(uint32_t request);
     void kernel_input_locked(unsigned pin, TraceSink* sink);
+    // One access of the kernel's, traced and journaled; lock held.
+    uint32_t kernel_read_locked(unsigned word, TraceSink* sink);
+    void kernel_write_locked(unsigned word, uint32_t value, TraceSink* sink);
     uint64_t free_request_locked(uint32_t request, TraceSink* sink);
     void reap_locked(TraceSink* sink);
     void note_line_locked(unsigned offset, uint32_t change);

@@ -15,7 +15,9 @@ namespace tavrel_sim {
 
 Pins Board::pins()
 {
-    return {regs_, state_->latch, state_->driven, state_->driving, state_->pull, soc()};
+    Soc chip = soc();
+    return {
+        is_rp1(chip) ? window() : regs_, state_->latch, state_->driven, state_->driving, state_->pull, chip};
 }
 
 unsigned Board::fsel(unsigned pin)
@@ -46,8 +48,8 @@ void Board::append(TraceSink* sink, TraceRecord::Kind kind, unsigned word, uint3
 
 uint32_t Board::read_traced(unsigned word, TraceSink* sink, uint8_t flags)
 {
-    word %= kWords;
     lock();
+    word %= words();
     uint32_t value = read_register(pins(), word);
     append(sink, TraceRecord::kRead, word, value, flags);
     unlock();
@@ -56,10 +58,10 @@ uint32_t Board::read_traced(unsigned word, TraceSink* sink, uint8_t flags)
 
 void Board::write_traced(unsigned word, uint32_t value, TraceSink* sink, uint8_t flags)
 {
-    word %= kWords;
     lock();
+    word %= words();
     write_register(pins(), word, value);
-    if (journaled(word)) log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
+    if (journaled(word, soc())) log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
     append(sink, TraceRecord::kWrite, word, value, flags);
     unlock();
 }
@@ -111,9 +113,19 @@ void Board::drive_plain_levels(const uint32_t which[2], bool high)
 {
     SignalsBlocked blocked;
     lock();
-    for (unsigned bank = 0; bank < 2; ++bank) {
-        uint32_t lev = regs_[GPLEV0 + bank];
-        regs_[GPLEV0 + bank] = high ? lev | which[bank] : lev & ~which[bank];
+    if (is_rp1(soc())) {
+        // The RP1's level words are its banks' synchronised inputs.
+        volatile uint32_t* w = window();
+        for (unsigned pin = 0; pin < kRp1Pins; ++pin) {
+            if (!(which[pin / 32] >> (pin % 32) & 1)) continue;
+            volatile uint32_t& in = w[rp1_rio_word(rp1_bank_of(pin), Rp1Register::kRioSyncIn)];
+            in = high ? in | rp1_bit(pin) : in & ~rp1_bit(pin);
+        }
+    } else {
+        for (unsigned bank = 0; bank < 2; ++bank) {
+            uint32_t lev = regs_[GPLEV0 + bank];
+            regs_[GPLEV0 + bank] = high ? lev | which[bank] : lev & ~which[bank];
+        }
     }
     unlock();
 }
@@ -130,6 +142,13 @@ uint32_t Board::driving(unsigned bank)
 
 unsigned Board::pull(unsigned pin)
 {
+    if (is_rp1(soc())) {
+        SignalsBlocked blocked;
+        lock();
+        unsigned pull = pull_of(pins(), pin);
+        unlock();
+        return pull;
+    }
     return pin < pin_count(soc()) ? atomic_ref(state_->pull[pin]).load() : kPullOff;
 }
 
@@ -145,17 +164,22 @@ uint32_t Board::latch(unsigned bank)
 
 bool Board::level(unsigned pin)
 {
-    return (read(GPLEV0 + pin / 32) >> (pin % 32)) & 1;
+    if (!is_rp1(soc())) return (read(GPLEV0 + pin / 32) >> (pin % 32)) & 1;
+    SignalsBlocked blocked;
+    lock();
+    bool high = level_of(pins(), pin);
+    unlock();
+    return high;
 }
 
 void Board::poke(unsigned word, uint32_t value)
 {
-    regs_[word % kWords] = value;
+    pins().regs[word % words()] = value;
 }
 
 uint32_t Board::peek(unsigned word)
 {
-    return regs_[word % kWords];
+    return pins().regs[word % words()];
 }
 
 uint32_t Board::errors()
@@ -173,7 +197,7 @@ void Board::clear()
 
 Soc Board::soc()
 {
-    return atomic_ref(state_->soc).load(std::memory_order_relaxed) == 1 ? Soc::kBcm2711 : Soc::kBcm2835;
+    return soc_from(atomic_ref(state_->soc).load(std::memory_order_relaxed));
 }
 
 bool Board::set_soc(Soc soc)
@@ -191,7 +215,13 @@ void Board::clear_locked(Soc soc)
     for (unsigned w = 0; w < kWords; ++w) regs_[w] = 0;
     // What a plain mapping reads there, as the model does.
     if (soc == Soc::kBcm2835) regs_[kTagWord] = kGpioTag;
+    // The window is written only where it holds something, so that the
+    // file stays sparse on the boards that never use it.
+    volatile uint32_t* w = window();
+    for (unsigned i = 0; i < kRp1Words; ++i)
+        if (w[i]) w[i] = 0;
     atomic_ref(state_->soc).store(static_cast<uint32_t>(soc));
+    if (is_rp1(soc)) rp1_reset(pins());
     state_->errors = state_->trace_lost = 0;
     state_->latch[0] = state_->latch[1] = 0;
     state_->driven[0] = state_->driven[1] = 0;

@@ -25,6 +25,8 @@ constexpr const char kDeviceTreeEnv[] = "TAVREL_SIM_DEVICE_TREE";
 constexpr const char kPcLogEnv[] = "TAVREL_SIM_PC_LOG";
 
 constexpr const char kDevicePath[] = "/dev/gpiomem";
+// The Pi 5's: the RP1's GPIO window.
+constexpr const char kRp1DevicePath[] = "/dev/gpiomem0";
 constexpr const char kVersionPath[] = "/opt/tavrel/VERSION";
 
 // The default board, in a directory private to the user: the user's

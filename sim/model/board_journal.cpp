@@ -58,7 +58,12 @@ uint64_t Board::snapshot(BoardState* s)
 {
     SignalsBlocked blocked;
     lock();
-    for (unsigned w = 0; w < kWords; ++w) s->regs[w] = regs_[w];
+    if (is_rp1(soc())) {
+        memset(s->regs, 0, sizeof s->regs);
+        rp1_pack(window(), s->regs);
+    } else {
+        for (unsigned w = 0; w < kWords; ++w) s->regs[w] = regs_[w];
+    }
     for (unsigned b = 0; b < kBanks; ++b) {
         s->latch[b] = state_->latch[b];
         s->driven[b] = state_->driven[b];

@@ -10,6 +10,7 @@
 
 #include "model/blocked.h"
 #include "model/board.h"
+#include "model/pinctrl_rp1.h"
 
 namespace tavrel_sim {
 
@@ -69,14 +70,44 @@ int Board::claim_lines(const uint32_t* offsets, unsigned n, const char* label, u
 }
 
 // The kernel's pinctrl makes a freed line an input: one read of its
-// function word, and a write where it was something else.
+// function word, and a write where it was something else. The Pi 5's
+// leaves a software GPIO as it is.
 void Board::kernel_input_locked(unsigned pin, TraceSink* sink)
 {
+    if (is_rp1(soc())) {
+        struct Bus : KernelBus {
+            Board* board;
+            TraceSink* sink;
+            uint32_t read(unsigned word) override { return board->kernel_read_locked(word, sink); }
+            void write(unsigned word, uint32_t value) override
+            {
+                board->kernel_write_locked(word, value, sink);
+            }
+        } bus;
+        bus.board = this;
+        bus.sink = sink;
+        rp1_kernel_free(bus, pin);
+        return;
+    }
     unsigned word = GPFSEL0 + pin / 10, shift = pin % 10 * 3;
     uint32_t value = read_register(pins(), word);
     append(sink, TraceRecord::kRead, word, value, TraceRecord::kKernel);
     if (!(value >> shift & 7)) return;
     value &= ~(7u << shift);
+    write_register(pins(), word, value);
+    log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
+    append(sink, TraceRecord::kWrite, word, value, TraceRecord::kKernel);
+}
+
+uint32_t Board::kernel_read_locked(unsigned word, TraceSink* sink)
+{
+    uint32_t value = read_register(pins(), word);
+    append(sink, TraceRecord::kRead, word, value, TraceRecord::kKernel);
+    return value;
+}
+
+void Board::kernel_write_locked(unsigned word, uint32_t value, TraceSink* sink)
+{
     write_register(pins(), word, value);
     log(JournalEntry::kWrite, word, 0, value, 0, 0, monotonic_ns());
     append(sink, TraceRecord::kWrite, word, value, TraceRecord::kKernel);

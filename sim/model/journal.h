@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "model/registers.h"
+#include "model/rp1.h"
 
 namespace tavrel_sim {
 
@@ -43,8 +44,13 @@ struct Journal {
 constexpr unsigned kJournalBytes = (sizeof(Journal) + kPageBytes - 1) / kPageBytes * kPageBytes;
 
 // Writes that reach the pins, or decide what a later one does (GPPUD).
-inline bool journaled(unsigned word)
+inline bool journaled(unsigned word, Soc soc)
 {
+    if (is_rp1(soc)) {
+        Rp1Register::Kind kind = rp1_register(word * 4).kind;
+        return kind == Rp1Register::kCtrl || kind == Rp1Register::kPad || kind == Rp1Register::kRioOut ||
+               kind == Rp1Register::kRioOe;
+    }
     return word < kFselWords || word == GPSET0 || word == GPSET1 || word == GPCLR0 || word == GPCLR1 ||
            word == GPPUD || word == GPPUDCLK0 || word == GPPUDCLK1 ||
            (word >= GPIO_PUP_PDN_CNTRL_REG0 && word <= GPIO_PUP_PDN_CNTRL_REG3);

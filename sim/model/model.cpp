@@ -5,16 +5,19 @@ namespace tavrel_sim {
 
 unsigned function_of(const Pins& p, unsigned pin)
 {
+    if (is_rp1(p.soc)) return rp1_function(p, pin);
     return (p.regs[pin / 10] >> (3 * (pin % 10))) & 7;
 }
 
 unsigned pull_of(const Pins& p, unsigned pin)
 {
+    if (is_rp1(p.soc)) return rp1_pull(p, pin);
     return pin < pin_count(p.soc) ? p.pull[pin] : kPullOff;
 }
 
 bool level_of(const Pins& p, unsigned pin)
 {
+    if (is_rp1(p.soc)) return rp1_level(p, pin);
     unsigned bank = pin / 32;
     uint32_t mask = 1u << (pin % 32);
     if (function_of(p, pin) == 1) return p.latch[bank] & mask;
@@ -24,6 +27,7 @@ bool level_of(const Pins& p, unsigned pin)
 
 uint32_t read_register(const Pins& p, unsigned word)
 {
+    if (is_rp1(p.soc)) return rp1_read_register(p, word);
     switch (word) {
     case GPSET0:
     case GPSET1:
@@ -74,6 +78,7 @@ void write_pull_control(const Pins& p, unsigned word, uint32_t value)
 
 void write_register(const Pins& p, unsigned word, uint32_t value)
 {
+    if (is_rp1(p.soc)) return rp1_write_register(p, word, value);
     switch (word) {
     case GPSET0:
     case GPSET1: p.latch[word - GPSET0] |= value; break;

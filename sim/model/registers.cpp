@@ -70,7 +70,7 @@ constexpr bool complete(const CodeName (&table)[N], size_t expected)
     return N == expected;
 }
 static_assert(complete(kPulls, 4), "pulls.def: codes 0 to 3 in order");
-static_assert(complete(kFunctions, 8), "functions.def: codes 0 to 7 in order");
+static_assert(complete(kFunctions, kFunctionCodes), "functions.def: codes 0 to 11 in order");
 
 }  // namespace
 
@@ -81,7 +81,7 @@ const char* pull_name(unsigned pull)
 
 const char* function_name(unsigned code)
 {
-    return kFunctions[code & 7].name;
+    return code < kFunctionCodes ? kFunctions[code].name : "?";
 }
 
 }  // namespace tavrel_sim

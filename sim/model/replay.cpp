@@ -9,7 +9,7 @@ void Replay::apply(const JournalEntry& e)
 {
     switch (e.kind) {
     case JournalEntry::kWrite:
-        if (e.word < kWords) write_register(pins(), e.word, e.a);
+        if (e.word < (is_rp1(s_.soc) ? kRp1Words : kWords)) write_register(pins(), e.word, e.a);
         break;
     case JournalEntry::kDrive: {
         uint32_t masks[3][kBanks] = {};  // low, high, released
@@ -22,7 +22,8 @@ void Replay::apply(const JournalEntry& e)
     }
     case JournalEntry::kClear:
         memset(&s_, 0, sizeof s_);
-        s_.soc = e.a == 1 ? Soc::kBcm2711 : Soc::kBcm2835;
+        s_.soc = soc_from(e.a);
+        if (is_rp1(s_.soc)) rp1_reset(pins());
         break;
     default: break;
     }

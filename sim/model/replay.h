@@ -20,7 +20,7 @@ struct PinSnapshot {
 // The model's view of a copy of the board's state.
 inline Pins pins_of(BoardState& s)
 {
-    return {s.regs, s.latch, s.driven, s.driving, s.pull, s.soc};
+    return {s.regs, s.latch, s.driven, s.driving, s.pull, s.soc, is_rp1(s.soc)};
 }
 
 // The board's state, replayed from a start through the journal's entries.

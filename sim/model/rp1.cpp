@@ -98,4 +98,29 @@ size_t rp1_register_name(const Rp1Register& reg, char* out, size_t n)
     return w.length;
 }
 
+unsigned rp1_bank_of(unsigned pin)
+{
+    unsigned bank = 0;
+    while (bank + 1 < kRp1Banks && pin >= kRp1BankPins[bank + 1].first) ++bank;
+    return bank;
+}
+
+unsigned rp1_ctrl_word(unsigned pin)
+{
+    unsigned bank = rp1_bank_of(pin);
+    return (bank * kBankBytes + (pin - kRp1BankPins[bank].first) * 8 + 4) / 4;
+}
+
+unsigned rp1_pad_word(unsigned pin)
+{
+    unsigned bank = rp1_bank_of(pin);
+    return (kPads * kBlockBytes + bank * kBankBytes + 4 + (pin - kRp1BankPins[bank].first) * 4) / 4;
+}
+
+unsigned rp1_rio_word(unsigned bank, Rp1Register::Kind kind)
+{
+    unsigned reg = kind == Rp1Register::kRioOut ? 0 : kind == Rp1Register::kRioOe ? 1 : 2;
+    return (kRio * kBlockBytes + bank * kBankBytes) / 4 + reg;
+}
+
 }  // namespace tavrel_sim

@@ -14,6 +14,7 @@
 namespace tavrel_sim {
 
 constexpr uint32_t kRp1WindowBytes = 0x30000;
+constexpr unsigned kRp1Words = kRp1WindowBytes / 4;
 constexpr unsigned kRp1Pins = 54;
 constexpr unsigned kRp1Banks = 3;
 
@@ -68,9 +69,37 @@ constexpr uint32_t kRp1FuncselMask = 0x1f;
 constexpr uint32_t kRp1FuncselRio = 5;
 constexpr uint32_t kRp1FuncselNone = 0x1f;
 
+// CTRL's overrides of what the function drives and reads: 0 the
+// function's own, 1 inverted, 2 low (OE: disabled), 3 high (OE: enabled).
+constexpr unsigned kRp1OutoverShift = 12, kRp1OeoverShift = 14, kRp1InoverShift = 16;
+// The fields the model keeps: the function, the overrides, the interrupt
+// enables and their override. IRQRESET (bit 28) is a strobe.
+constexpr uint32_t kRp1CtrlBits = 0xcff3f01f;
+// CTRL after reset: no function.
+constexpr uint32_t kRp1CtrlReset = kRp1FuncselNone;
+
 // The pad word's fields.
 constexpr uint32_t kRp1PadSlewFast = 1u << 0, kRp1PadSchmitt = 1u << 1, kRp1PadPullDown = 1u << 2,
                    kRp1PadPullUp = 1u << 3, kRp1PadDrive = 3u << 4, kRp1PadInputEnable = 1u << 6,
                    kRp1PadOutputDisable = 1u << 7;
+constexpr uint32_t kRp1PadBits = 0xff;
+
+// Where a register that decides the pins lives in a packed copy of the
+// window (BoardState's): CTRL words, then pad words, then each bank's RIO
+// output and output-enable words. It fits in one BCM2835 register page.
+constexpr unsigned kRp1PackedCtrl = 0, kRp1PackedPad = 64, kRp1PackedOut = 128, kRp1PackedOe = 132;
+constexpr unsigned kRp1PackedWords = 136;
+
+// The word of a GPIO's CTRL or pad, or of a bank's RIO output or output
+// enable, in the window.
+unsigned rp1_ctrl_word(unsigned pin);
+unsigned rp1_pad_word(unsigned pin);
+unsigned rp1_rio_word(unsigned bank, Rp1Register::Kind kind);  // kRioOut, kRioOe, kRioSyncIn
+// The bank a GPIO is in, and its bit there.
+unsigned rp1_bank_of(unsigned pin);
+inline uint32_t rp1_bit(unsigned pin)
+{
+    return 1u << (pin - kRp1BankPins[rp1_bank_of(pin)].first);
+}
 
 }  // namespace tavrel_sim

@@ -5,7 +5,8 @@
 
 namespace tavrel_sim {
 
-bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pins, const char* filters)
+bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pins, const char* filters,
+                Soc soc)
 {
     fprintf(out, "[*] GTKWave save file from tavrel-sim: each pin's level, function and pull\n");
     // The line is quoted and ends at a newline, with no escape for either:
@@ -18,9 +19,9 @@ bool write_gtkw(FILE* out, const char* vcd_path, const std::vector<unsigned>& pi
         // Binary for the level; the function and pull as vectors of their
         // bits, shown through the translate filters' names.
         fprintf(out, "@28\ngpio.gpio%u\n", p);
-        fprintf(out,
-                "@2022\n^1 %s/function.txt\n#{gpio%u_fn} gpio.gpio%u_fn2 gpio.gpio%u_fn1 gpio.gpio%u_fn0\n",
-                filters, p, p, p, p);
+        fprintf(out, "@2022\n^1 %s/function.txt\n#{gpio%u_fn}", filters, p);
+        if (has_fourth_function_bit(soc)) fprintf(out, " gpio.gpio%u_fn3", p);
+        fprintf(out, " gpio.gpio%u_fn2 gpio.gpio%u_fn1 gpio.gpio%u_fn0\n", p, p, p);
         fprintf(out, "@2022\n^2 %s/pull.txt\n#{gpio%u_pull} gpio.gpio%u_pull1 gpio.gpio%u_pull0\n", filters,
                 p, p, p);
     }

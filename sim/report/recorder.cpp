@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "report/recorder.h"
 
+#include "model/rp1.h"
 #include "report/svg.h"
 #include "report/vcd.h"
 
@@ -39,8 +40,15 @@ void Recorder::take(const JournalEntry& e)
     // nothing changes.
     uint32_t named = 0;
     unsigned bank = 0;
-    if (e.kind == JournalEntry::kWrite &&
-        (e.word == GPSET0 || e.word == GPSET1 || e.word == GPCLR0 || e.word == GPCLR1)) {
+    Rp1Register rp1 =
+        is_rp1(last_.soc) && e.kind == JournalEntry::kWrite ? rp1_register(e.word * 4u) : Rp1Register{};
+    if (rp1.kind == Rp1Register::kRioOut) {
+        // The RP1's banks are not 32 pins each: its bits name pins from
+        // the bank's first.
+        for (unsigned i = 0; i < kRp1BankPins[rp1.bank].count; ++i)
+            if (e.a >> i & 1) touched_[kRp1BankPins[rp1.bank].first + i] = true;
+    } else if (e.kind == JournalEntry::kWrite && !is_rp1(last_.soc) &&
+               (e.word == GPSET0 || e.word == GPSET1 || e.word == GPCLR0 || e.word == GPCLR1)) {
         named = e.a;
         bank = e.word == GPSET1 || e.word == GPCLR1;
     } else if (e.kind == JournalEntry::kDrive) {

@@ -21,6 +21,7 @@ public:
     void take(const JournalEntry& e);
     // Pin by pin: its functions in order, its pulls, its level changes.
     const std::vector<PinHistory>& histories() const { return history_; }
+    Soc soc() const { return start_.soc; }
     // The pins the run touched, drove or pulled, ascending.
     std::vector<unsigned> touched() const;
     // The whole dump to `out`: the header for the touched pins, then the

@@ -73,7 +73,10 @@ void band(Row& r, unsigned index, double to)
     snprintf(buf, sizeof buf,
              "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" stroke=\"#9e9e9e\" "
              "stroke-width=\"0.5\"/>\n",
-             r.band_x, y, to - r.band_x, kBandHeight, kFill[r.fsel & 7]);
+             r.band_x, y, to - r.band_x, kBandHeight,
+             kFill[r.fsel < 8                ? r.fsel
+                   : r.fsel == kFunctionNone ? 0
+                                             : 2]);
     r.bands += buf;
     // The name where it fits, as a viewer's label.
     if (to - r.band_x >= 34) {
@@ -99,6 +102,12 @@ bool decode_id(const char* id, unsigned* pin, unsigned* wire)
         if (*c < '!' || *c > '~') return false;
         n += static_cast<unsigned>(*c - '!') * scale;
         scale *= 94;
+    }
+    // A Pi 5 board's fourth function bit: its wires follow all the others.
+    if (n >= 6 * kFselPins) {
+        *pin = n - 6 * kFselPins;
+        *wire = 6;
+        return true;
     }
     *pin = n / 6;
     *wire = n % 6;
@@ -177,8 +186,8 @@ bool write_svg(FILE* out, const std::vector<unsigned>& pins, const PinSnapshot& 
         unsigned index = static_cast<unsigned>(index_of[pin]), bit = line[0] == '1';
         if (wire == 0) {
             level_at(r, index, x, bit);
-        } else if (wire <= 3) {
-            unsigned shift = 3 - wire, fsel = (r.fsel & ~(1u << shift)) | bit << shift;
+        } else if (wire <= 3 || wire == 6) {
+            unsigned shift = wire == 6 ? 3 : 3 - wire, fsel = (r.fsel & ~(1u << shift)) | bit << shift;
             function_at(r, index, x, fsel);
         }
     }

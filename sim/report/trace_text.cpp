@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "model/registers.h"
+#include "model/rp1.h"
 #include "report/trace_text.h"
 
 namespace tavrel_sim {
@@ -13,9 +14,19 @@ namespace tavrel_sim {
 std::string describe(const TraceRecord& r, Soc soc)
 {
     char buf[160];
-    const char* name = register_name(r.word, soc);
-    char word[16];
-    snprintf(word, sizeof word, "word %u", r.word);
+    char word[32];
+    const char* name = nullptr;
+    if (is_rp1(soc)) {
+        // Every word of the window has a name: when the model gives it
+        // none, its offset at the plain alias, then the alias it went by.
+        static const char* const kAliases[] = {"", ".XOR", ".SET", ".CLR"};
+        uint32_t offset = r.word * 4u;
+        if (!rp1_register_name(rp1_register(offset), word, sizeof word))
+            snprintf(word, sizeof word, "0x%05x%s", offset & ~0x3000u, kAliases[offset >> 12 & 3]);
+    } else {
+        name = register_name(r.word, soc);
+        snprintf(word, sizeof word, "word %u", r.word);
+    }
     snprintf(buf, sizeof buf, "%u/%u %s %-9s 0x%08x", r.pid, r.tid,
              r.kind == TraceRecord::kRead ? "read " : "write", name ? name : word, r.value);
     std::string s = buf;

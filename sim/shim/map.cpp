@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The block mapped as the device maps: a trapping page, or in plain mode
-// the board file's register page.
+// The block mapped as the device maps: trapping pages, or in plain mode
+// the board file's register page (on a Pi 5 board, its RP1 window).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -24,25 +24,22 @@ std::atomic<int> live_blocks{0};
 constexpr int kMaxBlocks = 8;
 Trapped blocks[kMaxBlocks];
 
-void* map_block()
+void* map_block(uint32_t bytes)
 {
-    if (!model.is_open()) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
     install_handler();
     for (Trapped& b : blocks)
-        if (b.unmapped.load()) {
+        if (b.unmapped.load() && b.bytes.load() == bytes) {
             b.unmapped.store(false);
             return reinterpret_cast<void*>(b.base.load());
         }
     for (Trapped& b : blocks)
         if (!b.base.load()) {
-            void* page = real_mmap()(nullptr, kPageBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            void* page = real_mmap()(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (page == MAP_FAILED) return page;
-            // Under valgrind: the page is the device, not a bad address;
+            // Under valgrind: the pages are the device, not a bad address;
             // every access still faults into the model.
-            VALGRIND_MAKE_MEM_DEFINED(page, kPageBytes);
+            VALGRIND_MAKE_MEM_DEFINED(page, bytes);
+            b.bytes.store(bytes);
             b.base.store(reinterpret_cast<uintptr_t>(page));
             return page;
         }
@@ -51,15 +48,25 @@ void* map_block()
 }
 
 // Plain mode: the real mapping, remembered only to count it.
-uintptr_t plain_blocks[kMaxBlocks];
+struct Plain {
+    uintptr_t base;
+    size_t bytes;
+};
+Plain plain_blocks[kMaxBlocks];
 
 template <typename Off, typename Real>
 void* map(Real real, void* addr, size_t len, int prot, int flags, int fd, Off off)
 {
     if (!(flags & MAP_SHARED) || !is_board(fd)) return real(addr, len, prot, flags, fd, off);
-    // As the device: one page, the GPIO block, at offset 0; the model's own
-    // page behind it is never mapped.
-    if (off != 0 || len == 0 || len > kPageBytes) {
+    if (!model.is_open()) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    // As the device: the GPIO block, at offset 0; the model's own pages
+    // are never mapped.
+    bool rp1 = is_rp1(model.soc());
+    uint32_t bytes = rp1 ? kRp1WindowBytes : kPageBytes;
+    if (off != 0 || len == 0 || len > bytes) {
         errno = EINVAL;
         return MAP_FAILED;
     }
@@ -69,15 +76,15 @@ void* map(Real real, void* addr, size_t len, int prot, int flags, int fd, Off of
         return MAP_FAILED;
     }
     if (model_mode()) {
-        void* page = map_block();
+        void* page = map_block(bytes);
         if (page != MAP_FAILED) ++live_blocks;
         return page;
     }
-    void* mapped = real(addr, len, prot, flags, fd, off);
+    void* mapped = real(addr, len, prot, flags, fd, rp1 ? static_cast<Off>(kWindowOffset) : off);
     if (mapped != MAP_FAILED) {
-        for (uintptr_t& b : plain_blocks)
-            if (!b) {
-                b = reinterpret_cast<uintptr_t>(mapped);
+        for (Plain& b : plain_blocks)
+            if (!b.base) {
+                b = {reinterpret_cast<uintptr_t>(mapped), len};
                 ++live_blocks;
                 break;
             }
@@ -91,15 +98,15 @@ Trapped* find_block(uintptr_t addr)
 {
     for (Trapped& b : blocks) {
         uintptr_t base = b.base.load();
-        if (base && addr - base < kPageBytes) return &b;
+        if (base && addr - base < b.bytes.load()) return &b;
     }
     return nullptr;
 }
 
 bool in_plain_block(uintptr_t addr)
 {
-    for (uintptr_t b : plain_blocks)
-        if (b && addr - b < kPageBytes) return true;
+    for (const Plain& b : plain_blocks)
+        if (b.base && addr - b.base < b.bytes) return true;
     return false;
 }
 
@@ -123,13 +130,13 @@ SHIM_API void* mmap64(void* addr, size_t len, int prot, int flags, int fd, off64
 SHIM_API int munmap(void* addr, size_t len)
 {
     uintptr_t a = reinterpret_cast<uintptr_t>(addr);
-    for (uintptr_t& b : plain_blocks)
-        if (b && b == a) {
-            b = 0;
+    for (Plain& b : plain_blocks)
+        if (b.base && b.base == a) {
+            b = {};
             --live_blocks;
         }
     Trapped* block = find_block(a);
-    if (!block || block->base.load() != a || len > kPageBytes) return real_munmap()(addr, len);
+    if (!block || block->base.load() != a || len > block->bytes.load()) return real_munmap()(addr, len);
     if (!block->unmapped.exchange(true)) --live_blocks;
     return 0;
 }

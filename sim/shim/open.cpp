@@ -94,7 +94,7 @@ void remember_device_fd(int fd)
 // no moment does the shim hold a descriptor beside the program's; then the
 // trace, so that a trace that cannot be kept fails the open rather than
 // going missing.
-int open_board(OpenAt real_openat, int flags)
+int open_board(OpenAt real_openat, int flags, const char* device)
 {
     last_device_flags = flags;
     char path[4096];
@@ -102,6 +102,12 @@ int open_board(OpenAt real_openat, int flags)
     if (attached < 0) return -1;
     if (attached == 0)
         return real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
+    // A Pi 5 has /dev/gpiomem0, the others /dev/gpiomem; neither has the
+    // other's.
+    if (strcmp(device, is_rp1(model.soc()) ? kRp1DevicePath : kDevicePath) != 0) {
+        errno = ENOENT;
+        return -1;
+    }
     if (model_mode() && !open_trace()) return -1;
     install_bus_handler();
     int fd = real_openat(AT_FDCWD, path, (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW, 0);
@@ -115,6 +121,11 @@ int open_board(OpenAt real_openat, int flags)
     }
     remember_device_fd(fd);
     return fd;
+}
+
+bool is_device(const char* path)
+{
+    return path && (strcmp(path, kDevicePath) == 0 || strcmp(path, kRp1DevicePath) == 0);
 }
 
 // The rest of `path` after `prefix`, when it names the prefix's directory
@@ -158,7 +169,7 @@ const char* redirect(const char* path, char* buf, size_t size)
 template <typename Real, typename... Dir>
 int intercept(Real real, const char* path, int flags, mode_t mode, Dir... dir)
 {
-    if (path && strcmp(path, kDevicePath) == 0) return open_board(real_openat(), flags);
+    if (is_device(path)) return open_board(real_openat(), flags, path);
     if (path && strcmp(path, cdev::kPath) == 0) return open_chip_device(flags);
     int sysfs = open_sysfs(path, flags);
     if (sysfs != -2) return sysfs;
@@ -284,7 +295,7 @@ TAVREL_SIM_FOPEN(fopen64)
 
 SHIM_API int tavrel_sim_last_open_flags(const char* path)
 {
-    if (path && strcmp(path, kDevicePath) == 0) return last_device_flags;
+    if (is_device(path)) return last_device_flags;
     if (path && strcmp(path, kVersionPath) == 0) return last_version_flags;
     return -1;
 }

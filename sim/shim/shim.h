@@ -109,6 +109,7 @@ bool trace_step_aside(int fd);
 // open and close cycles hold one page.
 struct Trapped {
     std::atomic<uintptr_t> base{0};
+    std::atomic<uint32_t> bytes{0};  // the chip's block: a page, or the RP1's window
     std::atomic<bool> unmapped{false};
 };
 Trapped* find_block(uintptr_t addr);

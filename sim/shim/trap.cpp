@@ -113,7 +113,7 @@ public:
     bool covers(uintptr_t addr, unsigned width) override
     {
         uintptr_t base = block_.base.load();
-        return addr >= base && addr - base <= kPageBytes - width;
+        return addr >= base && addr - base <= block_.bytes.load() - width;
     }
 
     uint64_t load(uintptr_t addr, unsigned width) override
@@ -124,7 +124,7 @@ public:
         // Malformed: the bytes the access covers, as the model has them.
         uint64_t value = 0;
         for (unsigned i = 0; i < width; ++i) {
-            unsigned off = offset(addr + i) % kPageBytes;
+            unsigned off = static_cast<unsigned>(offset(addr + i));
             uint32_t w = model.read(off / 4);
             value |= static_cast<uint64_t>((w >> (8 * (off % 4))) & 0xFF) << (8 * i);
         }
@@ -143,7 +143,7 @@ public:
     }
 
 private:
-    uintptr_t offset(uintptr_t addr) const { return (addr - block_.base.load()) % kPageBytes; }
+    uintptr_t offset(uintptr_t addr) const { return (addr - block_.base.load()) % block_.bytes.load(); }
 
     uint8_t check(uintptr_t addr, unsigned width) const
     {

@@ -3,7 +3,7 @@
 # Debian's gpiod tools and python3-libgpiod, unmodified, under tavrel-sim:
 # they find the chip, name its lines, set and read them, see who holds a
 # line, leave a released line an input, and watch a line's edges, as on a
-# Pi Zero.
+# Pi Zero; and on a Pi 5 board, as its kernel's pinctrl-rp1 does.
 # Usage: gpiod_tools.sh TAVREL_SIM
 set -u
 sim=$1
@@ -80,4 +80,25 @@ print(chip.label(), line.name(), line.consumer(), line.is_used(), line.get_value
 PY
 check "python3-libgpiod requests and reads a line" "pinctrl-bcm2835 GPIO18 python True 1" \
     "$(on /usr/bin/python3 "$tmp/line.py")"
+
+# A Pi 5: the RP1's lines, through the same tools.
+"$sim" --board "$tmp/board" --soc bcm2712 -- true
+check "a Pi 5 board's chip is the RP1's" "gpiochip0 [pinctrl-rp1] (54 lines)" "$(on gpiodetect)"
+check "its lines have the Pi 5's names" "gpiochip0 29 gpiochip0 45" "$(on gpiofind FAN_TACH) $(on gpiofind FAN_PWM)"
+check "the kernel makes a line software GPIO through the RP1's registers" \
+    "write SYS_RIO0_OUT.SET 0x00020000|write SYS_RIO0_OE.SET 0x00020000|read GPIO17_CTRL 0x0000001f|read GPIO17_PAD 0x00000000|write GPIO17_PAD 0x00000040|read GPIO17_PAD 0x00000040|write GPIO17_PAD 0x00000040|write GPIO17_CTRL 0x00000005|read GPIO17_CTRL 0x00000005" \
+    "$("$sim" --board "$tmp/board" --trace -- gpioset gpiochip0 17=1 2>&1 | cut -d' ' -f2- | tr -s ' ' |
+        sed 's/ (by the kernel.*//' | paste -sd'|')"
+check "and leaves a released output driving, as its driver persists outputs" "output 1" "$(pin 17)"
+"$sim" --board "$tmp/board" drive 22=1
+check "gpioget reads a driven input through the synchronised inputs" "1" "$(on gpioget gpiochip0 22)"
+"$sim" --board "$tmp/board" drive 4=0
+"$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
+holder=$!
+held_by 4 gpiomon
+"$sim" --board "$tmp/board" drive 4=1
+"$sim" --board "$tmp/board" drive 4=0
+wait $holder
+holder=""
+check "gpiomon sees a Pi 5's edges" "1 4 0 4" "$(tr '\n' ' ' <"$tmp/mon" | sed 's/ $//')"
 checks_done

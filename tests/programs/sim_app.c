@@ -11,7 +11,9 @@
  *                          a pin, then faults on its own
  *   sim_app one-fd         opens with exactly one descriptor free
  *   sim_app chdir DIR      changes to DIR, then opens and sets pin 18 to alt5
- *   sim_app map            maps the device as programs should not */
+ *   sim_app map            maps the device as programs should not
+ *   sim_app rp1-window     maps a Pi 5's /dev/gpiomem0 whole and writes at
+ *                          both its ends */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -214,12 +216,30 @@ static int handlers(const char* mode)
     return small_altstack();
 }
 
+/* The whole 0x30000-byte window traps, its last page as its first. */
+static int rp1_window(void)
+{
+    int fd = open("/dev/gpiomem0", O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) return 1;
+    void* too_long = mmap(NULL, 0x31000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    printf("0x31000 bytes: %s\n", too_long == MAP_FAILED ? strerror(errno) : "mapped");
+    volatile uint32_t* w = mmap(NULL, 0x30000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (w == MAP_FAILED) return 1;
+    w[0x28050 / 4] = 0x48;                /* GPIO53's pad: input, pulled up */
+    w[0x2cffc / 4] = 0x1234;              /* a word the model keeps as storage */
+    w[0x2fffc / 4] = 0x1000;              /* the window's last: its CLR alias */
+    w[(0x18000 + 0x2000) / 4] = 1u << 19; /* SYS_RIO2_OUT.SET: GPIO53 */
+    printf("pad %x, stored %x, out %x\n", w[0x28050 / 4], w[0x2cffc / 4], w[0x18000 / 4]);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "";
     setvbuf(stdout, NULL, _IONBF, 0);
     if (strcmp(mode, "close-all") == 0 && argc > 2) return close_all(argv[2]);
     if (strcmp(mode, "one-fd") == 0) return one_fd();
+    if (strcmp(mode, "rp1-window") == 0) return rp1_window();
     if (strcmp(mode, "malformed") == 0 && argc > 2) return malformed(atoi(argv[2]));
     if (strcmp(mode, "segv-touches") == 0 || strcmp(mode, "longjmp") == 0 ||
         strcmp(mode, "sigsuspend") == 0 || strcmp(mode, "altstack") == 0)

@@ -73,7 +73,7 @@ TEST_F(SimBoardApi, waits_end_at_their_limit_and_bad_arguments_fail)
     // Pins 54 to 57 are the BCM2711's.
     EXPECT_EQ(tavrel_simboard_soc(api), TAVREL_SIMBOARD_BCM2835);
     errno = 0;
-    EXPECT_EQ(tavrel_simboard_set_soc(api, 2712), -1);
+    EXPECT_EQ(tavrel_simboard_set_soc(api, 2713), -1);
     EXPECT_EQ(errno, EINVAL);
     ASSERT_EQ(tavrel_simboard_set_soc(api, TAVREL_SIMBOARD_BCM2711), 0);
     EXPECT_EQ(tavrel_simboard_soc(api), TAVREL_SIMBOARD_BCM2711);
@@ -81,6 +81,14 @@ TEST_F(SimBoardApi, waits_end_at_their_limit_and_bad_arguments_fail)
     EXPECT_EQ(tavrel_simboard_drive(api, 57, 1), 0);
     EXPECT_EQ(tavrel_simboard_level(api, 57), 1);
     EXPECT_EQ(tavrel_simboard_level(api, 58), -1);
+    // The Pi 5's RP1: 54 GPIOs, none with a function after reset.
+    ASSERT_EQ(tavrel_simboard_set_soc(api, TAVREL_SIMBOARD_BCM2712), 0);
+    EXPECT_EQ(tavrel_simboard_soc(api), TAVREL_SIMBOARD_BCM2712);
+    EXPECT_EQ(tavrel_simboard_function(api, 4), TAVREL_SIMBOARD_NO_FUNCTION);
+    EXPECT_EQ(tavrel_simboard_wait_function(api, 53, TAVREL_SIMBOARD_NO_FUNCTION, 0), 0);
+    EXPECT_EQ(tavrel_simboard_drive(api, 53, 1), 0);
+    EXPECT_EQ(tavrel_simboard_level(api, 53), 1);
+    EXPECT_EQ(tavrel_simboard_level(api, 54), -1);
 }
 
 TEST(SimBoardApiOpen, refuses_what_tavrel_sim_refuses_and_says_why)

@@ -159,7 +159,7 @@ TEST_F(SimCorrupt, another_layout_version_is_refused)
 {
     const uint32_t version = 1;
     scribble(tavrel_sim::kPageBytes + 4, &version, sizeof version);
-    expect_refused_then_cured("it is a board of another layout (version 1, not 4)");
+    expect_refused_then_cured("it is a board of another layout (version 1, not 5)");
 }
 
 TEST_F(SimCorrupt, a_board_of_the_wrong_size_is_refused)

@@ -115,6 +115,36 @@ TEST_F(Sim, a_bcm2711_board_shows_its_58_pins_its_pulls_and_the_pi_4s_device_tre
     EXPECT_EQ(o.out.find("\n 54 "), std::string::npos) << "54 pins on the BCM2835";
 }
 
+TEST_F(Sim, a_bcm2712_board_traps_the_rp1s_whole_window_and_shows_the_pi_5s_device_tree)
+{
+    REQUIRE_TRAPPING();
+    Outcome o = sim({"--soc", "bcm2712", "--trace", "--changes", "--", TAVREL_SIM_APP, "rp1-window"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_NE(o.out.find("0x31000 bytes: Invalid argument\npad 48, stored 234, out 80000\n"),
+              std::string::npos)
+        << o.out;
+    for (const char* line :
+         {"write GPIO53_PAD 0x00000048", "write 0x2cffc   0x00001234", "write 0x2cffc.CLR 0x00001000",
+          "write SYS_RIO2_OUT.SET 0x00080000", "read  SYS_RIO2_OUT 0x00080000"})
+        EXPECT_NE(o.out.find(line), std::string::npos) << line << " in " << o.out;
+    EXPECT_NE(o.out.find("pin 53: pull off -> up"), std::string::npos) << o.out;
+    EXPECT_EQ(board.errors(), 0u);
+    o = sim(
+        {"--", "sh", "-c",
+         "tr '\\0' ' ' </proc/device-tree/model; tr '\\0' ' ' </proc/device-tree/compatible; "
+         "tr '\\0' ' ' <\"/proc/device-tree$(tr -d '\\0' </proc/device-tree/__symbols__/gpio)/compatible\"; "
+         "od -An -tx1 /proc/device-tree/system/linux,revision"});
+    EXPECT_EQ(o.out,
+              "Raspberry Pi 5 Model B Rev 1.0 raspberrypi,5-model-b brcm,bcm2712 raspberrypi,rp1-gpio "
+              " 00 c0 41 70\n");
+    o = sim({"--", "sh", "-c", "exec 3</dev/gpiomem"});
+    EXPECT_FALSE(o.exited_with(0)) << "a Pi 5 has no /dev/gpiomem";
+    EXPECT_NE(o.err.find("No such file"), std::string::npos) << o.err;
+    o = sim({"pins"});
+    EXPECT_NE(o.out.find("\n 53  none      1      up\n"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("\n 54 "), std::string::npos);
+}
+
 TEST_F(Sim, released_pins_float_to_their_pull_and_changes_show_the_pull)
 {
     REQUIRE_TRAPPING();
@@ -237,9 +267,10 @@ TEST_F(Sim, bad_options_and_schedules_are_refused)
     o = sim({"--soc", "bcm2711", "--drive", "0:54-57=1", "--", "true"});
     EXPECT_TRUE(o.exited_with(0)) << o.err;
     EXPECT_TRUE(board.level(57));
-    o = sim({"--soc", "bcm2712", "--", "true"});
+    o = sim({"--soc", "bcm2713", "--", "true"});
     EXPECT_TRUE(o.exited_with(2));
-    EXPECT_NE(o.err.find("bad --soc 'bcm2712': expected bcm2835 or bcm2711"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("bad --soc 'bcm2713': expected bcm2835, bcm2711 or bcm2712"), std::string::npos)
+        << o.err;
     o = sim({"--bogus", "--", "true"});
     EXPECT_TRUE(o.exited_with(2));
     EXPECT_NE(o.err.find("Usage: tavrel-sim"), std::string::npos);

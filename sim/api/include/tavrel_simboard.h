@@ -6,7 +6,7 @@
  *
  * Error convention: functions returning int give 0, or -1 with errno set;
  * the getters give -1 for a pin the board's chip lacks (past 53 on the
- * BCM2835, past 57 on the BCM2711). Pins take the GPIO
+ * BCM2835 and the Pi 5's RP1, past 57 on the BCM2711). Pins take the GPIO
  * numbers. The board handle belongs to the caller, who closes it.
  * Thread-safe: the board serialises every access, in this process and
  * against the program under test.
@@ -40,15 +40,17 @@ void tavrel_simboard_close(tavrel_simboard* board);
 int tavrel_simboard_reset(tavrel_simboard* board);
 
 /* The chips a board can be: the BCM2835 of the Pi Zero and Pi 1 to 3 (a new
- * board's), or the Pi 4's BCM2711, with its own pull controls and 58 pins. */
+ * board's), the Pi 4's BCM2711, with its own pull controls and 58 pins, or
+ * the Pi 5's BCM2712, whose 54 GPIOs are the RP1's (/dev/gpiomem0). */
 #define TAVREL_SIMBOARD_BCM2835 2835
 #define TAVREL_SIMBOARD_BCM2711 2711
+#define TAVREL_SIMBOARD_BCM2712 2712
 
 /* Makes the board that chip's, as tavrel-sim --soc does: a board of the
  * other chip is reset first. 0, or -1 with EINVAL for another number. */
 int tavrel_simboard_set_soc(tavrel_simboard* board, int32_t soc);
 
-/* The board's chip: TAVREL_SIMBOARD_BCM2835 or TAVREL_SIMBOARD_BCM2711. */
+/* The board's chip: TAVREL_SIMBOARD_BCM2835, _BCM2711 or _BCM2712. */
 int32_t tavrel_simboard_soc(tavrel_simboard* board);
 
 /* Drives level (0 or 1) onto pin, as a device outside would: an input
@@ -64,10 +66,17 @@ int tavrel_simboard_release(tavrel_simboard* board, int32_t pin);
 int32_t tavrel_simboard_level(tavrel_simboard* board, int32_t pin);
 
 /* The pin's function-select code: 0 input, 1 output, 4 alt0 ... 3 alt4,
- * 2 alt5, as the BCM2835 encodes them. */
+ * 2 alt5, as the BCM2835 encodes them. On the RP1, function N below 5 is
+ * altN's code, its software GPIO (function 5) input or output, and then
+ * TAVREL_SIMBOARD_ALT6, _ALT7, _ALT8 or TAVREL_SIMBOARD_NO_FUNCTION. */
+#define TAVREL_SIMBOARD_ALT6 8
+#define TAVREL_SIMBOARD_ALT7 9
+#define TAVREL_SIMBOARD_ALT8 10
+#define TAVREL_SIMBOARD_NO_FUNCTION 11
 int32_t tavrel_simboard_function(tavrel_simboard* board, int32_t pin);
 
-/* The pin's pull: 0 off, 1 down, 2 up, on either chip. */
+/* The pin's pull: 0 off, 1 down, 2 up, on any chip; 3 on an RP1 pad with
+ * both enabled, which keeps its level. */
 int32_t tavrel_simboard_pull(tavrel_simboard* board, int32_t pin);
 
 /* Malformed accesses to the block (not one aligned 32-bit access) so far. */
