@@ -17,12 +17,29 @@ namespace tavrel {
 
 // The mapped block; null while access is closed. Operations load it once,
 // relaxed, and use only that copy: a plain global could be re-read after a
-// barrier and be found null mid-operation.
+// barrier and be found null mid-operation. A Pi 5's RP1 window is stored
+// with its lowest bit set (the window is page-aligned): the one load tells
+// an operation both where the block is and which design it is, with no
+// second global that could be seen out of step with the first.
 extern TAVREL_INTERNAL std::atomic<Block> gpio_mmap;
 
 inline Block open_block()
 {
     return gpio_mmap.load(std::memory_order_relaxed);
+}
+
+constexpr uintptr_t kRp1Tag = 1;
+inline bool is_rp1(Block block)
+{
+    return reinterpret_cast<uintptr_t>(block) & kRp1Tag;
+}
+inline Block tagged_rp1(Block window)
+{
+    return reinterpret_cast<Block>(reinterpret_cast<uintptr_t>(window) | kRp1Tag);
+}
+inline Block untagged(Block block)
+{
+    return reinterpret_cast<Block>(reinterpret_cast<uintptr_t>(block) & ~kRp1Tag);
 }
 
 // Pins 0..29 whose function select this process changed since open;
@@ -40,6 +57,7 @@ enum class Chip : uint8_t {
     kUnknown,  // no device tree says: the block itself is asked when it matters
     kBcm2835,  // the Pi Zero's, and Pi 1 to 3's
     kBcm2711,  // the Pi 4's: other pull controls, 58 pins
+    kRp1,      // the Pi 5's RP1 (rp1.h)
     kForeign,  // a GPIO block of another design, never to be driven
 };
 extern TAVREL_INTERNAL std::atomic<Chip> chip;
@@ -48,6 +66,7 @@ extern TAVREL_INTERNAL std::atomic<Chip> chip;
 enum class Pulls : uint8_t {
     kClocked,       // GPPUD's code latched into pins through GPPUDCLK; no read-back
     kControlWords,  // two bits a pin in GPIO_PUP_PDN_CNTRL_REG0..3, read back
+    kPads,          // the RP1's pad words' enables, read back
 };
 
 // What tells the chips of the family apart, each described once here.
@@ -75,6 +94,27 @@ constexpr uint32_t kMostPins = 58;
 TAVREL_INTERNAL Chip chip_from_device_tree();
 // The block's own answer, from one read of word 60, remembered.
 TAVREL_INTERNAL Chip probe_chip(Block block);
+
+// The Pi 5's RP1, its window passed untagged (rp1.cpp). Each makes the
+// accesses its BCM2835 counterpart's documentation gives for the RP1,
+// leading barrier included, but for rp1_set_function, which follows the
+// busy mark's. `code` is a BCM2835 function-select code.
+TAVREL_INTERNAL void rp1_set_function(Block window, uint32_t pin, uint32_t code);
+TAVREL_INTERNAL void rp1_set_val(Block window, uint32_t pin, int32_t value);
+TAVREL_INTERNAL void rp1_set_byte(Block window, int32_t first_pin, int32_t byte);
+TAVREL_INTERNAL int32_t rp1_get_val(Block window, uint32_t pin);
+TAVREL_INTERNAL int32_t rp1_get_byte(Block window, int32_t first_pin);
+TAVREL_INTERNAL int32_t rp1_get_mode(Block window, uint32_t pin);
+TAVREL_INTERNAL void rp1_set_pull(Block window, uint32_t pin, uint32_t pull);
+TAVREL_INTERNAL int32_t rp1_get_pull(Block window, uint32_t pin);
+TAVREL_INTERNAL void rp1_set_mask(Block window, uint64_t pins, uint64_t levels);
+TAVREL_INTERNAL uint64_t rp1_get_all(Block window);
+// Pins 24 to 27 as bits 0 to 3, from one read.
+TAVREL_INTERNAL uint32_t rp1_quit_pins(Block window);
+// The state of pins 0..29 that close puts back (function, direction, pad),
+// and the putting back of those in `changed`.
+TAVREL_INTERNAL void rp1_take_snapshot(Block window);
+TAVREL_INTERNAL void rp1_restore(Block window, uint32_t changed);
 
 // The chip, for the pull operations: the tree's answer, or else the
 // block's. Called after the operation's leading barrier; a probe's read

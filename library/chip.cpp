@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Which chip of the BCM2835 family the GPIO block belongs to. Pulls and
+// Which chip the GPIO block belongs to. In the BCM2835 family, pulls and
 // the pin count are what differ: the Pi 4's BCM2711 has its own pull
 // controls, leaves the BCM2835's unconnected, and bonds out four more pins.
+// The Pi 5's GPIO is the RP1's, a block of another design (rp1.h).
 //
 // The device tree is trusted first. It is the kernel's own description of
 // the hardware, readable without root and without touching the block, and
-// it is the one way to tell a block of another design (the Pi 5's RP1)
-// from ours before driving it. The block's word 60, which reads "gpio" on
+// it is the one way to tell the RP1, or a block of a design we do not
+// know, from ours before driving it. The block's word 60, which reads "gpio" on
 // the BCM2835 and holds pull bits on the BCM2711, decides only where no
 // tree names the GPIO node: the tag is no documented promise, and QEMU's
 // model of the block, for one, reads it as 0.
@@ -28,6 +29,7 @@ namespace {
 constexpr ChipModel kChips[] = {
     {Chip::kBcm2711, "brcm,bcm2711-gpio", "pinctrl-bcm2711", 58, Pulls::kControlWords},
     {Chip::kBcm2835, "brcm,bcm2835-gpio", "pinctrl-bcm2835", 54, Pulls::kClocked},
+    {Chip::kRp1, "raspberrypi,rp1-gpio", "pinctrl-rp1", 54, Pulls::kPads},
 };
 static_assert(kChips[0].pins == kMostPins && kChips[1].pins < kMostPins, "kMostPins is the largest count");
 
@@ -155,6 +157,7 @@ extern "C" int32_t tavrel_gpio_pin_count(void)
 {
     Chip known;
     if (Block block = open_block()) {
+        if (is_rp1(block)) return static_cast<int32_t>(chip_model(Chip::kRp1)->pins);
         barrier();
         known = pull_chip(block);  // the tree's answer at open, else the block's
     } else {
@@ -165,4 +168,24 @@ extern "C" int32_t tavrel_gpio_pin_count(void)
     const ChipModel* model = chip_model(known);
     if (!model) return fail(ENODEV);
     return static_cast<int32_t>(model->pins);
+}
+
+extern "C" int32_t tavrel_gpio_chip(void)
+{
+    Chip known;
+    if (Block block = open_block()) {
+        if (is_rp1(block)) return TAVREL_CHIP_BCM2712;
+        barrier();
+        known = pull_chip(block);
+    } else {
+        known = chip_from_device_tree();
+        if (known == Chip::kUnknown) known = probe_device();
+        if (known == Chip::kUnknown) return -1;
+    }
+    switch (known) {
+    case Chip::kBcm2835: return TAVREL_CHIP_BCM2835;
+    case Chip::kBcm2711: return TAVREL_CHIP_BCM2711;
+    case Chip::kRp1: return TAVREL_CHIP_BCM2712;
+    default: return fail(ENODEV);
+    }
 }

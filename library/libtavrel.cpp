@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "access.h"
+#include "rp1.h"
 #include "tavrel.h"
 
 namespace tavrel {
@@ -26,6 +27,7 @@ uint32_t gpio_original_io[kFselWordsSaved];
 uint32_t gpio_original_val;
 
 constexpr const char kDevice[] = "/dev/gpiomem";
+constexpr const char kRp1Device[] = "/dev/gpiomem0";  // the Pi 5's
 
 void close_access(bool at_exit);
 
@@ -59,10 +61,11 @@ void finish_exit()
 
 void take_snapshot(Block block)
 {
+    fsel_changed.store(0, std::memory_order_relaxed);
+    if (is_rp1(block)) return rp1_take_snapshot(untagged(block));
     barrier();
     for (unsigned w = 0; w < kFselWordsSaved; ++w) gpio_original_io[w] = reg_read(block, GPFSEL0 + w);
     gpio_original_val = reg_read(block, GPLEV0);
-    fsel_changed.store(0, std::memory_order_relaxed);
 }
 
 // A child shares the parent's pins but owns none of its changes: its close
@@ -101,19 +104,21 @@ int tavrel_gpio_init_impl(int register_exit_handler)
         return 1;
     }
     chip.store(found, std::memory_order_relaxed);
-    int fd = open(kDevice, O_RDWR | O_SYNC | O_CLOEXEC);
+    bool rp1 = found == Chip::kRp1;
+    int fd = open(rp1 ? kRp1Device : kDevice, O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) {
         puts("gpio open failed");
         return 1;
     }
-    void* map = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* map =
+        mmap(nullptr, rp1 ? rp1::kWindowBytes : kBlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (map == MAP_FAILED) {
         puts("Failed to create GPIO MMAP.");
         exit(1);
     }
 
-    Block block = static_cast<Block>(map);
+    Block block = rp1 ? tagged_rp1(static_cast<Block>(map)) : static_cast<Block>(map);
     take_snapshot(block);
     gpio_mmap.store(block, std::memory_order_release);
     return 0;
@@ -131,6 +136,7 @@ uint32_t field_mask(uint32_t pins_of_word)
 // it is now: another process or a driver may have set it meanwhile.
 void restore_changed_fields(Block block, uint32_t changed)
 {
+    if (is_rp1(block)) return rp1_restore(untagged(block), changed);
     barrier();
     for (unsigned w = 0; w < kFselWordsSaved; ++w) {
         uint32_t mask = field_mask((changed >> (10 * w)) & 0x3FF);
@@ -162,7 +168,8 @@ void close_access(bool at_exit)
     if (block) {
         wait_for_updates_under_way();
         restore_changed_fields(block, fsel_changed.exchange(0, std::memory_order_relaxed));
-        if (!at_exit) munmap(const_cast<uint32_t*>(block), kBlockBytes);
+        if (!at_exit)
+            munmap(const_cast<uint32_t*>(untagged(block)), is_rp1(block) ? rp1::kWindowBytes : kBlockBytes);
     }
     if (quit_pending()) {
         // A quit is under way, or a signal asked for one while the listener

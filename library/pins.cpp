@@ -32,8 +32,12 @@ void update_fsel(int32_t pin, uint32_t code)
         uint32_t bit = pin < 30 ? 1u << pin : 0;
         if (~fsel_changed.load(std::memory_order_relaxed) & bit)
             fsel_changed.fetch_or(bit, std::memory_order_relaxed);
-        uint32_t value = reg_read(block, word);
-        reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
+        if (is_rp1(block)) {
+            rp1_set_function(untagged(block), static_cast<uint32_t>(pin), code);
+        } else {
+            uint32_t value = reg_read(block, word);
+            reg_write(block, word, (value & ~(7u << shift)) | (code << shift));
+        }
     }
     fsel_busy[word].store(0, std::memory_order_release);
 }
@@ -74,6 +78,7 @@ void tavrel_gpio_set_val(int32_t pin, int32_t value)
     if (static_cast<uint32_t>(pin) >= kPinCount) return;
     Block block = open_block();
     if (!block) return;
+    if (is_rp1(block)) return rp1_set_val(untagged(block), static_cast<uint32_t>(pin), value);
     if (TAVREL_BARRIER_KEPT(3)) barrier();
     drive(block, static_cast<uint32_t>(pin), value);
 }
@@ -82,6 +87,7 @@ void tavrel_gpio_set_byte(int32_t first_pin, int32_t byte)
 {
     Block block = open_block();
     if (!block) return;
+    if (is_rp1(block)) return rp1_set_byte(untagged(block), first_pin, byte);
     barrier();
     // Unsigned arithmetic: a negative first pin reaches pin 0 after the
     // same number of steps as signed addition would, without overflow.
@@ -96,6 +102,7 @@ int32_t tavrel_gpio_get_val(int32_t pin)
     if (static_cast<uint32_t>(pin) >= kPinCount) return 0;
     Block block = open_block();
     if (!block) return 0;
+    if (is_rp1(block)) return rp1_get_val(untagged(block), static_cast<uint32_t>(pin));
     barrier();
     uint32_t levels = reg_read(block, GPLEV0 + bank(pin));
     return (levels >> (pin & 31)) & 1;
@@ -105,6 +112,7 @@ int32_t tavrel_gpio_get_byte(int32_t first_pin)
 {
     Block block = open_block();
     if (!block || static_cast<uint32_t>(first_pin) >= kPinCount) return 0;
+    if (is_rp1(block)) return rp1_get_byte(untagged(block), first_pin);
     barrier();
     // Arithmetic shift: bits beyond the bank's pin 31 repeat its level.
     int32_t levels = static_cast<int32_t>(reg_read(block, GPLEV0 + bank(first_pin)));
@@ -154,6 +162,7 @@ int32_t tavrel_gpio_get_mode(int32_t pin)
     if (static_cast<uint32_t>(pin) >= kPinCount) return -1;
     Block block = open_block();
     if (!block) return -1;
+    if (is_rp1(block)) return rp1_get_mode(untagged(block), static_cast<uint32_t>(pin));
     barrier();
     return static_cast<int32_t>((reg_read(block, GPFSEL0 + pin / 10) >> (3 * (pin % 10))) & 7);
 }
@@ -163,6 +172,8 @@ void tavrel_gpio_set_pull(int32_t pin, int32_t pull)
     if (static_cast<uint32_t>(pin) >= kMostPins || static_cast<uint32_t>(pull) > TAVREL_PULL_UP) return;
     Block block = open_block();
     if (!block) return;
+    if (is_rp1(block))
+        return rp1_set_pull(untagged(block), static_cast<uint32_t>(pin), static_cast<uint32_t>(pull));
     barrier();
     const ChipModel* model = chip_model(pull_chip(block));
     if (!model || static_cast<uint32_t>(pin) >= model->pins) return;
@@ -179,6 +190,7 @@ int32_t tavrel_gpio_get_pull(int32_t pin)
         errno = EINVAL;
         return -1;
     }
+    if (is_rp1(block)) return rp1_get_pull(untagged(block), static_cast<uint32_t>(pin));
     barrier();
     const ChipModel* model = chip_model(pull_chip(block));
     if (!model || static_cast<uint32_t>(pin) >= model->pins) {
@@ -198,6 +210,7 @@ void tavrel_gpio_set_mask(uint64_t pins, uint64_t levels)
 {
     Block block = open_block();
     if (!block) return;
+    if (is_rp1(block)) return rp1_set_mask(untagged(block), pins, levels);
     uint32_t pins0 = static_cast<uint32_t>(pins), levels0 = static_cast<uint32_t>(levels);
     uint32_t pins1 = static_cast<uint32_t>(pins >> 32) & kBank1Pins,
              levels1 = static_cast<uint32_t>(levels >> 32);
@@ -212,6 +225,7 @@ uint64_t tavrel_gpio_get_all(void)
 {
     Block block = open_block();
     if (!block) return 0;
+    if (is_rp1(block)) return rp1_get_all(untagged(block));
     barrier();
     uint64_t low = reg_read(block, GPLEV0);
     uint64_t high = reg_read(block, GPLEV0 + 1) & kBank1Pins;

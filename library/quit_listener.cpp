@@ -213,8 +213,14 @@ int tavrel_gpio_should_quit(void)
 {
     Block block = open_block();
     if (!block) return 1;
-    barrier();
-    uint32_t code = (reg_read(block, GPLEV0) >> kQuitPinFirst) & 15;
+    uint32_t code;
+    if (is_rp1(block)) {
+        static_assert(kQuitPinFirst == 24, "the RP1's sample is of pins 24 to 27");
+        code = rp1_quit_pins(untagged(block));
+    } else {
+        barrier();
+        code = (reg_read(block, GPLEV0) >> kQuitPinFirst) & 15;
+    }
     int quit = torav_prevquitstate == 0 && code == kAllHigh;
     torav_prevquitstate = static_cast<uint8_t>(code);
     return quit;

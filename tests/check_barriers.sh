@@ -54,17 +54,23 @@ preload="LD_PRELOAD=$build/sim/libtavrel-sim.so"
 exact=0
 case $machine in *X86-64*) exact=1 ;; esac
 
-# A device tree naming the Pi 4's block, for the second run.
-mkdir -p "$tmp/tree/soc/gpio@7e200000"
+# Device trees naming the Pi 4's block and the Pi 5's, for the later runs.
+mkdir -p "$tmp/tree/soc/gpio@7e200000" "$tmp/pi5/__symbols__" "$tmp/pi5/axi/pcie@120000/rp1/gpio@d0000"
 printf 'brcm,bcm2711-gpio\000' >"$tmp/tree/soc/gpio@7e200000/compatible"
+printf '/axi/pcie@120000/rp1/gpio@d0000\000' >"$tmp/pi5/__symbols__/gpio"
+printf 'raspberrypi,rp1-gpio\000' >"$tmp/pi5/axi/pcie@120000/rp1/gpio@d0000/compatible"
 
-# check NAME TREE EXEMPT: runs op_paths with the device tree TREE ("" for
-# none) and checks every operation it calls; EXEMPT may make no access
-# there.
+# check NAME TREE EXEMPT [SOC]: runs op_paths with the device tree TREE (""
+# for none) on a fresh board of chip SOC and checks every operation it
+# calls; EXEMPT may make no access there.
 check() {
     echo "$1:"
     rm -f "$tmp/board" "$tmp/pcs" "$tmp/trace"
     : >"$tmp/board"  # empty: made a fresh board at first use
+    if [ $# -ge 4 ]; then
+        # shellcheck disable=SC2086
+        $qemu "$build/sim/tavrel-sim" --board "$tmp/board" --soc "$4" pins >/dev/null
+    fi
     # shellcheck disable=SC2086
     TAVREL_SIM_BOARD=$tmp/board TAVREL_SIM_PC_LOG=$tmp/pcs TAVREL_SIM_DEVICE_TREE=$2 QEMU_SET_ENV="$preload" \
         $qemu -singlestep -d exec,nochain -D "$tmp/trace" "$build/bench/tavrel-op-paths" >"$tmp/address" || {
@@ -127,3 +133,4 @@ check() {
 # BCM2835 here, which cannot read a pull back); then the BCM2711's paths.
 check "no device tree, the block read" "" tavrel_gpio_get_pull
 check "the BCM2711's pull controls" "$tmp/tree" ""
+check "the Pi 5's RP1" "$tmp/pi5" "" bcm2712

@@ -172,7 +172,7 @@ TEST_F(Chips, operations_other_than_pulls_make_the_same_accesses_on_either_chip)
 
 TEST_F(Chips, a_gpio_block_of_another_design_is_never_opened)
 {
-    board.device_tree("raspberrypi,rp1-gpio");
+    board.device_tree("brcm,brcmstb-gpio");
     testing::internal::CaptureStdout();
     EXPECT_EQ(tavrel_gpio_init_noatexit(), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "gpio open failed\n");

@@ -152,8 +152,12 @@ public:
         std::string tree = dir_ + "/tree", value = compatible + '|';
         for (char& c : value)
             if (c == '|') c = '\0';
-        std::string dirs[] = {tree, tree + "/__symbols__", tree + "/soc", tree + node};
-        for (const std::string& d : dirs) mkdir(d.c_str(), 0700);
+        mkdir(tree.c_str(), 0700);
+        mkdir((tree + "/__symbols__").c_str(), 0700);
+        for (size_t at = node.find('/', 1);; at = node.find('/', at + 1)) {
+            mkdir((tree + node.substr(0, at)).c_str(), 0700);
+            if (at == std::string::npos) break;
+        }
         write_file(tree + "/__symbols__/gpio", node + '\0');
         write_file(tree + node + "/compatible", value);
         tree_node_ = node;
@@ -241,8 +245,10 @@ private:
         std::string tree = dir_ + "/tree";
         unlink((tree + tree_node_ + "/compatible").c_str());
         unlink((tree + "/__symbols__/gpio").c_str());
-        for (const std::string& d : {tree + tree_node_, tree + "/soc", tree + "/__symbols__", tree})
-            rmdir(d.c_str());
+        for (std::string node = tree_node_; !node.empty(); node.erase(node.rfind('/')))
+            rmdir((tree + node).c_str());
+        rmdir((tree + "/__symbols__").c_str());
+        rmdir(tree.c_str());
         tree_node_.clear();
     }
 
