@@ -17,19 +17,24 @@ constexpr const char kUsage[] =
 constexpr const char kTool[] = "tavrel-gpio_state";
 constexpr int kPinSlots = 64;  // more than any chip of the family has
 
+// Function-select codes, and past them the Pi 5's RP1's functions that the
+// BCM2835 lacks.
 const char* function_name(int32_t code)
 {
-    static const char* const names[8] = {"input", "output", "alt5", "alt4", "alt0", "alt1", "alt2", "alt3"};
-    return code < 0 ? "?" : names[code & 7];
+    static const char* const names[] = {"input", "output", "alt5", "alt4", "alt0", "alt1",
+                                        "alt2",  "alt3",   "alt6", "alt7", "alt8", "none"};
+    static_assert(sizeof names / sizeof *names == TAVREL_MODE_NONE + 1, "a name for every code");
+    return code < 0 || code > TAVREL_MODE_NONE ? "?" : names[code];
 }
 
 // The pull as the block holds it; "unknown" where the chip cannot read a
 // pull back (the BCM2835).
 const char* pull_name(int pin)
 {
-    static const char* const names[3] = {"off", "down", "up"};
+    static const char* const names[] = {"off", "down", "up", "keep"};
+    static_assert(sizeof names / sizeof *names == TAVREL_PULL_KEEP + 1, "a name for every code");
     int32_t pull = tavrel_gpio_get_pull(pin);
-    return pull >= 0 && pull <= 2 ? names[pull] : "unknown";
+    return pull >= 0 && pull <= TAVREL_PULL_KEEP ? names[pull] : "unknown";
 }
 
 // Pins 0 to 53 from the one read of both banks; the BCM2711's pins 54 to
@@ -74,9 +79,13 @@ constexpr HeaderPin kHeader[40] = {
     {16, nullptr}, {26, nullptr}, {20, nullptr}, {-1, "GND"},   {21, nullptr},
 };
 
+// The header's pins are the same on every board that has it; the Pi 5's
+// are the RP1's GPIOs 0 to 27.
 void draw_header(uint64_t levels)
 {
-    puts("Raspberry Pi 40-pin header (Pi Zero, Pi 1 A+/B+ and later)");
+    puts(tavrel_gpio_chip() == TAVREL_CHIP_BCM2712
+             ? "Raspberry Pi 40-pin header (Pi 5)"
+             : "Raspberry Pi 40-pin header (Pi Zero, Pi 1 A+/B+ and later)");
     puts("GPIO  function  level  pin | pin  level  function  GPIO");
     for (int row = 0; row < 20; ++row) {
         const HeaderPin& l = kHeader[2 * row];

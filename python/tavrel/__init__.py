@@ -27,12 +27,18 @@ __all__ = [
     "Access", "open", "close", "config_io", "set_alt", "set_val", "get_val", "set_byte", "get_byte",
     "get_mode", "set_pull", "get_pull", "set_mask", "get_all", "start_quit_listener", "should_quit",
     "Version", "version", "version_str", "write_exact", "read_with_timeout", "EdgeEvent", "EdgeEvents",
-    "pin_count",
+    "pin_count", "chip", "MODE_ALT6", "MODE_ALT7", "MODE_ALT8", "MODE_NONE", "PULL_KEEP",
+    "CHIP_BCM2835", "CHIP_BCM2711", "CHIP_BCM2712",
 ]
 
 INPUT, OUTPUT = 0, 1
 PULL_OFF, PULL_DOWN, PULL_UP = 0, 1, 2
 EDGE_RISING, EDGE_FALLING, EDGE_BOTH = 1, 2, 3
+# The Pi 5's RP1: get_mode's codes past the BCM2835's, get_pull's both
+# pulls, and the chips chip() tells.
+MODE_ALT6, MODE_ALT7, MODE_ALT8, MODE_NONE = 8, 9, 10, 11
+PULL_KEEP = 3
+CHIP_BCM2835, CHIP_BCM2711, CHIP_BCM2712 = 2835, 2711, 2712
 
 _lib = None
 _lib_lock = threading.Lock()
@@ -73,6 +79,7 @@ _SIGNATURES = {
     "tavrel_gpio_edge_read": (_INT, [_INT, ctypes.POINTER(_Event), _I32, _I32]),
     "tavrel_gpio_edge_close": (_INT, [_INT]),
     "tavrel_gpio_pin_count": (_I32, []),
+    "tavrel_gpio_chip": (_I32, []),
 }
 
 _DEVICE = "/dev/gpiomem"
@@ -109,14 +116,25 @@ def open(at_exit=True):
 
 
 def pin_count():
-    """How many GPIOs the board's chip has: 54 on the BCM2835, 58 on the
-    Pi 4's BCM2711. Access need not be open. Raises OSError (ENODEV for a
+    """How many GPIOs the board's chip has: 54 on the BCM2835 and the Pi
+    5's RP1, 58 on the Pi 4's BCM2711. Access need not be open. Raises OSError (ENODEV for a
     GPIO block of another design, or the error of /dev/gpiomem)."""
     ctypes.set_errno(0)
     count = _library().tavrel_gpio_pin_count()
     if count < 0:
         _raise_errno(errno.ENODEV, _DEVICE)
     return count
+
+
+def chip():
+    """The board's GPIO chip: CHIP_BCM2835, CHIP_BCM2711 or CHIP_BCM2712
+    (the Pi 5's, whose GPIO is the RP1's). Access need not be open. Raises
+    OSError as pin_count does."""
+    ctypes.set_errno(0)
+    found = _library().tavrel_gpio_chip()
+    if found < 0:
+        _raise_errno(errno.ENODEV, _DEVICE)
+    return found
 
 
 def close():
@@ -190,7 +208,8 @@ def get_byte(first_pin):
 
 def get_mode(pin):
     """The pin's function-select code: 0 input, 1 output, alt0 4, alt1 5,
-    alt2 6, alt3 7, alt4 3, alt5 2; -1 while access is closed."""
+    alt2 6, alt3 7, alt4 3, alt5 2, and on the Pi 5's RP1 MODE_ALT6 to
+    MODE_ALT8 and MODE_NONE; -1 while access is closed."""
     return _library().tavrel_gpio_get_mode(_i32(pin, "pin"))
 
 
@@ -200,8 +219,9 @@ def set_pull(pin, pull):
 
 
 def get_pull(pin):
-    """The pin's pull, on a chip that can read it back (the Pi 4's);
-    raises OSError (ENOTSUP on the BCM2835) otherwise."""
+    """The pin's pull, on a chip that can read it back (the Pi 4's, the Pi
+    5's, where PULL_KEEP is both pulls); raises OSError (ENOTSUP on the
+    BCM2835) otherwise."""
     lib = _library()
     ctypes.set_errno(0)
     pull = lib.tavrel_gpio_get_pull(_i32(pin, "pin"))

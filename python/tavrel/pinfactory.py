@@ -19,7 +19,10 @@ from gpiozero.pins.local import LocalPiFactory, LocalPiPin, get_pi_revision
 import tavrel
 
 _FUNCTIONS = {"input": 0, "output": 1, "alt0": 4, "alt1": 5, "alt2": 6, "alt3": 7, "alt4": 3, "alt5": 2}
+# And what the Pi 5's RP1 reads back beyond the BCM2835's codes.
 _FUNCTION_NAMES = {code: name for name, code in _FUNCTIONS.items()}
+_FUNCTION_NAMES.update({tavrel.MODE_ALT6: "alt6", tavrel.MODE_ALT7: "alt7", tavrel.MODE_ALT8: "alt8",
+                        tavrel.MODE_NONE: "none"})
 _PULLS = {"floating": tavrel.PULL_OFF, "down": tavrel.PULL_DOWN, "up": tavrel.PULL_UP}
 _EDGES = {"both": tavrel.EDGE_BOTH, "rising": tavrel.EDGE_RISING, "falling": tavrel.EDGE_FALLING}
 

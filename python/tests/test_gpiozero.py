@@ -73,6 +73,28 @@ def test_a_pi_5_is_named_and_described_although_this_gpiozero_predates_it(board,
     assert app.wait() == 0
 
 
+def test_gpiozero_drives_a_simulated_pi_5_through_the_rp1(tmp_path):
+    with SimBoard(soc="bcm2712") as pi5:
+        app = pi5.start(program(tmp_path, """
+            import tavrel
+            led, button = LED(17), Button(22)
+            info = Device.pin_factory.pi_info
+            print(info.model, info.soc, tavrel.chip(), tavrel.pin_count())
+            led.on()
+            print(led.pin.function, button.pin.function, button.pin.pull, tavrel.get_pull(22) == tavrel.PULL_UP)
+            sys.stdout.flush()
+            button.wait_for_press(10)
+            print("pressed", button.is_pressed, tavrel.get_mode(40) == tavrel.MODE_NONE)
+        """), env())
+        assert app.stdout.readline().split() == ["5B", "BCM2712", "2712", "54"]
+        assert app.stdout.readline().split() == ["output", "input", "up", "True"]
+        pins = pi5.pins()
+        assert pins[17][:2] == ("output", 1) and pins[22][0] == "input" and pins[22][2] == "up", pins
+        pi5.drive(22, 0)
+        assert app.stdout.readline().split() == ["pressed", "True", "True"]
+        assert app.wait() == 0
+
+
 def test_a_board_this_gpiozero_knows_is_left_as_it_says(board, tmp_path):
     app = board.start(program(tmp_path, """
         from tavrel.pinfactory import TavrelFactory

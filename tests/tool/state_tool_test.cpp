@@ -68,6 +68,39 @@ TEST_F(StateTool, shows_the_pull_where_the_chip_can_read_it_back)
     EXPECT_NE(o.err.find("bad pin '58': expected a pin or a range from 0 to 57"), std::string::npos) << o.err;
 }
 
+// The Pi 5's RP1: its functions past the BCM2835's by name, its pulls read
+// back, and the header drawn as the Pi 5's. Words of its window, from its
+// banks' offsets.
+TEST_F(StateTool, on_a_pi_5_shows_the_rp1s_functions_its_pulls_and_its_header)
+{
+    board.set_soc(tavrel_sim::Soc::kBcm2712);
+    board.device_tree("raspberrypi,rp1-gpio", "/axi/pcie@120000/rp1/gpio@d0000");
+    auto ctrl0 = [](unsigned pin) { return (8 * pin + 4) / 4; };
+    auto pad0 = [](unsigned pin) { return (0x20004 + 4 * pin) / 4; };
+    constexpr unsigned kOut0 = 0x10000 / 4, kOe0 = kOut0 + 1, kIn0 = kOut0 + 2;
+    board.write(ctrl0(17), 5);
+    board.write(pad0(17), 0x40);
+    board.write(kOe0, 1u << 17);
+    board.write(kOut0, 1u << 17);
+    board.write(ctrl0(18), 3);
+    board.write((0x8000 + 8 * 6 + 4) / 4, 7);  // GPIO 40, bank 2's seventh
+    board.write(ctrl0(22), 5);
+    board.write(pad0(22), 0x48);  // input enabled, pulled up
+    board.write(pad0(6), 0xc);    // both pulls
+    if (!trapping()) board.set_word(kIn0, 1u << 17 | 1u << 22);
+    Outcome o = state({"-p", "17-18", "-p", "22", "-p", "6", "-p", "40-41"});
+    ASSERT_TRUE(o.exited_with(0)) << o.err;
+    EXPECT_EQ(o.out,
+              "GPIO 6: none lo pull keep\nGPIO 17: output hi pull off\nGPIO 18: alt3 lo pull off\n"
+              "GPIO 22: input hi pull up\nGPIO 40: alt7 lo pull off\nGPIO 41: none lo pull off\n");
+    o = state({"-H"});
+    std::vector<std::string> l = lines(o.out);
+    ASSERT_EQ(l.size(), 22u) << o.out;
+    EXPECT_EQ(l[0], "Raspberry Pi 40-pin header (Pi 5)");
+    EXPECT_EQ(l[7], "  17  output    hi      11 | 12   lo     alt3      18");
+    EXPECT_EQ(lines(state({}).out).size(), 54u);
+}
+
 TEST_F(StateTool, pins_and_ranges_limit_the_list_in_ascending_order)
 {
     Outcome o = state({"-p", "SPI_MOSI", "-p", "GPIO27"});
