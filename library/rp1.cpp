@@ -78,15 +78,15 @@ void rp1_set_val(Block w, uint32_t pin, int32_t value)
 
 void rp1_set_byte(Block w, int32_t first_pin, int32_t byte)
 {
-    uint32_t pins[kBanks] = {}, levels[kBanks] = {};
+    // Unsigned, as on the BCM2835: a negative first pin reaches pin 0.
+    uint64_t pins = 0, levels = 0;
     for (uint32_t i = 0; i < 8; ++i) {
         uint32_t pin = static_cast<uint32_t>(first_pin) + i;
         if (pin >= kPins) continue;
-        pins[bank_of(pin)] |= bit_of(pin);
-        if ((byte >> i) & 1) levels[bank_of(pin)] |= bit_of(pin);
+        pins |= uint64_t{1} << pin;
+        if ((byte >> i) & 1) levels |= uint64_t{1} << pin;
     }
-    barrier();
-    for (unsigned bank = 0; bank < kBanks; ++bank) drive_bank(w, bank, pins[bank], levels[bank]);
+    rp1_set_mask(w, pins, levels);
 }
 
 int32_t rp1_get_val(Block w, uint32_t pin)
@@ -100,19 +100,13 @@ int32_t rp1_get_byte(Block w, int32_t first_pin)
 {
     uint32_t first = static_cast<uint32_t>(first_pin);
     if (first >= kPins) return 0;
+    unsigned last = bank_of(first + 7 < kPins ? first + 7 : kPins - 1);
     barrier();
-    int32_t byte = 0;
-    uint32_t levels = 0;
-    unsigned read_bank = kBanks;
-    for (uint32_t i = 0; i < 8 && first + i < kPins; ++i) {
-        unsigned bank = bank_of(first + i);
-        if (bank != read_bank) {
-            levels = reg_read(w, rio_word(bank, kSyncIn));
-            read_bank = bank;
-        }
-        if (levels & bit_of(first + i)) byte |= 1 << i;
-    }
-    return byte;
+    uint64_t levels = 0;
+    for (unsigned bank = bank_of(first); bank <= last; ++bank)
+        levels |= static_cast<uint64_t>(reg_read(w, rio_word(bank, kSyncIn)) & bank_mask(bank))
+                  << kBankFirst[bank];
+    return static_cast<int32_t>((levels >> first) & 0xFF);
 }
 
 int32_t rp1_get_mode(Block w, uint32_t pin)

@@ -108,6 +108,11 @@ TEST_F(Pi5, each_operation_makes_the_accesses_the_rp1s_map_gives)
     EXPECT_EQ(board.trace(), (Accesses{W(out(0, kSet), 0x5u << 24), W(out(0, kClr), 0xAu << 24),
                                        W(out(1, kSet), 0xAu), W(out(1, kClr), 0x5u)}));
     board.clear_trace();
+    tavrel_gpio_set_byte(-2, 0xF3);  // bits 2 to 7 to pins 0 to 5, as on the BCM2835
+    tavrel_gpio_set_byte(50, 0x0F);  // pins 50 to 53; 54 and on dropped
+    EXPECT_EQ(board.trace(),
+              (Accesses{W(out(0, kSet), 0x3cu), W(out(0, kClr), 0x3u), W(out(2, kSet), 0xFu << 16)}));
+    board.clear_trace();
     tavrel_gpio_set_mask(1ull << 5 | 1ull << 29 | 1ull << 34 | 1ull << 53 | 0xFFull << 54,
                          1ull << 53 | 1ull << 5);
     EXPECT_EQ(board.trace(), (Accesses{W(out(0, kSet), 1u << 5), W(out(1, kClr), 1u << 1),
