@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Steps for apt-install.sh, after the host packages: a program built with
 # pkg-config runs with no further step, and reads the version file; a
-# gpiozero program finds the tavrel pin factory by its name.
+# gpiozero program finds the tavrel pin factory by its name, on a Pi Zero
+# and on a Pi 5.
 want=$(cat VERSION.expected)
 cc app.c $(pkg-config --cflags --libs libtavrel) -o app
 echo "built with: cc app.c \$(pkg-config --cflags --libs libtavrel)"
@@ -39,3 +40,10 @@ PY
 out=$(GPIOZERO_PIN_FACTORY=tavrel tavrel-sim --board /run/tavrel-in/board -- /usr/bin/python3 led.py 2>&1)
 echo "$out"
 [ "$out" = "TavrelFactory 1" ]
+# The same on a simulated Pi 5: the library on the RP1's window, the pin
+# made an output from no function.
+out=$(GPIOZERO_PIN_FACTORY=tavrel tavrel-sim --board /run/tavrel-in/board --soc bcm2712 --changes -- \
+    /usr/bin/python3 led.py 2>&1)
+echo "$out" | sed 's/$/ (a Pi 5)/'
+echo "$out" | grep -qx "TavrelFactory 1"
+echo "$out" | grep -Eq "^pin 17: none -> .*output"
