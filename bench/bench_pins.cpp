@@ -23,6 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "collector.h"
+
 #include "registers.h"
 #include "tavrel.h"
 
@@ -228,19 +230,6 @@ BENCHMARK(raw_set_mask);
 BENCHMARK(lib_get_all);
 BENCHMARK(raw_get_all);
 BENCHMARK(syscall_per_operation);
-
-// Keeps each run's time per iteration, for the ratios.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs)
-            if (r.aggregate_name.empty() || r.aggregate_name == "median")
-                ns[r.run_name.function_name] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> ns;
-};
 
 double now_s()
 {

@@ -20,6 +20,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "collector.h"
+
 #include "tavrel.h"
 #include "tavrel_simboard.h"
 
@@ -67,18 +69,6 @@ BENCHMARK(lib_set_mask);
 BENCHMARK(cdev_set_values);
 BENCHMARK(cdev_get_values);
 BENCHMARK(syscall_per_operation);
-
-class Collector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs)
-            if (r.aggregate_name.empty() || r.aggregate_name == "median")
-                ns[r.run_name.function_name] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> ns;
-};
 
 void write_file(const std::string& path, const char* text, size_t n)
 {

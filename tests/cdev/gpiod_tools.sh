@@ -23,6 +23,18 @@ held_by() {
         i=$((i + 1))
     done
 }
+# gpiomon's two events on pin 4, pressed and released while it watches,
+# into $tmp/mon.
+press_pin_4() {
+    "$sim" --board "$tmp/board" drive 4=0
+    "$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
+    holder=$!
+    held_by 4 gpiomon
+    "$sim" --board "$tmp/board" drive 4=1
+    "$sim" --board "$tmp/board" drive 4=0
+    wait $holder
+    holder=""
+}
 for tool in gpiodetect gpioinfo gpioget gpioset gpiofind gpiomon; do
     command -v $tool >/dev/null || { echo "FAIL $tool is missing: apt-get install gpiod"; exit 1; }
 done
@@ -61,14 +73,7 @@ holder=""
 check "the kernel's release leaves the lines inputs" "input 0 input 0" "$(pin 20) $(pin 21)"
 
 # gpiomon prints the edges of a button pressed with tavrel-sim drive.
-"$sim" --board "$tmp/board" drive 4=0
-"$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
-holder=$!
-held_by 4 gpiomon
-"$sim" --board "$tmp/board" drive 4=1
-"$sim" --board "$tmp/board" drive 4=0
-wait $holder
-holder=""
+press_pin_4
 check "gpiomon prints a press and a release driven live" "1 4 0 4" "$(tr '\n' ' ' <"$tmp/mon" | sed 's/ $//')"
 
 cat >"$tmp/line.py" <<'PY'
@@ -92,13 +97,6 @@ check "the kernel makes a line software GPIO through the RP1's registers" \
 check "and leaves a released output driving, as its driver persists outputs" "output 1" "$(pin 17)"
 "$sim" --board "$tmp/board" drive 22=1
 check "gpioget reads a driven input through the synchronised inputs" "1" "$(on gpioget gpiochip0 22)"
-"$sim" --board "$tmp/board" drive 4=0
-"$sim" --board "$tmp/board" -- gpiomon --num-events=2 --format="%e %o" gpiochip0 4 >"$tmp/mon" 2>&1 &
-holder=$!
-held_by 4 gpiomon
-"$sim" --board "$tmp/board" drive 4=1
-"$sim" --board "$tmp/board" drive 4=0
-wait $holder
-holder=""
+press_pin_4
 check "gpiomon sees a Pi 5's edges" "1 4 0 4" "$(tr '\n' ' ' <"$tmp/mon" | sed 's/ $//')"
 checks_done
