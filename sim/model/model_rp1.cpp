@@ -163,7 +163,10 @@ void rp1_pack(const volatile uint32_t* window, uint32_t* packed)
 
 void rp1_reset(const Pins& p)
 {
-    for (unsigned pin = 0; pin < kRp1Pins; ++pin) ctrl(p, pin) = kRp1CtrlReset;
+    for (unsigned pin = 0; pin < kRp1Pins; ++pin) {
+        ctrl(p, pin) = kRp1CtrlReset;
+        pad(p, pin) = kRp1PadReset;
+    }
 }
 
 }  // namespace tavrel_sim

@@ -75,7 +75,7 @@ constexpr unsigned kRp1OutoverShift = 12, kRp1OeoverShift = 14, kRp1InoverShift 
 // The fields the model keeps: the function, the overrides, the interrupt
 // enables and their override. IRQRESET (bit 28) is a strobe.
 constexpr uint32_t kRp1CtrlBits = 0xcff3f01f;
-// CTRL after reset: no function.
+// CTRL after reset: no function, as the kernel's driver knows it.
 constexpr uint32_t kRp1CtrlReset = kRp1FuncselNone;
 
 // The pad word's fields.
@@ -83,6 +83,10 @@ constexpr uint32_t kRp1PadSlewFast = 1u << 0, kRp1PadSchmitt = 1u << 1, kRp1PadP
                    kRp1PadPullUp = 1u << 3, kRp1PadDrive = 3u << 4, kRp1PadInputEnable = 1u << 6,
                    kRp1PadOutputDisable = 1u << 7;
 constexpr uint32_t kRp1PadBits = 0xff;
+// A pad after reset. The RP1's datasheet gives it; no copy of it could be
+// consulted here, so a new board's pads hold 0 (no pull, input disabled,
+// output let through) until that value replaces this one.
+constexpr uint32_t kRp1PadReset = 0;
 
 // Where a register that decides the pins lives in a packed copy of the
 // window (BoardState's): CTRL words, then pad words, then each bank's RIO
