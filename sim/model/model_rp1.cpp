@@ -16,8 +16,6 @@ namespace tavrel_sim {
 
 namespace {
 
-constexpr unsigned kAliasWords = 0x1000 / 4;
-
 volatile uint32_t& ctrl(const Pins& p, unsigned pin)
 {
     return p.regs[p.packed ? kRp1PackedCtrl + pin : rp1_ctrl_word(pin)];
@@ -103,7 +101,8 @@ bool rp1_level(const Pins& p, unsigned pin)
     if (p.driving[pin / 32] & bit) return p.driven[pin / 32] & bit;
     // A keeper holds what the pin last was; with nothing to remember that
     // by, the model lets it read as its pull-up would.
-    return rp1_pull(p, pin) == kPullUp || rp1_pull(p, pin) == kPullKeep;
+    unsigned pull = rp1_pull(p, pin);
+    return pull == kPullUp || pull == kPullKeep;
 }
 
 uint32_t rp1_read_register(const Pins& p, unsigned word)
@@ -115,7 +114,7 @@ uint32_t rp1_read_register(const Pins& p, unsigned word)
     case Rp1Register::kRioOut:
     case Rp1Register::kRioOe: return rio(p, reg.bank, reg.kind);
     case Rp1Register::kRioSyncIn: return sync_in(p, reg.bank);
-    default: return p.packed ? 0 : p.regs[word % kRp1Words & ~(3 * kAliasWords)];
+    default: return p.packed ? 0 : p.regs[rp1_plain_offset(word % kRp1Words * 4) / 4];
     }
 }
 
@@ -141,9 +140,9 @@ void rp1_write_register(const Pins& p, unsigned word, uint32_t value)
     case Rp1Register::kRioSyncIn: return;  // read-only
     default:
         if (p.packed) return;
-        target = &p.regs[word % kRp1Words & ~(3 * kAliasWords)];
+        target = &p.regs[rp1_plain_offset(word % kRp1Words * 4) / 4];
         keep = ~0u;
-        reg.alias = static_cast<Rp1Alias>(word / kAliasWords % 4);
+        reg.alias = rp1_alias_at(word % kRp1Words * 4);
         break;
     }
     *target = rp1_written(reg.alias, *target, value) & keep;

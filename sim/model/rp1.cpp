@@ -9,6 +9,7 @@ constexpr uint32_t kBlockBytes = 0x10000;  // IO_BANK0..2, SYS_RIO0..2, PADS_BAN
 constexpr uint32_t kBankBytes = 0x4000;
 constexpr uint32_t kAliasBytes = 0x1000;
 enum Block : unsigned { kIo, kRio, kPads };
+const char* const kAliasSuffix[] = {"", ".XOR", ".SET", ".CLR"};
 
 // The word's kind within its bank's register set, from its offset there.
 Rp1Register::Kind kind_in_bank(unsigned block, uint32_t word, const Rp1Bank& pins, uint8_t* pin)
@@ -64,8 +65,7 @@ Rp1Register rp1_register(uint32_t offset)
     unsigned bank = in_block / kBankBytes;
     if (bank >= kRp1Banks) return none;
     uint32_t in_bank = in_block % kBankBytes;
-    Rp1Register reg{Rp1Register::kNone, static_cast<Rp1Alias>(in_bank / kAliasBytes),
-                    static_cast<uint8_t>(bank), 0};
+    Rp1Register reg{Rp1Register::kNone, rp1_alias_at(offset), static_cast<uint8_t>(bank), 0};
     reg.kind = kind_in_bank(block, in_bank % kAliasBytes, kRp1BankPins[bank], &reg.pin);
     return reg.kind == Rp1Register::kNone ? none : reg;
 }
@@ -93,8 +93,21 @@ size_t rp1_register_name(const Rp1Register& reg, char* out, size_t n)
                                                 : "_SYNC_IN");
         break;
     }
-    static const char* const kAliases[] = {"", ".XOR", ".SET", ".CLR"};
-    w.put(kAliases[static_cast<unsigned>(reg.alias)]);
+    w.put(kAliasSuffix[static_cast<unsigned>(reg.alias)]);
+    return w.length;
+}
+
+size_t rp1_word_name(uint32_t offset, char* out, size_t n)
+{
+    Rp1Register reg = rp1_register(offset);
+    if (reg.kind != Rp1Register::kNone) return rp1_register_name(reg, out, n);
+    static const char kDigits[] = "0123456789abcdef";
+    char hex[8] = "0x";
+    for (unsigned i = 0, plain = rp1_plain_offset(offset); i < 5; ++i)
+        hex[2 + i] = kDigits[plain >> (4 * (4 - i)) & 15];
+    Writer w{out, n, 0};
+    w.put(hex);
+    w.put(kAliasSuffix[static_cast<unsigned>(rp1_alias_at(offset))]);
     return w.length;
 }
 

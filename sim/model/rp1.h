@@ -26,6 +26,17 @@ constexpr Rp1Bank kRp1BankPins[kRp1Banks] = {{0, 28}, {28, 6}, {34, 20}};
 
 enum class Rp1Alias : uint8_t { kNormal, kXor, kSet, kClr };
 
+// Bits 12 and 13 of an offset pick the alias, for every word of the
+// window, whether the model holds it or not.
+constexpr Rp1Alias rp1_alias_at(uint32_t offset)
+{
+    return static_cast<Rp1Alias>(offset >> 12 & 3);
+}
+constexpr uint32_t rp1_plain_offset(uint32_t offset)
+{
+    return offset & ~0x3000u;
+}
+
 // What a word of the window is.
 struct Rp1Register {
     enum Kind : uint8_t {
@@ -50,6 +61,9 @@ Rp1Register rp1_register(uint32_t offset);
 // ("GPIO17_CTRL", "SYS_RIO0_OUT.SET", "GPIO40_PAD.CLR"): at most n - 1
 // characters and a NUL; the length it would take.
 size_t rp1_register_name(const Rp1Register& reg, char* out, size_t n);
+// The same for any word of the window: one the model does not hold is
+// named by its offset at the plain alias ("0x2cffc.CLR").
+size_t rp1_word_name(uint32_t offset, char* out, size_t n);
 
 // A register's value after `value` is written to it through `alias`.
 constexpr uint32_t rp1_written(Rp1Alias alias, uint32_t old, uint32_t value)

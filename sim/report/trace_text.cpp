@@ -17,12 +17,7 @@ std::string describe(const TraceRecord& r, Soc soc)
     char word[32];
     const char* name = nullptr;
     if (is_rp1(soc)) {
-        // Every word of the window has a name: when the model gives it
-        // none, its offset at the plain alias, then the alias it went by.
-        static const char* const kAliases[] = {"", ".XOR", ".SET", ".CLR"};
-        uint32_t offset = r.word * 4u;
-        if (!rp1_register_name(rp1_register(offset), word, sizeof word))
-            snprintf(word, sizeof word, "0x%05x%s", offset & ~0x3000u, kAliases[offset >> 12 & 3]);
+        rp1_word_name(r.word * 4u, word, sizeof word);
     } else {
         name = register_name(r.word, soc);
         snprintf(word, sizeof word, "word %u", r.word);
